@@ -1,0 +1,35 @@
+# Shared by scripts/test and scripts/demo: installs what the build needs and builds.
+ZEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+ZEL_BUILD=${ZEL_BUILD:-$ZEL_ROOT/build}
+ZEL_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+              wine64 libwine-dev googletest osslsigncode openssl clang)
+
+zel_install_packages() {
+  local missing=() p
+  for p in "${ZEL_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  if ! apt-get install -y --no-install-recommends "${missing[@]}" </dev/null >/tmp/zel-apt.log 2>&1; then
+    apt-get update </dev/null >>/tmp/zel-apt.log 2>&1
+    apt-get install -y --no-install-recommends "${missing[@]}" </dev/null >>/tmp/zel-apt.log 2>&1 ||
+      { cat /tmp/zel-apt.log >&2; return 1; }
+  fi
+}
+
+zel_build() {
+  cmake -S "$ZEL_ROOT" -B "$ZEL_BUILD" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ZEL_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  cmake --build "$ZEL_BUILD" -j 2
+}
+
+# Environment for running a program in the build's Wine prefix.
+zel_wine_env() {
+  export WINEPREFIX="$ZEL_BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+zel_stop_wine() {
+  WINEPREFIX="$1" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+}
