@@ -1,0 +1,139 @@
+#include "LogInstance.h"
+
+#include <atomic>
+#include <mutex>
+#include <new>
+#include <optional>
+
+#include "DefaultLogBuilder.h"
+#include "FormatText.h"
+
+namespace {
+
+// The identity recorded by SetLogIdentity; g_identityLock guards it.
+struct StoredIdentity {
+  std::optional<std::wstring> product;
+  std::optional<std::wstring> group{L"_no_group"};
+  std::optional<std::wstring> module;
+  std::optional<std::wstring> hostSuffix{L"_no_host"};
+  DWORD mechanism = ETWLogging::kMechanismFromRegistry;
+};
+
+std::mutex g_identityLock;
+StoredIdentity g_identity;
+
+std::optional<std::wstring> Optional(const wchar_t* text) {
+  return text ? std::optional<std::wstring>(text) : std::nullopt;
+}
+
+const wchar_t* Pointer(const std::optional<std::wstring>& text) { return text ? text->c_str() : nullptr; }
+
+DWORD LevelForStrataType(int type) {
+  switch (type) {
+    case Strata::kStrataTrace:
+    case Strata::kStrataInfo: return ETWLogging::kLevelNormal;
+    case Strata::kStrataError: return ETWLogging::kLevelError;
+    default: return ETWLogging::kLevelWarning;
+  }
+}
+
+// Owns the instance until process exit. Messages written by other static objects' destructors
+// after this one has run find no instance instead of a deleted one.
+struct InstanceHolder {
+  std::atomic<CLogInstance*> instance;
+  ~InstanceHolder() { delete instance.exchange(nullptr); }
+};
+
+CLogInstance* CreateProcessInstance() {
+  StoredIdentity identity;
+  {
+    std::lock_guard<std::mutex> lock(g_identityLock);
+    identity = g_identity;
+  }
+  auto* instance = new (std::nothrow) CLogInstance();
+  if (!instance) return nullptr;
+  instance->Create({Pointer(identity.product), Pointer(identity.group), Pointer(identity.module),
+                    Pointer(identity.hostSuffix), identity.mechanism});
+  return instance;
+}
+
+}  // namespace
+
+DWORD CStrataLogHandler::OnLog(int type, const wchar_t* sourceFile, const wchar_t* function, int line,
+                               const wchar_t* text) {
+  return instance_.WriteText(LevelForStrataType(type), sourceFile, function, line, text);
+}
+
+CLogInstance::~CLogInstance() {
+  if (strataHandler_) Strata::CLogger::UnregisterHandler(strataHandler_.get());
+}
+
+DWORD CLogInstance::Create(const LogIdentity& identity, const ETWLogging::LogConfigSource* configSource) {
+  ETWLogging::CLoggingIf* built = nullptr;
+  DWORD result = ETWLogging::CDefaultLogBuilder::Instance().BuildEx(identity.product, identity.group, identity.module,
+                                                                     identity.hostSuffix, identity.mechanism, &built,
+                                                                     configSource);
+  SetLogger(std::unique_ptr<ETWLogging::CLoggingIf>(built));
+
+  auto handler = std::unique_ptr<CStrataLogHandler>(new (std::nothrow) CStrataLogHandler(*this));
+  if (handler && Strata::CLogger::RegisterHandler(handler.get()) == 0) {
+    if (strataHandler_) Strata::CLogger::UnregisterHandler(strataHandler_.get());
+    strataHandler_ = std::move(handler);
+  }
+  return result;
+}
+
+DWORD CLogInstance::WriteText(DWORD level, const wchar_t* sourceFile, const wchar_t* function, int line,
+                              const wchar_t* text) {
+  if (!logger_) return ETWLogging::kLogNoLogger;
+  DWORD ready = logger_->EnsureReady();
+  if (ready != ETWLogging::kLogOk) return ready;
+  if (auto* extended = dynamic_cast<ETWLogging::CLoggingIf_ex*>(logger_.get()))
+    return extended->LogTextEx(level, sourceFile, function, line, text);
+  return logger_->LogText(sourceFile, function, line, level, text);
+}
+
+DWORD CLogInstance::WriteV(DWORD level, const wchar_t* sourceFile, const wchar_t* function, int line,
+                           const wchar_t* format, va_list args) {
+  if (!logger_) return ETWLogging::kLogNoLogger;
+  DWORD ready = logger_->EnsureReady();
+  if (ready != ETWLogging::kLogOk) return ready;
+  if (auto* extended = dynamic_cast<ETWLogging::CLoggingIf_ex*>(logger_.get())) {
+    wchar_t text[kExtendedCapacity];
+    Strata::FormatIntoV(text, kExtendedCapacity, format, args);
+    return extended->LogTextEx(level, sourceFile, function, line, text);
+  }
+  try {
+    std::wstring text = Strata::FormatV(format, args);
+    if (text.size() > kPlainLimit) text.resize(kPlainCutLength);
+    return logger_->LogText(sourceFile, function, line, level, text.c_str());
+  } catch (const std::bad_alloc&) {
+    return ETWLogging::kLogOutOfMemory;
+  }
+}
+
+void SetLogIdentity(const wchar_t* product, const wchar_t* group, const wchar_t* module, const wchar_t* hostSuffix,
+                    DWORD mechanism) {
+  std::lock_guard<std::mutex> lock(g_identityLock);
+  g_identity = {Optional(product), Optional(group), Optional(module), Optional(hostSuffix), mechanism};
+}
+
+CLogInstance* GetLogInstance() {
+  static InstanceHolder holder{CreateProcessInstance()};
+  return holder.instance.load();
+}
+
+bool LogIsEnabled(DWORD level) {
+  CLogInstance* instance = GetLogInstance();
+  return instance && instance->IsEnabled(level);
+}
+
+DWORD LogWrite(DWORD level, const wchar_t* sourceFile, const wchar_t* function, int line, const wchar_t* format, ...) {
+  CLogInstance* instance = GetLogInstance();
+  if (!instance) return ETWLogging::kLogNoLogger;
+  va_list args;
+  va_start(args, format);
+  DWORD result = instance->WriteV(level, sourceFile, function, line, format, args);
+  va_end(args);
+  return result;
+}

@@ -1,0 +1,278 @@
+#include "Logging.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <new>
+
+#include "FormatText.h"
+#include "LogLine.h"
+#include "LogPaths.h"
+
+namespace ETWLogging {
+namespace {
+
+constexpr wchar_t kConfigSection[] = L"Config";
+constexpr wchar_t kLastLogIdx[] = L"LastLogIdx";
+constexpr wchar_t kMutexSuffix[] = L"CAD0E02E86CD4436B6318C111B9092AC";
+constexpr DWORD kSilencedThreshold = 10000;
+constexpr WCHAR kByteOrderMark = 0xFEFF;
+
+std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
+
+std::wstring WithoutExtension(const std::wstring& fileName) {
+  size_t dot = fileName.find_last_of(L'.');
+  return dot == std::wstring::npos ? fileName : fileName.substr(0, dot);
+}
+
+std::wstring ExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+bool CreateFolderTree(const std::wstring& folder) {
+  int result = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  return result == ERROR_SUCCESS || result == ERROR_ALREADY_EXISTS || result == ERROR_FILE_EXISTS;
+}
+
+DWORD WriteAll(HANDLE file, const void* data, DWORD bytes) {
+  DWORD written = 0;
+  if (!::WriteFile(file, data, bytes, &written, nullptr)) return ::GetLastError();
+  return written == bytes ? 0 : ERROR_WRITE_FAULT;
+}
+
+}  // namespace
+
+struct CLogging::ConfigKey {
+  const wchar_t* name;
+  DWORD defaultValue;
+  DWORD lowest;
+  DWORD highest;
+  void (CLogging::*apply)(DWORD);
+};
+
+// The size and count go through their limiting setters; "Severity" is kept as read, so 0 lets
+// every level through.
+const CLogging::ConfigKey CLogging::kConfigKeys[] = {
+    {L"Enable", 1, 0, MAXDWORD, &CLogging::StoreEnable},
+    {L"MaxSize", kDefaultMaxSize, kDefaultMaxSize, kLargestMaxSize, &CLogging::SetMaxSize},
+    {L"MaxEntries", kDefaultMaxEntries, kFewestEntries, kMostEntries, &CLogging::SetMaxEntries},
+    {L"Severity", kDefaultSeverity, 0, 6, &CLogging::StoreSeverity},
+    {L"Options", kDefaultOptions, 0, MAXDWORD, &CLogging::StoreOptions},
+};
+
+CLogging::CLogging(Strata::ShlObjAPI& shell) : shell_(shell) {}
+
+CLogging::~CLogging() = default;
+
+void CLogging::SetMaxEntries(DWORD entries) { maxEntries_ = std::clamp(entries, kFewestEntries, kMostEntries); }
+
+void CLogging::SetMaxSize(DWORD bytes) { maxSize_ = std::clamp(bytes, kDefaultMaxSize, kLargestMaxSize); }
+
+void CLogging::SetSeverity(DWORD level) { severity_ = std::clamp<DWORD>(level, kLevelNormal, kLevelInformation6); }
+
+bool CLogging::IsLevelEnabled(DWORD level) const { return enabled_ && level >= severity_; }
+
+std::wstring CLogging::LogFolderPath() const {
+  std::lock_guard<std::mutex> lock(guard_);
+  return logFolder_;
+}
+
+DWORD CLogging::GetLogRootFolder(wchar_t* buffer, size_t capacity) {
+  std::wstring folder;
+  if (!buffer || GetProgramDataFolder(shell_, &folder) != kLogOk || folder.size() >= capacity)
+    return kLogInvalidParameter;
+  wcscpy(buffer, folder.c_str());
+  return kLogOk;
+}
+
+DWORD CLogging::Initialize(const wchar_t* group, const wchar_t* module, const wchar_t* hostSuffix,
+                           LoggingConfigListenerIf*) {
+  std::lock_guard<std::mutex> lock(guard_);
+  if (initialized_) return kLogAlreadyInitialized;
+  DWORD result;
+  try {
+    result = InitializeLocked(group, module, hostSuffix);
+  } catch (const std::bad_alloc&) {
+    result = kLogOutOfMemory;
+  }
+  if (result != kLogOk) ResetToDefaults();
+  return result;
+}
+
+DWORD CLogging::InitializeLocked(const wchar_t* group, const wchar_t* module, const wchar_t* hostSuffix) {
+  if ((group && !*group) || (hostSuffix && !*hostSuffix)) return kLogInvalidParameter;
+  hasGroup_ = group != nullptr;
+  group_ = group ? group : L"";
+
+  std::wstring executable = ExecutablePath();
+  moduleBaseName_ = WithoutExtension(FileNameOf(executable));
+  if (moduleBaseName_.empty()) return kLogOutOfMemory;
+
+  std::wstring mutexName = Strata::Format(L"%s_%s", moduleBaseName_.c_str(), kMutexSuffix);
+  mutex_.reset(::CreateMutexW(nullptr, FALSE, (L"Local\\" + mutexName).c_str()));
+  if (!mutex_) return ::GetLastError();
+
+  moduleFileName_ = FileNameOf(module ? std::wstring(module) : executable);
+  hasHostSuffix_ = hostSuffix != nullptr;
+  hostSuffix_ = hostSuffix ? hostSuffix : L"";
+
+  wchar_t root[MAX_PATH];
+  DWORD rootResult = GetLogRootFolder(root, MAX_PATH);
+  if (rootResult != kLogOk) return rootResult;
+  logFolder_ = LogFolder(root, group_, moduleBaseName_);
+
+  Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
+  bool moduleIniExists = moduleIni_.Load(ModuleIniPath(logFolder_).c_str());
+  bool sharedIniExists = sharedIni_.Load(SharedIniPath(root).c_str());
+  if (moduleIniExists || sharedIniExists) LoadConfiguration();
+  processId_ = ::GetCurrentProcessId();
+  initialized_ = true;
+  return kLogOk;
+}
+
+void CLogging::LoadConfiguration() {
+  for (const ConfigKey& key : kConfigKeys) LoadConfigKey(key);
+}
+
+void CLogging::LoadConfigKey(const ConfigKey& key) {
+  auto valid = [&key](DWORD value) { return value >= key.lowest && value <= key.highest; };
+  auto apply = [this, &key](DWORD value) { (this->*key.apply)(value); };
+
+  DWORD value = 0;
+  if (moduleIni_.ReadDword(kConfigSection, key.name, &value)) {
+    if (valid(value)) return apply(value);
+    if (!moduleIni_.WriteDword(kConfigSection, key.name, key.defaultValue)) return;
+  }
+  if (!sharedIni_.ReadDword(kConfigSection, key.name, &value)) return apply(key.defaultValue);
+  if (valid(value)) return apply(value);
+  if (sharedIni_.WriteDword(kConfigSection, key.name, key.defaultValue)) apply(key.defaultValue);
+}
+
+DWORD CLogging::Uninitialize() {
+  Strata::UniqueHandle retiredMutex;  // closed only after the lock below has released it
+  std::lock_guard<std::mutex> lock(guard_);
+  Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
+  if (!initialized_) return kLogNotInitialized;
+  retiredMutex = std::move(mutex_);
+  ResetToDefaults();
+  return kLogOk;
+}
+
+void CLogging::ResetToDefaults() {
+  initialized_ = false;
+  hasGroup_ = false;
+  group_.clear();
+  hasHostSuffix_ = false;
+  hostSuffix_.clear();
+  moduleBaseName_.clear();
+  moduleFileName_.clear();
+  logFolder_.clear();
+  processId_ = 0;
+  mutex_.reset();
+  writeCheck_ = WriteCheck::NotRun;
+  enabled_ = true;
+  severity_ = kDefaultSeverity;
+  options_ = kDefaultOptions;
+  maxSize_ = kDefaultMaxSize;
+  maxEntries_ = kDefaultMaxEntries;
+  refCount_ = 0;
+}
+
+DWORD CLogging::LogFormat(DWORD level, const wchar_t* sourceFile, const wchar_t* function, int line,
+                          const wchar_t* format, ...) {
+  if (!IsLevelEnabled(level)) return kLogOk;
+  va_list args;
+  va_start(args, format);
+  DWORD result = FormatAndLog(level, sourceFile, function, line, format, args);
+  va_end(args);
+  return result;
+}
+
+// A folder that cannot be created would fail every write at the cost of a file-system call each
+// time; the logger switches itself off for the life of the process instead.
+bool CLogging::CanWrite() {
+  if (writeCheck_ == WriteCheck::NotRun) {
+    writeCheck_ = CreateFolderTree(logFolder_) ? WriteCheck::Passed : WriteCheck::Failed;
+    if (writeCheck_ == WriteCheck::Failed) {
+      enabled_ = false;
+      severity_ = kSilencedThreshold;
+    }
+  }
+  return writeCheck_ == WriteCheck::Passed;
+}
+
+DWORD CLogging::LogText(const wchar_t* sourceFile, const wchar_t* function, int line, DWORD level,
+                        const wchar_t* text) {
+  if (!text || !*text) return kLogInvalidParameter;
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  std::wstring formatted;
+  std::lock_guard<std::mutex> lock(guard_);
+  if (!initialized_) return kLogInvalidParameter;
+  try {
+    formatted = FormatLogLine({now, level, options_, moduleFileName_.c_str(), processId_, ::GetCurrentThreadId(),
+                               sourceFile, line, function, text});
+  } catch (const std::bad_alloc&) {
+    return kLogOutOfMemory;
+  }
+  if (formatted.empty()) return kLogInvalidParameter;
+
+  Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
+  if (!CanWrite()) return kLogInvalidParameter;
+  Strata::UniqueFile file;
+  DWORD opened = OpenCurrentFile(&file);
+  if (opened != kLogOk) return opened;
+  DWORD written = WriteAll(file.get(), formatted.data(), static_cast<DWORD>(formatted.size() * sizeof(wchar_t)));
+  if (written == 0 && (options_ & kOptionDebugger)) ::OutputDebugStringW(formatted.c_str());
+  return written;
+}
+
+std::wstring CLogging::FilePath(unsigned index) const {
+  return LogFilePath(logFolder_, moduleBaseName_, hasHostSuffix_ ? &hostSuffix_ : nullptr, index);
+}
+
+DWORD CLogging::CreateFresh(unsigned index, Strata::UniqueFile* file) {
+  file->reset(::CreateFileW(FilePath(index).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+  if (!*file) return ::GetLastError();
+  return WriteAll(file->get(), &kByteOrderMark, sizeof(kByteOrderMark));
+}
+
+DWORD CLogging::OpenCurrentFile(Strata::UniqueFile* file) {
+  if (logFolder_.empty() || moduleBaseName_.empty() || (hasHostSuffix_ && hostSuffix_.empty()))
+    return kLogInvalidParameter;
+  DWORD index = 0;
+  if (!moduleIni_.ReadDword(kConfigSection, kLastLogIdx, &index)) index = 0;
+  if (index >= maxEntries_) {
+    DWORD created = CreateFresh(0, file);
+    moduleIni_.WriteDword(kConfigSection, kLastLogIdx, 0);
+    return created;
+  }
+
+  WIN32_FILE_ATTRIBUTE_DATA attributes;
+  if (!::GetFileAttributesExW(FilePath(index).c_str(), GetFileExInfoStandard, &attributes))
+    return CreateFresh(index, file);
+  ULONGLONG size = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+  if (size >= maxSize_) {
+    index = (index + 1) % maxEntries_;
+    DWORD created = CreateFresh(index, file);
+    moduleIni_.WriteDword(kConfigSection, kLastLogIdx, index);
+    return created;
+  }
+  file->reset(::CreateFileW(FilePath(index).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+  if (!*file) return ::GetLastError();
+  LARGE_INTEGER end{};
+  return ::SetFilePointerEx(file->get(), end, nullptr, FILE_END) ? kLogOk : ::GetLastError();
+}
+
+}  // namespace ETWLogging

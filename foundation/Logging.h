@@ -1,0 +1,107 @@
+// The file back end of the diagnostic log: UTF-16 lines appended to a small ring of files.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "Handles.h"
+#include "LoggingIf.h"
+#include "ObfuscatedIniReader.h"
+#include "ShlObjAPI.h"
+
+namespace ETWLogging {
+
+class CLogging : public CLoggingIf {
+ public:
+  static constexpr DWORD kDefaultMaxSize = 262144;
+  static constexpr DWORD kLargestMaxSize = 10485760;
+  static constexpr DWORD kDefaultMaxEntries = 3;
+  static constexpr DWORD kFewestEntries = 2;
+  static constexpr DWORD kMostEntries = 100;
+  static constexpr DWORD kDefaultSeverity = kLevelInformation;
+  static constexpr DWORD kDefaultOptions = 16;
+  static constexpr DWORD kMutexWaitMs = 7000;
+
+  // The shell seam decides where the program-data folder is; tests point it at a folder of theirs.
+  explicit CLogging(Strata::ShlObjAPI& shell = Strata::ShlObjAPI::System());
+  ~CLogging() override;
+  CLogging(const CLogging&) = delete;
+  CLogging& operator=(const CLogging&) = delete;
+
+  DWORD Initialize(const wchar_t* group, const wchar_t* module, const wchar_t* hostSuffix,
+                   LoggingConfigListenerIf* listener) override;
+  DWORD EnsureReady() override { return kLogOk; }
+  DWORD GetModuleLogName(std::wstring*) override { return kLogOk; }
+  DWORD GetGroupName(std::wstring*) override { return kLogOk; }
+  DWORD Uninitialize() override;
+  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+  bool IsEnabled() const override { return enabled_; }
+  DWORD LogFormat(DWORD level, const wchar_t* sourceFile, const wchar_t* function, int line, const wchar_t* format,
+                  ...) override;
+  DWORD LogText(const wchar_t* sourceFile, const wchar_t* function, int line, DWORD level,
+                const wchar_t* text) override;
+  bool IsLevelEnabled(DWORD level) const override;
+  void SetMaxEntries(DWORD entries) override;
+  DWORD GetMaxEntries() const override { return maxEntries_; }
+  void SetMaxSize(DWORD bytes) override;
+  DWORD GetMaxSize() const override { return maxSize_; }
+  void SetSeverity(DWORD level) override;
+  DWORD GetSeverity() const override { return severity_; }
+  ULONG AddRef() override { return ++refCount_; }
+  ULONG Release() override { return --refCount_; }
+
+  // The machine's program-data folder, created when missing: 0, or 87 when it cannot be had.
+  DWORD GetLogRootFolder(wchar_t* buffer, size_t capacity);
+
+  DWORD GetOptions() const { return options_; }
+  std::wstring LogFolderPath() const;
+
+ private:
+  enum class WriteCheck { NotRun, Passed, Failed };
+  struct ConfigKey;
+  static const ConfigKey kConfigKeys[];
+
+  void StoreEnable(DWORD value) { enabled_ = value != 0; }
+  void StoreSeverity(DWORD value) { severity_ = value; }
+  void StoreOptions(DWORD value) { options_ = value; }
+  DWORD InitializeLocked(const wchar_t* group, const wchar_t* module, const wchar_t* hostSuffix);
+  void ResetToDefaults();
+  void LoadConfiguration();
+  void LoadConfigKey(const ConfigKey& key);
+  bool CanWrite();
+  DWORD OpenCurrentFile(Strata::UniqueFile* file);
+  DWORD CreateFresh(unsigned index, Strata::UniqueFile* file);
+  std::wstring FilePath(unsigned index) const;
+
+  Strata::ShlObjAPI& shell_;
+
+  // Read on callers' threads without a lock to decide whether to format at all.
+  std::atomic<bool> enabled_{true};
+  std::atomic<DWORD> severity_{kDefaultSeverity};
+  std::atomic<DWORD> options_{kDefaultOptions};
+  std::atomic<DWORD> maxSize_{kDefaultMaxSize};
+  std::atomic<DWORD> maxEntries_{kDefaultMaxEntries};
+  std::atomic<ULONG> refCount_{0};
+
+  // Guards everything below within the process. The named mutex serialises processes that share
+  // the executable name (and so the files); a write goes on without it when its wait times out.
+  mutable std::mutex guard_;
+  bool initialized_ = false;
+  bool hasGroup_ = false;
+  std::wstring group_;
+  bool hasHostSuffix_ = false;
+  std::wstring hostSuffix_;
+  std::wstring moduleBaseName_;
+  std::wstring moduleFileName_;
+  std::wstring logFolder_;
+  DWORD processId_ = 0;
+  Strata::UniqueHandle mutex_;
+  WriteCheck writeCheck_ = WriteCheck::NotRun;
+  Strata::CObfuscatedIniReader moduleIni_;
+  Strata::CObfuscatedIniReader sharedIni_;
+};
+
+}  // namespace ETWLogging

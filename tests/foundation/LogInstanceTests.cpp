@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "DefaultLogBuilder.h"
+#include "ETWLogging.h"
+#include "LogInstance.h"
+#include "LogTestSupport.h"
+#include "ObfuscatedRegKey.h"
+
+namespace {
+
+using namespace ZelTest;
+using ETWLogging::CLoggingIf;
+using ETWLogging::CLoggingIf_ex;
+
+struct Recorded {
+  DWORD level;
+  std::wstring text;
+};
+
+// A logger that records what reaches it; `Base` chooses the plain or the extended interface.
+template <typename Base>
+class RecordingLogger : public Base {
+ public:
+  explicit RecordingLogger(std::vector<Recorded>* sink, DWORD readiness = 0) : sink_(sink), readiness_(readiness) {}
+  DWORD Initialize(const wchar_t*, const wchar_t*, const wchar_t*, ETWLogging::LoggingConfigListenerIf*) override {
+    return 0;
+  }
+  DWORD EnsureReady() override { return readiness_; }
+  DWORD GetModuleLogName(std::wstring*) override { return 0; }
+  DWORD GetGroupName(std::wstring*) override { return 0; }
+  DWORD Uninitialize() override { return 0; }
+  void SetEnabled(bool) override {}
+  bool IsEnabled() const override { return true; }
+  DWORD LogFormat(DWORD, const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
+  DWORD LogText(const wchar_t*, const wchar_t*, int, DWORD level, const wchar_t* text) override {
+    sink_->push_back({level, text});
+    return 0;
+  }
+  bool IsLevelEnabled(DWORD level) const override { return level >= 3; }
+  void SetMaxEntries(DWORD) override {}
+  DWORD GetMaxEntries() const override { return 0; }
+  void SetMaxSize(DWORD) override {}
+  DWORD GetMaxSize() const override { return 0; }
+  void SetSeverity(DWORD) override {}
+  DWORD GetSeverity() const override { return 3; }
+  ULONG AddRef() override { return 1; }
+  ULONG Release() override { return 0; }
+
+ protected:
+  std::vector<Recorded>* sink_;
+  DWORD readiness_;
+};
+
+class RecordingLoggerEx : public RecordingLogger<CLoggingIf_ex> {
+ public:
+  using RecordingLogger::RecordingLogger;
+  DWORD InitializeEx(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*,
+                     ETWLogging::LoggingConfigListenerIf*) override {
+    return 0;
+  }
+  DWORD LogTextEx(DWORD level, const wchar_t*, const wchar_t*, int, const wchar_t* text) override {
+    sink_->push_back({level, L"ex:" + std::wstring(text)});
+    return 0;
+  }
+};
+
+DWORD Write(CLogInstance& instance, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  DWORD result = instance.WriteV(4, L"LogInstanceTests", L"Write", 1, format, args);
+  va_end(args);
+  return result;
+}
+
+TEST(LogInstance, PlainPathCutsOnlyTextsLongerThan4160To2080) {
+  std::vector<Recorded> sink;
+  CLogInstance instance;
+  instance.SetLogger(std::make_unique<RecordingLogger<CLoggingIf>>(&sink));
+  for (size_t length : {3000u, 4160u, 4161u, 5000u}) {
+    std::wstring text(length, L'p');
+    ASSERT_EQ(0u, Write(instance, L"%s", text.c_str()));
+  }
+  ASSERT_EQ(4u, sink.size());
+  EXPECT_EQ(3000u, sink[0].text.size());
+  EXPECT_EQ(4160u, sink[1].text.size());
+  EXPECT_EQ(2080u, sink[2].text.size());
+  EXPECT_EQ(2080u, sink[3].text.size());
+}
+
+TEST(LogInstance, ExtendedPathFormatsInto2080Characters) {
+  std::vector<Recorded> sink;
+  CLogInstance instance;
+  instance.SetLogger(std::make_unique<RecordingLoggerEx>(&sink));
+  std::wstring text(3000, L'e');
+  ASSERT_EQ(0u, Write(instance, L"%s", text.c_str()));
+  ASSERT_EQ(1u, sink.size());
+  EXPECT_EQ(L"ex:" + std::wstring(2079, L'e'), sink[0].text);
+}
+
+TEST(LogInstance, NoLoggerAnswers1627AndANotReadyLoggerStopsTheMessage) {
+  CLogInstance empty;
+  EXPECT_EQ(1627u, Write(empty, L"nothing"));
+  EXPECT_EQ(1627u, empty.WriteText(4, L"s", L"f", 1, L"nothing"));
+  EXPECT_FALSE(empty.IsEnabled(5));
+
+  std::vector<Recorded> sink;
+  CLogInstance notReady;
+  notReady.SetLogger(std::make_unique<RecordingLogger<CLoggingIf>>(&sink, 31));
+  EXPECT_EQ(31u, Write(notReady, L"held back"));
+  EXPECT_TRUE(sink.empty());
+}
+
+TEST(LogInstance, StrataReportsReachTheInstanceAtMappedLevels) {
+  std::vector<Recorded> sink;
+  {
+    CLogInstance instance;
+    ASSERT_EQ(ETWLogging::kLogOk, instance.Create({nullptr, L"StrataGroup", nullptr, nullptr, 0}));
+    ASSERT_TRUE(instance.HasStrataHandler());
+    instance.SetLogger(std::make_unique<RecordingLogger<CLoggingIf>>(&sink));
+    Strata::LogStrata(Strata::kStrataTrace, L"src", L"fn", 1, L"trace %d", 0);
+    Strata::LogStrata(Strata::kStrataInfo, L"src", L"fn", 1, L"info %s", L"one");
+    Strata::LogStrata(Strata::kStrataError, L"src", L"fn", 1, L"error");
+    Strata::LogStrata(9, L"src", L"fn", 1, L"other");
+  }
+  ASSERT_EQ(4u, sink.size());
+  EXPECT_EQ(1u, sink[0].level);
+  EXPECT_EQ(L"trace 0", sink[0].text);
+  EXPECT_EQ(1u, sink[1].level);
+  EXPECT_EQ(L"info one", sink[1].text);
+  EXPECT_EQ(4u, sink[2].level);
+  EXPECT_EQ(2u, sink[3].level);
+  EXPECT_EQ(&Strata::CDefaultLoggingHandler::Instance(), (Strata::LogStrata(1, L"s", L"f", 1, L"x"),
+                                                          Strata::CLogger::CurrentHandler()))
+      << "the instance gave the slot back when it went";
+}
+
+class SlotHandler : public Strata::ILoggingHandler {
+ public:
+  DWORD OnLog(int type, const wchar_t*, const wchar_t* function, int, const wchar_t* text) override {
+    reports.push_back({static_cast<DWORD>(type), std::wstring(function) + L"|" + text});
+    return 0;
+  }
+  std::vector<Recorded> reports;
+};
+
+TEST(StrataLogger, HandlerSlotRefusesConflictsAndReportsThem) {
+  SlotHandler first, second;
+  EXPECT_EQ(87u, Strata::CLogger::RegisterHandler(nullptr));
+  EXPECT_EQ(0u, Strata::CLogger::RegisterHandler(&first)) << "the default handler gives way";
+  EXPECT_EQ(0u, Strata::CLogger::RegisterHandler(&first));
+  EXPECT_EQ(5023u, Strata::CLogger::RegisterHandler(&second));
+  EXPECT_EQ(5023u, Strata::CLogger::UnregisterHandler(&second));
+  EXPECT_EQ(87u, Strata::CLogger::UnregisterHandler(nullptr));
+  EXPECT_EQ(&first, Strata::CLogger::CurrentHandler());
+  ASSERT_EQ(3u, first.reports.size());
+  for (const Recorded& report : first.reports) EXPECT_EQ(2u, report.level);
+  EXPECT_NE(std::wstring::npos, first.reports[0].text.find(L"Strata::CLogger::RegisterHandler|"));
+  EXPECT_NE(std::wstring::npos, first.reports[0].text.find(L"cannot be replaced with 0x"));
+  EXPECT_NE(std::wstring::npos, first.reports[1].text.find(L"(requested handler 0x"));
+  EXPECT_NE(std::wstring::npos, first.reports[2].text.find(L": Cannot Unregister (NULL) handler"));
+
+  EXPECT_EQ(0u, Strata::CLogger::UnregisterHandler(&first));
+  EXPECT_EQ(5023u, Strata::CLogger::UnregisterHandler(&first)) << "none registered";
+  EXPECT_EQ(0u, Strata::CLogger::RegisterHandler(&second));
+  Strata::CLogger::UnregisterHandler(&second);
+}
+
+class LogBuilderTest : public ::testing::Test {
+ protected:
+  ETWLogging::LogConfigSource Source() { return {key_.Root(), key_.Path()}; }
+  void SetMechanism(DWORD value) {
+    Strata::CObfuscatedRegKey key;
+    ASSERT_EQ(0, key.Open(key_.Root(), key_.Path().c_str(), KEY_READ | KEY_WRITE));
+    ASSERT_EQ(0, key.SetDWORDValue(L"Logging Mechanism", value));
+  }
+  std::unique_ptr<CLoggingIf> Build(DWORD mechanism) {
+    CLoggingIf* logger = nullptr;
+    ETWLogging::LogConfigSource source = Source();
+    EXPECT_EQ(0u, ETWLogging::CDefaultLogBuilder::Instance().BuildEx(nullptr, L"BuilderGroup", nullptr, nullptr,
+                                                                       mechanism, &logger, &source));
+    return std::unique_ptr<CLoggingIf>(logger);
+  }
+  static bool IsFileLogger(const std::unique_ptr<CLoggingIf>& logger) {
+    return dynamic_cast<ETWLogging::CLogging*>(logger.get()) != nullptr;
+  }
+  TempRegistryKey key_;
+};
+
+TEST_F(LogBuilderTest, MechanismSwitchChoosesTheBackEnd) {
+  EXPECT_FALSE(IsFileLogger(Build(0))) << "absent value";
+  SetMechanism(0);
+  EXPECT_FALSE(IsFileLogger(Build(0)));
+  SetMechanism(2);
+  EXPECT_FALSE(IsFileLogger(Build(0)));
+  SetMechanism(1);
+  EXPECT_TRUE(IsFileLogger(Build(0)));
+  auto etw = Build(0);
+  SetMechanism(0);
+  EXPECT_TRUE(IsFileLogger(Build(1))) << "the argument 1 needs no registry";
+}
+
+TEST_F(LogBuilderTest, APlainValueIsNotTheScrambledSwitch) {
+  DWORD one = 1;
+  ASSERT_EQ(0, ::RegSetKeyValueW(key_.Root(), key_.Path().c_str(), L"Logging Mechanism", REG_DWORD, &one, 4));
+  EXPECT_FALSE(IsFileLogger(Build(0)));
+}
+
+TEST_F(LogBuilderTest, MissingKeyChoosesEventTracing) {
+  ETWLogging::LogConfigSource missing{HKEY_CURRENT_USER, L"Software\\ZelTests\\NoSuchKey\\" + NewGuidText()};
+  EXPECT_FALSE(ETWLogging::CDefaultLogBuilder::FileLoggerSelected(0, &missing));
+  EXPECT_TRUE(ETWLogging::CDefaultLogBuilder::FileLoggerSelected(1, &missing));
+}
+
+TEST_F(LogBuilderTest, ALoggerThatFailsToInitializeIsNotHandedOut) {
+  CLoggingIf* logger = reinterpret_cast<CLoggingIf*>(1);
+  EXPECT_EQ(87u, ETWLogging::CDefaultLogBuilder::Instance().BuildEx(nullptr, L"", nullptr, nullptr, 1, &logger,
+                                                                     nullptr));
+  EXPECT_EQ(nullptr, logger);
+}
+
+// Two processes with the same executable name share the files; the named mutex keeps lines whole.
+TEST(ProcessLog, TwoProcessesAppendWithoutLosingOrInterleavingLines) {
+  std::wstring group = L"Appender-" + NewGuidText();
+  PWSTR programData = nullptr;
+  ASSERT_EQ(S_OK, ::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData));
+  std::wstring groupFolder = std::wstring(programData) + L"\\Varant\\KYLOGS\\" + group;
+  ::CoTaskMemFree(programData);
+
+  constexpr int kLines = 300;
+  std::wstring exe = SiblingPath(L"LogAppender.exe");
+  std::vector<HANDLE> processes;
+  for (const wchar_t* tag : {L"alpha", L"beta"}) {
+    std::wstring command = L"\"" + exe + L"\" " + group + L" " + tag + L" " + std::to_wstring(kLines);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    ::CloseHandle(info.hThread);
+    processes.push_back(info.hProcess);
+  }
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, processes.data(), TRUE, 120000));
+  for (HANDLE process : processes) {
+    DWORD code = 99;
+    ::GetExitCodeProcess(process, &code);
+    EXPECT_EQ(0u, code);
+    ::CloseHandle(process);
+  }
+
+  std::set<std::wstring> seen;
+  std::wstring text = ReadLogText(groupFolder + L"\\LogAppender\\LogAppender000.log");
+  DeleteTree(groupFolder);
+  for (const std::wstring& line : SplitLines(text)) {
+    size_t at = line.find(L"$ alpha line ");
+    if (at == std::wstring::npos) at = line.find(L"$ beta line ");
+    ASSERT_NE(std::wstring::npos, at) << line;
+    EXPECT_EQ(L" end", line.substr(line.size() - 4)) << line;
+    EXPECT_TRUE(seen.insert(line.substr(at)).second) << "duplicate " << line.size();
+  }
+  EXPECT_EQ(2u * kLines, seen.size());
+}
+
+}  // namespace
