@@ -3,8 +3,9 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "FormatText.h"
 #include "Handles.h"
 #include "RtMui.h"
 #include "TestSupport.h"
@@ -208,6 +209,10 @@ TEST(RtMuiProcessWide, Scenario) {
 
   if (scenario == L"preset") {
     ASSERT_TRUE(RtMui::SetLibraryPath(argument.c_str()));
+    std::vector<std::thread> firstCallers;
+    for (int i = 0; i < 8; ++i) firstCallers.emplace_back([] { RtMui::GetMappedLocale(); });
+    for (std::thread& caller : firstCallers) caller.join();
+    EXPECT_EQ(1, StandIn(L"RtMuiTestLib.dll").AddRefs());
     EXPECT_EQ(0u, RtMui::BindingResult());
     EXPECT_EQ(kStandInLocale, RtMui::GetMappedLocale());
     EXPECT_EQ(kEnglishText, SampleString(kEnglish));
