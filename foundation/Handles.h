@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <wincrypt.h>
 
 #include <utility>
 
@@ -63,6 +64,7 @@ struct MutexLockTraits {
 };
 inline void CoTaskMemFreeFn(void* p) noexcept { ::CoTaskMemFree(p); }
 inline void LocalFreeFn(void* p) noexcept { ::LocalFree(p); }
+inline void CertCloseStoreFn(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
 }  // namespace detail
 
 using UniqueHkey = UniqueAny<detail::NullTraits<HKEY, ::RegCloseKey>>;
@@ -71,6 +73,9 @@ using UniqueFile = UniqueAny<detail::FileTraits>;
 using UniqueModule = UniqueAny<detail::NullTraits<HMODULE, ::FreeLibrary>>;
 using UniqueCoTaskMem = UniqueAny<detail::NullTraits<void*, detail::CoTaskMemFreeFn>>;
 using UniqueLocalMem = UniqueAny<detail::NullTraits<void*, detail::LocalFreeFn>>;
+using UniqueCertStore = UniqueAny<detail::NullTraits<HCERTSTORE, detail::CertCloseStoreFn>>;
+using UniqueCertContext = UniqueAny<detail::NullTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
+using UniqueCertChain = UniqueAny<detail::NullTraits<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>>;
 // Holds an acquired mutex and releases it; empty when the wait did not acquire it.
 using MutexLock = UniqueAny<detail::MutexLockTraits>;
 

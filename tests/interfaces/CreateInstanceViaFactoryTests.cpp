@@ -1,0 +1,132 @@
+// The creation path through the suite's class-factory interfaces, with real class registrations
+// and real module loads.
+#include "CreateInstanceViaFactory.h"
+
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <string>
+
+#include "Handles.h"
+#include "RecordLayout.h"
+#include "SignedModules.h"
+#include "TestSupport.h"
+
+namespace {
+
+using Ky::CreateInstanceViaFactory;
+using Ky::CreationForm;
+using Ky::UnsignedModules;
+using Microsoft::WRL::ComPtr;
+
+constexpr DWORD kInProcess = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+
+// A fresh class id served in process by a given module, registered for the length of one test.
+// It goes under the machine's classes: Wine's COM does not look at per-user class registrations.
+class RegisteredClass {
+ public:
+  explicit RegisteredClass(const std::wstring& serverPath) : clsidText_(L"{" + ZelTest::NewGuidText() + L"}") {
+    ::CLSIDFromString(clsidText_.c_str(), &clsid_);
+    std::wstring key = KeyPath() + L"\\InprocServer32";
+    Strata::UniqueHkey hkey;
+    EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, hkey.put(), nullptr),
+              ERROR_SUCCESS);
+    SetText(hkey.get(), nullptr, serverPath);
+    SetText(hkey.get(), L"ThreadingModel", L"Both");
+  }
+  ~RegisteredClass() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, KeyPath().c_str()); }
+  RegisteredClass(const RegisteredClass&) = delete;
+  RegisteredClass& operator=(const RegisteredClass&) = delete;
+
+  REFCLSID Clsid() const { return clsid_; }
+
+ private:
+  std::wstring KeyPath() const { return L"Software\\Classes\\CLSID\\" + clsidText_; }
+  static void SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
+    EXPECT_EQ(::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+
+  std::wstring clsidText_;
+  CLSID clsid_{};
+};
+
+class CreateViaFactory : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+  void TearDown() override { ::CoUninitialize(); }
+
+  // A value no successful or failed call may leave behind.
+  static void* Garbage() { return reinterpret_cast<void*>(static_cast<uintptr_t>(0xBADF00D)); }
+};
+
+TEST_F(CreateViaFactory, ClassObjectWithOnlyTheOlderFactoryInterfaceStillYieldsAnObject) {
+  RegisteredClass registered(ZelTest::TestServerPath());
+  ComPtr<IUnknown> object;
+  EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_PPV_ARGS(&object)), S_OK);
+  EXPECT_NE(object, nullptr);
+}
+
+TEST_F(CreateViaFactory, NullOutPointerIsRefusedInEveryForm) {
+  RegisteredClass registered(ZelTest::TestServerPath());
+  for (CreationForm form : {CreationForm::Plain, CreationForm::Checked, CreationForm::CoCreate}) {
+    EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_IUnknown, nullptr, form), E_POINTER);
+  }
+}
+
+TEST_F(CreateViaFactory, FailuresLeaveTheOutPointerNull) {
+  void* object = Garbage();
+  EXPECT_EQ(CreateInstanceViaFactory(CLSID_NULL, kInProcess, IID_IUnknown, &object), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(object, nullptr);
+
+  RegisteredClass registered(ZelTest::TestServerPath());
+  object = Garbage();
+  EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_IDispatch, &object), E_NOINTERFACE);
+  EXPECT_EQ(object, nullptr);
+}
+
+TEST_F(CreateViaFactory, PlainCoCreateFormCannotReachAClassThatServesOnlySuiteFactories) {
+  RegisteredClass registered(ZelTest::TestServerPath());
+  void* object = Garbage();
+  EXPECT_TRUE(FAILED(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_IUnknown, &object,
+                                              CreationForm::CoCreate)));
+  EXPECT_EQ(object, nullptr);
+}
+
+TEST_F(CreateViaFactory, CheckedFormCreatesFromAModuleOfTheProductPublisher) {
+  ZelTest::TrustTestRoot();
+  RegisteredClass registered(ZelTest::TestServerPath(L"trusted"));
+  ComPtr<IUnknown> object;
+  EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_PPV_ARGS(&object), CreationForm::Checked,
+                                     UnsignedModules::Refuse),
+            S_OK);
+  EXPECT_NE(object, nullptr);
+}
+
+TEST_F(CreateViaFactory, CheckedFormRefusesAServingModuleThatFailsThePublisherCheck) {
+  ZelTest::TrustTestRoot();
+  for (const wchar_t* signatureCase : {L"untrusted-root", L"other-publisher"}) {
+    RegisteredClass registered(ZelTest::TestServerPath(signatureCase));
+    void* object = Garbage();
+    EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_IUnknown, &object, CreationForm::Checked),
+              E_ACCESSDENIED);
+    EXPECT_EQ(object, nullptr);
+    // The plain form does not look at the serving module.
+    ComPtr<IUnknown> unchecked;
+    EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_PPV_ARGS(&unchecked)), S_OK);
+  }
+}
+
+TEST_F(CreateViaFactory, CheckedFormFollowsThePolicyForUnsignedServers) {
+  RegisteredClass registered(ZelTest::TestServerPath());
+  ComPtr<IUnknown> object;
+  EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_PPV_ARGS(&object), CreationForm::Checked,
+                                     UnsignedModules::Refuse),
+            E_ACCESSDENIED);
+  EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_PPV_ARGS(&object), CreationForm::Checked,
+                                     UnsignedModules::Accept),
+            S_OK);
+}
+
+}  // namespace
