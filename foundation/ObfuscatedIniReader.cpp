@@ -13,6 +13,8 @@ namespace {
 // These files hold a handful of keys; anything much bigger is not one of them and reads as empty.
 constexpr ULONGLONG kMaxFileBytes = 1 << 20;
 constexpr wchar_t kByteOrderMark = 0xFEFF;
+constexpr int kReplaceAttempts = 5;
+constexpr DWORD kReplaceRetryMs = 20;
 constexpr wchar_t kBlanks[] = L" \t";
 
 // A value belongs to its section and key: the same bytes under another key do not unscramble.
@@ -70,6 +72,29 @@ bool WriteAll(HANDLE file, const void* data, size_t bytes) {
   DWORD written = 0;
   return bytes <= MAXDWORD && ::WriteFile(file, data, static_cast<DWORD>(bytes), &written, nullptr) &&
          written == bytes;
+}
+
+// Writes `text` as a new UTF-16 file at `path`, flushed to disk; a partly written file is removed.
+bool WriteWholeFile(const std::wstring& path, const std::wstring& text) {
+  UniqueFile file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  if (WriteAll(file.get(), text.data(), text.size() * sizeof(wchar_t)) && ::FlushFileBuffers(file.get())) return true;
+  file.reset();
+  ::DeleteFileW(path.c_str());
+  return false;
+}
+
+// Moves `from` over `to`. A reader in another process may hold `to` open for a moment, which
+// refuses the replacement until it lets go.
+bool MoveOver(const std::wstring& from, const std::wstring& to) {
+  for (int attempt = 1;; ++attempt) {
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    DWORD error = ::GetLastError();
+    bool busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    if (!busy || attempt == kReplaceAttempts) return false;
+    ::Sleep(kReplaceRetryMs);
+  }
 }
 
 }  // namespace
@@ -183,24 +208,28 @@ bool CObfuscatedIniReader::WriteDword(const wchar_t* section, const wchar_t* key
   }
 }
 
+CObfuscatedIniReader::Stamp CObfuscatedIniReader::StampOf(HANDLE file, DWORD openError) {
+  Stamp stamp;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (file == INVALID_HANDLE_VALUE) {
+    stamp.known = openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND;
+  } else if (::GetFileInformationByHandle(file, &information)) {
+    stamp.known = stamp.exists = true;
+    stamp.volume = information.dwVolumeSerialNumber;
+    stamp.indexHigh = information.nFileIndexHigh;
+    stamp.indexLow = information.nFileIndexLow;
+    stamp.lastWrite = ULONGLONG{information.ftLastWriteTime.dwHighDateTime} << 32 |
+                      information.ftLastWriteTime.dwLowDateTime;
+    stamp.size = ULONGLONG{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
+  }
+  return stamp;
+}
+
 void CObfuscatedIniReader::RefreshLocked() {
   // The stamp and the content come from one handle, so they always describe the same version.
   UniqueFile file(::CreateFileW(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  Stamp current;
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (file && ::GetFileInformationByHandle(file.get(), &information)) {
-    current.known = current.exists = true;
-    current.volume = information.dwVolumeSerialNumber;
-    current.indexHigh = information.nFileIndexHigh;
-    current.indexLow = information.nFileIndexLow;
-    current.lastWrite = ULONGLONG{information.ftLastWriteTime.dwHighDateTime} << 32 |
-                        information.ftLastWriteTime.dwLowDateTime;
-    current.size = ULONGLONG{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
-  } else if (!file) {
-    DWORD error = ::GetLastError();
-    current.known = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  }
+  Stamp current = StampOf(file.get(), ::GetLastError());
   if (current == stamp_) return;
   document_ = file ? Document::Parse(Decode(ReadAll(file.get()))) : Document();
   stamp_ = current;
@@ -208,18 +237,8 @@ void CObfuscatedIniReader::RefreshLocked() {
 
 bool CObfuscatedIniReader::ReplaceFile(const std::wstring& text) const {
   std::wstring temporary = Path() + Format(L".%lu-%lu.tmp", ::GetCurrentProcessId(), ::GetCurrentThreadId());
-  {
-    UniqueFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    if (!file) return false;
-    bool written = WriteAll(file.get(), text.data(), text.size() * sizeof(wchar_t)) && ::FlushFileBuffers(file.get());
-    if (!written) {
-      file.reset();
-      ::DeleteFileW(temporary.c_str());
-      return false;
-    }
-  }
-  if (::MoveFileExW(temporary.c_str(), Path().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  if (!WriteWholeFile(temporary, text)) return false;
+  if (MoveOver(temporary, Path())) return true;
   ::DeleteFileW(temporary.c_str());
   return false;
 }

@@ -54,6 +54,8 @@ class CObfuscatedIniReader : public CBaseIniReader {
     bool operator==(const Stamp& other) const;
   };
 
+  // The stamp of an open file, or of a file that could not be opened for `openError`.
+  static Stamp StampOf(HANDLE file, DWORD openError);
   // Parses the file again when it is not the version last parsed.
   void RefreshLocked();
   bool ReplaceFile(const std::wstring& text) const;

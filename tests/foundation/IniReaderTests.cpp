@@ -127,7 +127,8 @@ TEST(BaseIniReader, ReadsOnlyWholeDecimalNumbers) {
   DWORD value = 0;
   EXPECT_TRUE(reader.ReadDword(L"Config", L"A", &value));
   EXPECT_EQ(12u, value);
-  for (const wchar_t* key : {L"B", L"C", L"D", L"E", L"F"}) EXPECT_FALSE(reader.ReadDword(L"Config", key, &value)) << key;
+  for (const wchar_t* key : {L"B", L"C", L"D", L"E", L"F"})
+    EXPECT_FALSE(reader.ReadDword(L"Config", key, &value)) << key;
 }
 
 class ObfuscatedIniReaderTest : public ::testing::Test {
