@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "Handles.h"
+#include "LogInstance.h"
+#include "LoggingIf.h"
 
 #ifndef ZEL_PUBLISHER_NAME
 #error "ZEL_PUBLISHER_NAME must be defined by the build"
@@ -129,13 +131,12 @@ HRESULT CheckPublisherName(PCCERT_CONTEXT signerCert) {
   return std::wstring(name) == ProductPublisherName() ? S_OK : CERT_E_CN_NO_MATCH;
 }
 
+// Said once per process, so that a development build is never mistaken for a product build.
 void NoteUnsignedModuleAccepted(const wchar_t* filePath) {
   static std::once_flag once;
   std::call_once(once, [filePath] {
-    // LOGGING: the one diagnostic line of the development setting, written once per process:
-    // level 2, "Development build: accepting unsigned modules (first: %s)\r\n" with filePath,
-    // function "Ky::CheckPublisher", source "PublisherCheck". The diagnostic log API is not there yet.
-    (void)filePath;
+    ZEL_LOG(ETWLogging::kLevelWarning, L"PublisherCheck", L"Ky::CheckPublisher",
+            L"Development build: accepting unsigned modules, the first being \"%s\"\r\n", filePath);
   });
 }
 
