@@ -86,7 +86,9 @@ class CRegKeyImpl {
 
 }  // namespace internal
 
-// A handle on a shared key implementation: copies see the same open key.
+// A handle on a shared key implementation: copies see the same open key. One CRegKey object is
+// used by one thread at a time; copies of it may be used on different threads, since the shared
+// implementation guards itself.
 class CRegKey {
  public:
   CRegKey();
