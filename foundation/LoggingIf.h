@@ -12,7 +12,7 @@ enum : DWORD {
   kLogOk = 0,
   kLogOutOfMemory = ERROR_OUTOFMEMORY,             // 14
   kLogInvalidParameter = ERROR_INVALID_PARAMETER,  // 87
-  kLogNoLogger = ERROR_INSTALL_LOG_FAILURE,        // 1627
+  kLogNoLogger = ERROR_FUNCTION_FAILED,            // 1627
   kLogAlreadyInitialized = 20001,
   kLogNotInitialized = 20002,
 };
