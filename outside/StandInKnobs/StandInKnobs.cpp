@@ -1,0 +1,49 @@
+#include "StandInKnobs.h"
+
+#include <mutex>
+
+#include "Handles.h"
+
+namespace ZelStandIns {
+
+namespace {
+
+std::optional<DWORD> ReadDwordValue(const std::wstring& keyPath, const wchar_t* name) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  LSTATUS status = ::RegGetValueW(HKEY_LOCAL_MACHINE, keyPath.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+StandInKnobs::StandInKnobs(const wchar_t* standIn)
+    : keyPath_(KeyPath(standIn)), processKeyPath_(ProcessKeyPath(standIn, ::GetCurrentProcessId())) {}
+
+std::wstring StandInKnobs::KeyPath(const wchar_t* standIn) {
+  return std::wstring(L"Software\\ZelStandIns\\") + standIn;
+}
+
+std::wstring StandInKnobs::ProcessKeyPath(const wchar_t* standIn, DWORD processId) {
+  return KeyPath(standIn) + L"\\Processes\\" + std::to_wstring(processId);
+}
+
+std::optional<DWORD> StandInKnobs::ReadDword(const wchar_t* name) const {
+  std::optional<DWORD> value = ReadDwordValue(processKeyPath_, name);
+  return value ? value : ReadDwordValue(keyPath_, name);
+}
+
+void StandInKnobs::CountCall(const wchar_t* name) const {
+  // Only this process writes its subkey; the lock keeps two of its threads from losing a count.
+  static std::mutex counting;
+  std::lock_guard<std::mutex> lock(counting);
+  Strata::UniqueHkey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, processKeyPath_.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) !=
+      ERROR_SUCCESS)
+    return;
+  DWORD count = ReadDwordValue(processKeyPath_, name).value_or(0) + 1;
+  ::RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof(count));
+}
+
+}  // namespace ZelStandIns
