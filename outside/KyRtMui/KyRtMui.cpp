@@ -4,7 +4,8 @@
 // Design: a product resource library holds all its languages in one file (see ZelRes2), so the
 // load-library exports load the file as asked and the language is chosen per lookup: the mapped
 // locale for the plain forms, the given language for the "Ex" forms, with US English behind
-// either. Knobs, under HKEY_LOCAL_MACHINE\Software\ZelStandIns\KyRtMui (see StandInKnobs.h):
+// either. Knobs, under HKEY_LOCAL_MACHINE\Software\ZelStandIns\KyRtMui (see StandInKnobs.h), read
+// on every call so that a test may change them while the library stays loaded:
 //   "Locale"        DWORD, read       a LANGID that replaces the user's UI language
 //   "AddRefCalls"   DWORD, written    DllAddRef calls, counted in the per-process subkey
 //   "ReleaseCalls"  DWORD, written    DllRelease calls, counted likewise

@@ -8,10 +8,10 @@ namespace ZelStandIns {
 
 namespace {
 
-std::optional<DWORD> ReadDwordValue(const std::wstring& keyPath, const wchar_t* name) {
+std::optional<DWORD> ReadDwordValue(HKEY key, const wchar_t* subkey, const wchar_t* name) {
   DWORD value = 0;
   DWORD size = sizeof(value);
-  LSTATUS status = ::RegGetValueW(HKEY_LOCAL_MACHINE, keyPath.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+  LSTATUS status = ::RegGetValueW(key, subkey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
   if (status != ERROR_SUCCESS) return std::nullopt;
   return value;
 }
@@ -30,8 +30,8 @@ std::wstring StandInKnobs::ProcessKeyPath(const wchar_t* standIn, DWORD processI
 }
 
 std::optional<DWORD> StandInKnobs::ReadDword(const wchar_t* name) const {
-  std::optional<DWORD> value = ReadDwordValue(processKeyPath_, name);
-  return value ? value : ReadDwordValue(keyPath_, name);
+  std::optional<DWORD> value = ReadDwordValue(HKEY_LOCAL_MACHINE, processKeyPath_.c_str(), name);
+  return value ? value : ReadDwordValue(HKEY_LOCAL_MACHINE, keyPath_.c_str(), name);
 }
 
 void StandInKnobs::CountCall(const wchar_t* name) const {
@@ -42,7 +42,7 @@ void StandInKnobs::CountCall(const wchar_t* name) const {
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, processKeyPath_.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) !=
       ERROR_SUCCESS)
     return;
-  DWORD count = ReadDwordValue(processKeyPath_, name).value_or(0) + 1;
+  DWORD count = ReadDwordValue(key.get(), nullptr, name).value_or(0) + 1;
   ::RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof(count));
 }
 

@@ -25,12 +25,12 @@ class KyRtMuiStandIn : public ::testing::Test {
     ASSERT_TRUE(binding_.IsAvailable()) << binding_.BindingResult();
   }
 
-  // Loads the resource library through the language library, as the event-handler library does.
+  // Loads the resource library through the language library: as a data file, the way the
+  // event-handler library does, by default.
   HMODULE LoadProductLibrary() {
-    HMODULE module =
-        binding_.LoadLibraryExW(ZelTest::SiblingPath(L"ZelRes2.DLL").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    resources_.reset(module);
-    return module;
+    resources_.reset(
+        binding_.LoadLibraryExW(ZelTest::SiblingPath(L"ZelRes2.DLL").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    return resources_.get();
   }
 
   std::wstring Load(UINT id, LANGID language = 0) {
@@ -49,6 +49,14 @@ TEST_F(KyRtMuiStandIn, BindsAndLoadsTheChatLabelInEnglish) {
   ASSERT_TRUE(LoadProductLibrary()) << ::GetLastError();
   EXPECT_EQ(binding_.GetMappedLocale(), kEnglish);
   EXPECT_EQ(Load(kChatLabel), L"a chat");
+}
+
+// The bridge library loads the resource library as a module, not as a data file.
+TEST_F(KyRtMuiStandIn, ServesTextsFromTheLibraryLoadedAsAModule) {
+  knobs_.SetDword(L"Locale", kGerman);
+  resources_.reset(binding_.LoadLibraryW(ZelTest::SiblingPath(L"ZelRes2.DLL").c_str()));
+  ASSERT_TRUE(resources_) << ::GetLastError();
+  EXPECT_EQ(Load(6018), L"einer E-Mail");
 }
 
 TEST_F(KyRtMuiStandIn, GermanLocaleKnobGivesGermanTexts) {

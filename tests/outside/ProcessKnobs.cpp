@@ -12,7 +12,10 @@ ProcessKnobs::ProcessKnobs(const wchar_t* standIn)
                                nullptr) == ERROR_SUCCESS;
 }
 
-ProcessKnobs::~ProcessKnobs() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str()); ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path_.c_str()); }
+ProcessKnobs::~ProcessKnobs() {
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
+  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path_.c_str());
+}
 
 void ProcessKnobs::SetDword(const wchar_t* name, DWORD value) const {
   ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path_.c_str(), name, REG_DWORD, &value, sizeof(value));
