@@ -6,7 +6,6 @@
 
 #include "LogInstance.h"
 #include "Logging.h"
-#include "RegKey.h"
 
 int wmain() {
   SetLogIdentity(nullptr, L"ZelDemo", nullptr, nullptr, 0);
@@ -16,9 +15,7 @@ int wmain() {
   const wchar_t* userText = L"100% of a value from outside, %s %n included";
   ZEL_LOG(ETWLogging::kLevelError, L"LogDemo", L"wmain", L"Text from outside stays an argument: %s\r\n", userText);
 
-  // A Strata class reporting its own failure lands in the same log.
-  Strata::CRegKey key;
-  key.SetDWORDValue(L"NoKeyOpen", 1);
+  // The foundation's own classes report through the Strata slot and land in the same log.
   Strata::LogStrata(Strata::kStrataError, L"LogDemo", L"wmain", __LINE__, L"A Strata error report (code %d)", 87);
 
   CLogInstance* instance = GetLogInstance();
