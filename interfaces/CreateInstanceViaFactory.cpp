@@ -38,13 +38,14 @@ HRESULT LocalServerPath(REFCLSID clsid, std::wstring& path) {
   wchar_t clsidText[40];
   ::StringFromGUID2(clsid, clsidText, ARRAYSIZE(clsidText));
   std::wstring subKey = std::wstring(L"CLSID\\") + clsidText + L"\\LocalServer32";
+  // RRF_RT_REG_SZ also takes REG_EXPAND_SZ, expanded.
   DWORD size = 0;
-  LSTATUS status = ::RegGetValueW(HKEY_CLASSES_ROOT, subKey.c_str(), nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ,
+  LSTATUS status = ::RegGetValueW(HKEY_CLASSES_ROOT, subKey.c_str(), nullptr, RRF_RT_REG_SZ,
                                   nullptr, nullptr, &size);
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
   std::wstring commandLine(size / sizeof(wchar_t) + 1, L'\0');
   size = static_cast<DWORD>(commandLine.size() * sizeof(wchar_t));
-  status = ::RegGetValueW(HKEY_CLASSES_ROOT, subKey.c_str(), nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
+  status = ::RegGetValueW(HKEY_CLASSES_ROOT, subKey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr,
                           &commandLine[0], &size);
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
   commandLine.resize(commandLine.find(L'\0'));

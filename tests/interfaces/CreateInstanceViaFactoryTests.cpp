@@ -7,9 +7,8 @@
 
 #include <string>
 
-#include "Handles.h"
 #include "RecordLayout.h"
-#include "SignedModules.h"
+#include "InterfaceTestSupport.h"
 #include "TestSupport.h"
 
 namespace {
@@ -21,36 +20,7 @@ using Microsoft::WRL::ComPtr;
 
 constexpr DWORD kInProcess = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
-// A fresh class id served in process by a given module, registered for the length of one test.
-// It goes under the machine's classes: Wine's COM does not look at per-user class registrations.
-class RegisteredClass {
- public:
-  explicit RegisteredClass(const std::wstring& serverPath) : clsidText_(L"{" + ZelTest::NewGuidText() + L"}") {
-    ::CLSIDFromString(clsidText_.c_str(), &clsid_);
-    std::wstring key = KeyPath() + L"\\InprocServer32";
-    Strata::UniqueHkey hkey;
-    EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, hkey.put(), nullptr),
-              ERROR_SUCCESS);
-    SetText(hkey.get(), nullptr, serverPath);
-    SetText(hkey.get(), L"ThreadingModel", L"Both");
-  }
-  ~RegisteredClass() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, KeyPath().c_str()); }
-  RegisteredClass(const RegisteredClass&) = delete;
-  RegisteredClass& operator=(const RegisteredClass&) = delete;
-
-  REFCLSID Clsid() const { return clsid_; }
-
- private:
-  std::wstring KeyPath() const { return L"Software\\Classes\\CLSID\\" + clsidText_; }
-  static void SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
-    EXPECT_EQ(::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-  }
-
-  std::wstring clsidText_;
-  CLSID clsid_{};
-};
+using ZelTest::RegisteredClass;
 
 class CreateViaFactory : public ::testing::Test {
  protected:

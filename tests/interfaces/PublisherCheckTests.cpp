@@ -5,7 +5,7 @@
 #include <wintrust.h>
 
 #include "Handles.h"
-#include "SignedModules.h"
+#include "InterfaceTestSupport.h"
 #include "TestSupport.h"
 
 namespace {

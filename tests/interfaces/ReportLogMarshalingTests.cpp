@@ -13,7 +13,7 @@
 
 #include "Handles.h"
 #include "KyReportLog.h"
-#include "TestSupport.h"
+#include "InterfaceTestSupport.h"
 
 namespace {
 
@@ -113,12 +113,7 @@ class ReportLogApartment {
 class ReportLogMarshaling : public ::testing::Test {
  protected:
   void SetUp() override {
-    // As an installer would: the proxy/stub library registers every suite interface.
-    Strata::UniqueModule proxyStub(::LoadLibraryW(ZelTest::SiblingPath(L"KyReportLogPS.dll").c_str()));
-    ASSERT_TRUE(proxyStub);
-    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(proxyStub.get(), "DllRegisterServer"));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK);
+    ZelTest::RegisterSuiteProxyStub();
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   }
   void TearDown() override { ::CoUninitialize(); }

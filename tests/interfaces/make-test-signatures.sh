@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Signs copies of a test module for the publisher-check tests:
-#   make-test-signatures.sh MODULE.dll OUTDIR PUBLISHER
-# OUTDIR receives the test roots as DER files and one signed copy per case, named
-# <module>-<case>.dll. Keys and certificates are made once and reused, so a rebuilt module is
+# Signs copies of test modules for the publisher-check tests:
+#   make-test-signatures.sh OUTDIR PUBLISHER MODULE...
+# OUTDIR receives the test roots as DER files and one signed copy of each module per case, named
+# <module>-<case>.<ext>. Keys and certificates are made once and reused, so a rebuilt module is
 # signed under the same roots that earlier test runs installed.
 set -euo pipefail
-module=$1 out=$2 publisher=$3
+out=$1 publisher=$2
+shift 2
 keys=$out/test-signing
 mkdir -p "$keys"
 cd "$keys"
@@ -36,17 +37,20 @@ make_leaf user-root-publisher user-root "$publisher" codeSigning
 openssl x509 -in trusted-root.pem -outform DER -out "$out/TestSigningRoot.cer"
 openssl x509 -in user-root.pem -outform DER -out "$out/TestUserRoot.cer"
 
-base=$(basename "$module" .dll)
-sign() {  # case, leaf, certificates to embed...
-  local case=$1 leaf=$2
-  shift 2
+sign() {  # module, case, leaf, certificates to embed...
+  local module=$1 case=$2 leaf=$3
+  shift 3
+  local name=${module##*/}
+  local signed=$out/${name%.*}-$case.${name##*.}
   cat "$@" >"$case.chain.pem"
-  rm -f "$out/$base-$case.dll"
-  osslsigncode sign -certs "$case.chain.pem" -key "$leaf.key" -h sha256 -in "$module" -out "$out/$base-$case.dll" >/dev/null
+  rm -f "$signed"
+  osslsigncode sign -certs "$case.chain.pem" -key "$leaf.key" -h sha256 -in "$module" -out "$signed" >/dev/null
 }
-sign trusted publisher publisher.pem trusted-root.pem
-sign other-publisher other-publisher other-publisher.pem trusted-root.pem
-sign not-code-signing server-auth server-auth.pem trusted-root.pem
-sign untrusted-root untrusted-publisher untrusted-publisher.pem untrusted-root.pem
-sign leaf-only untrusted-publisher untrusted-publisher.pem
-sign user-root user-root-publisher user-root-publisher.pem user-root.pem
+for module in "$@"; do
+  sign "$module" trusted publisher publisher.pem trusted-root.pem
+  sign "$module" other-publisher other-publisher other-publisher.pem trusted-root.pem
+  sign "$module" not-code-signing server-auth server-auth.pem trusted-root.pem
+  sign "$module" untrusted-root untrusted-publisher untrusted-publisher.pem untrusted-root.pem
+  sign "$module" leaf-only untrusted-publisher untrusted-publisher.pem
+  sign "$module" user-root user-root-publisher user-root-publisher.pem user-root.pem
+done

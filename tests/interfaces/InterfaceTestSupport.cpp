@@ -1,4 +1,4 @@
-#include "SignedModules.h"
+#include "InterfaceTestSupport.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -24,6 +24,12 @@ void AddRootToStore(const std::wstring& certificateFile, DWORD storeLocation) {
       << std::hex << ::GetLastError();
 }
 
+void SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
+  EXPECT_EQ(::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+}
+
 }  // namespace
 
 void TrustTestRoot() { AddRootToStore(L"TestSigningRoot.cer", CERT_SYSTEM_STORE_LOCAL_MACHINE); }
@@ -32,6 +38,30 @@ void TrustUserOnlyRoot() { AddRootToStore(L"TestUserRoot.cer", CERT_SYSTEM_STORE
 
 std::wstring TestServerPath(const std::wstring& signatureCase) {
   return SiblingPath(signatureCase.empty() ? L"FactoryTestServer.dll" : L"FactoryTestServer-" + signatureCase + L".dll");
+}
+
+void RegisterSuiteProxyStub() {
+  Strata::UniqueModule proxyStub(::LoadLibraryW(SiblingPath(L"KyReportLogPS.dll").c_str()));
+  ASSERT_TRUE(proxyStub);
+  auto registerServer =
+      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(proxyStub.get(), "DllRegisterServer"));
+  ASSERT_NE(registerServer, nullptr);
+  ASSERT_EQ(registerServer(), S_OK);
+}
+
+RegisteredClass::RegisteredClass(const std::wstring& serverPath) : clsidText_(L"{" + NewGuidText() + L"}") {
+  ::CLSIDFromString(clsidText_.c_str(), &clsid_);
+  std::wstring key = KeyPath() + L"\\InprocServer32";
+  Strata::UniqueHkey hkey;
+  EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, hkey.put(), nullptr),
+            ERROR_SUCCESS);
+  SetText(hkey.get(), nullptr, serverPath);
+  SetText(hkey.get(), L"ThreadingModel", L"Both");
+}
+
+RegisteredClass::~RegisteredClass() {
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, KeyPath().c_str());
+  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, KeyPath().c_str());
 }
 
 void WriteTamperedCopy(const std::wstring& source, const std::wstring& target) {
