@@ -41,7 +41,10 @@ TEST_F(PublisherCheck, SignatureUnderARootTheMachineDoesNotTrustIsRefused) {
 }
 
 TEST_F(PublisherCheck, SignatureWhoseChainStopsBelowAnyRootIsRefused) {
-  EXPECT_TRUE(FAILED(CheckPublisher(TestServerPath(L"leaf-only").c_str(), UnsignedModules::Accept)));
+  // Windows names an incomplete chain CERT_E_CHAINING; where a base policy lets one pass, as Wine's
+  // can, the check's own look at the chain's last certificate refuses it.
+  HRESULT hr = CheckPublisher(TestServerPath(L"leaf-only").c_str(), UnsignedModules::Accept);
+  EXPECT_TRUE(hr == CERT_E_UNTRUSTEDROOT || hr == CERT_E_CHAINING) << std::hex << hr;
 }
 
 TEST_F(PublisherCheck, RootTrustedOnlyByTheCurrentUserDoesNotCount) {
