@@ -1,0 +1,60 @@
+#include "ServiceKnobs.h"
+
+#include <string>
+
+#include "ServiceResults.h"
+#include "ServiceStore.h"
+#include "StandInKnobs.h"
+
+namespace ZelService {
+
+namespace {
+
+std::optional<DWORD> ReadDword(const std::wstring& path, const std::wstring& name) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+      ERROR_SUCCESS)
+    return std::nullopt;
+  return value;
+}
+
+// Whether a limited knob still holds, using up one of its times; an unlimited one always holds.
+// The count lives in the process's subkey or, failing that, the service key.
+bool UseOneTime(const std::wstring& timesName) {
+  ServiceStore store;
+  Strata::MutexLock lock = store.Lock();
+  for (const std::wstring& path : {ZelStandIns::StandInKnobs::ProcessKeyPath(kStandInName, ::GetCurrentProcessId()),
+                                   ZelStandIns::StandInKnobs::KeyPath(kStandInName)}) {
+    std::optional<DWORD> times = ReadDword(path, timesName);
+    if (!times) continue;
+    if (*times == 0) return false;
+    DWORD left = *times - 1;
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path.c_str(), timesName.c_str(), REG_DWORD, &left, sizeof(left));
+    return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<KnobAnswer> ConfiguredAnswer(const wchar_t* operation) {
+  const ZelStandIns::StandInKnobs knobs(kStandInName);
+  const std::wstring prefix = std::wstring(operation) + L".";
+  knobs.CountCall((prefix + L"Calls").c_str());
+  std::optional<DWORD> hr = knobs.ReadDword((prefix + L"HResult").c_str());
+  std::optional<DWORD> result = knobs.ReadDword((prefix + L"Result").c_str());
+  if (!hr && !result) return std::nullopt;
+  if (!UseOneTime(prefix + L"Times")) return std::nullopt;
+  return KnobAnswer{hr ? static_cast<HRESULT>(*hr) : S_OK, result ? static_cast<long>(*result) : kResultSuccess};
+}
+
+bool AnsweredByKnob(const wchar_t* operation, HRESULT& hr, long* result) {
+  std::optional<KnobAnswer> answer = ConfiguredAnswer(operation);
+  if (!answer) return false;
+  *result = answer->result;
+  hr = answer->hr;
+  return true;
+}
+
+}  // namespace ZelService

@@ -1,0 +1,54 @@
+// What the service stand-in answers and where it keeps its state: result codes, the ids of its
+// objects and properties, and its registry layout. Tests and the programs they start include this
+// to steer the stand-in and read what it recorded.
+//
+// Everything lives under HKEY_LOCAL_MACHINE\Software\ZelStandIns\Service (see StandInKnobs.h for
+// the per-process subkey "Processes\<pid>", whose values win over the key's own):
+//   Users\<user id>\<property id>     applied users and their properties ("<vt>:<text>", REG_SZ)
+//   Global, AdminSettings, AgeGroups\<n>   the other configuration objects' applied properties
+//   Sessions\<session id>              REG_SZ name of the user signed in to that session
+//   EventBindings\<product>\<IID>      REG_SZ handler CLSID bound to that event interface
+//   DllCanDefer\<pid>\Count, \<n>      every DllCanDefer call of a process: "code flag 0xVALUE"
+// Knobs, read on every call:
+//   AdminPassword, SecurityAnswer (REG_SZ)  what properties 202 and 205 accept (absent: only "")
+//   <Operation>.HResult (DWORD)  answer this failure HRESULT instead of doing the operation
+//   <Operation>.Result  (DWORD)  answer S_OK with this result code instead of doing the operation
+//   <Operation>.Times   (DWORD)  when present, the two above hold only this many more times
+// Operations: Create, GetValue, SignIn, SignOut, ConfigGetValue, ConfigSetValue, ConfigApply,
+// Enumerator, Add, Remove, Count, Apply, Revert, CreateItem, OpenProduct, AddBinding,
+// RemoveBinding, Save, FindBinding. Each call of an operation is counted under the per-process
+// subkey as "<Operation>.Calls" when a test created that subkey.
+#pragma once
+
+#include <windows.h>
+
+namespace ZelService {
+
+// Result codes; the low 17 bits are the error part, zero on success.
+constexpr long kResultSuccess = 0x08020000;
+constexpr long kResultInvalidArgument = 0x08020001;
+constexpr long kResultNotFound = 0x08020002;
+constexpr long kResultUnknownUser = 0x08020003;
+constexpr long kResultAlreadyExists = 0x08020004;
+constexpr long kResultValueRefused = 0x08020005;
+constexpr long kResultNoProduct = 0x08020006;
+
+constexpr long kErrorMask = 0x1FFFF;
+constexpr bool Succeeded(HRESULT hr, long result) { return SUCCEEDED(hr) && (result & kErrorMask) == 0; }
+
+// Objects of the root's GetValue.
+constexpr long kGlobalSettings = 100;
+constexpr long kUsersCollection = 102;
+constexpr long kAdminSettings = 109;
+constexpr long kAgeGroups = 110;
+
+// Properties with a meaning of their own.
+constexpr long kUserName = 200;
+constexpr long kAgeGroupSelection = 200;
+constexpr long kAdminPassword = 202;
+constexpr long kSecurityAnswer = 205;
+
+constexpr const wchar_t kStandInName[] = L"Service";
+constexpr const wchar_t kServiceKey[] = L"Software\\ZelStandIns\\Service";
+
+}  // namespace ZelService

@@ -1,0 +1,179 @@
+#include "UsersCollection.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "ConfigObject.h"
+#include "ServiceKnobs.h"
+#include "ServiceResults.h"
+#include "VariantEnumerator.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace ZelService {
+
+namespace {
+
+// The service's own user object behind an item VARIANT of one of the given types, if it is one.
+ComPtr<IServiceUser> UserOf(const VARIANT& item, bool dispatchOnly) {
+  Variant resolved;
+  if (FAILED(resolved.Assign(item))) return nullptr;
+  VARTYPE type = V_VT(&resolved.Get());
+  if (type != VT_DISPATCH && (dispatchOnly || type != VT_UNKNOWN)) return nullptr;
+  IUnknown* object = V_UNKNOWN(&resolved.Get());
+  ComPtr<IServiceUser> user;
+  if (object) object->QueryInterface(IID_PPV_ARGS(&user));
+  return user;
+}
+
+std::wstring NewUserId() {
+  GUID id;
+  ::CoCreateGuid(&id);
+  wchar_t text[40];
+  ::StringFromGUID2(id, text, ARRAYSIZE(text));
+  return text;
+}
+
+}  // namespace
+
+HRESULT CUsersCollection::GetEnumerator(IUnknown** enumerator) {
+  if (!enumerator) return E_POINTER;
+  *enumerator = nullptr;
+  if (std::optional<KnobAnswer> answer = ConfiguredAnswer(L"Enumerator")) return answer->hr;
+  auto items = std::make_shared<std::vector<Variant>>();
+  for (const std::wstring& id : store_.UserIds()) {
+    Variant item;
+    HRESULT hr = CConfigObject::CreateVariant(ConfigKind::User, id, item.Put());
+    if (FAILED(hr)) return hr;
+    items->push_back(item);
+  }
+  return CVariantEnumerator::CreateFor<CVariantEnumerator>(IID_IUnknown, reinterpret_cast<void**>(enumerator),
+                                                           std::move(items), 0UL);
+}
+
+long CUsersCollection::AddLocked(IServiceUser* user) {
+  const std::wstring id = user->UserId();
+  bool pending = std::any_of(pendingAdds_.begin(), pendingAdds_.end(),
+                             [&](const ComPtr<IServiceUser>& added) { return added->UserId() == id; });
+  if (pending || store_.KeyExists(ServiceStore::UserPath(id))) return kResultAlreadyExists;
+  std::optional<std::wstring> name = user->Name();
+  if (name) {
+    bool taken = store_.FindUserByName(*name).has_value() ||
+                 std::any_of(pendingAdds_.begin(), pendingAdds_.end(), [&](const ComPtr<IServiceUser>& added) {
+                   std::optional<std::wstring> other = added->Name();
+                   return other && ::CompareStringOrdinal(other->c_str(), -1, name->c_str(), -1, TRUE) == CSTR_EQUAL;
+                 });
+    if (taken) return kResultAlreadyExists;
+  }
+  pendingAdds_.emplace_back(user);
+  return kResultSuccess;
+}
+
+HRESULT CUsersCollection::Add(VARIANT item, long* result) {
+  if (!result) return E_POINTER;
+  HRESULT hr = S_OK;
+  if (AnsweredByKnob(L"Add", hr, result)) return hr;
+  ComPtr<IServiceUser> user = UserOf(item, false);
+  if (!user) {
+    *result = kResultInvalidArgument;
+    return E_INVALIDARG;
+  }
+  std::lock_guard<std::mutex> lock(guard_);
+  *result = AddLocked(user.Get());
+  return S_OK;
+}
+
+long CUsersCollection::RemoveLocked(IServiceUser* user) {
+  const std::wstring id = user->UserId();
+  // Removing an addition that is still pending simply drops it.
+  auto added = std::find_if(pendingAdds_.begin(), pendingAdds_.end(),
+                            [&](const ComPtr<IServiceUser>& pending) { return pending->UserId() == id; });
+  if (added != pendingAdds_.end()) {
+    pendingAdds_.erase(added);
+    return kResultSuccess;
+  }
+  if (!store_.KeyExists(ServiceStore::UserPath(id))) return kResultUnknownUser;
+  if (std::find(pendingRemoves_.begin(), pendingRemoves_.end(), id) == pendingRemoves_.end())
+    pendingRemoves_.push_back(id);
+  return kResultSuccess;
+}
+
+HRESULT CUsersCollection::Remove(VARIANT item, long* result) {
+  if (!result) return E_POINTER;
+  HRESULT hr = S_OK;
+  if (AnsweredByKnob(L"Remove", hr, result)) return hr;
+  ComPtr<IServiceUser> user = UserOf(item, true);
+  if (!user) {
+    *result = kResultInvalidArgument;
+    return DISP_E_TYPEMISMATCH;
+  }
+  std::lock_guard<std::mutex> lock(guard_);
+  *result = RemoveLocked(user.Get());
+  return S_OK;
+}
+
+HRESULT CUsersCollection::GetCount(long* count, long* result) {
+  if (!count || !result) return E_POINTER;
+  *count = 0;
+  HRESULT hr = S_OK;
+  if (AnsweredByKnob(L"Count", hr, result)) return hr;
+  *count = static_cast<long>(store_.UserIds().size());
+  *result = kResultSuccess;
+  return S_OK;
+}
+
+long CUsersCollection::CheckPendingLocked() const {
+  for (const std::wstring& id : pendingRemoves_)
+    if (!store_.KeyExists(ServiceStore::UserPath(id))) return kResultUnknownUser;
+  for (const ComPtr<IServiceUser>& added : pendingAdds_) {
+    std::optional<std::wstring> name = added->Name();
+    if (name && store_.FindUserByName(*name)) return kResultAlreadyExists;
+  }
+  return kResultSuccess;
+}
+
+HRESULT CUsersCollection::Apply(long* result) {
+  if (!result) return E_POINTER;
+  HRESULT hr = S_OK;
+  if (AnsweredByKnob(L"Apply", hr, result)) return hr;
+  std::lock_guard<std::mutex> lock(guard_);
+  // Another process may have changed the users since the changes were made: check and apply
+  // under the store's lock, so that either all of them apply or none.
+  Strata::MutexLock storeLock = store_.Lock();
+  *result = CheckPendingLocked();
+  if (*result != kResultSuccess) return S_OK;
+  for (const std::wstring& id : pendingRemoves_) {
+    hr = store_.DeleteUser(id);
+    if (FAILED(hr)) return hr;
+  }
+  pendingRemoves_.clear();
+  for (const ComPtr<IServiceUser>& added : pendingAdds_) {
+    hr = store_.WriteProperties(ServiceStore::UserPath(added->UserId()), added->TakePending());
+    if (FAILED(hr)) return hr;
+  }
+  pendingAdds_.clear();
+  return S_OK;
+}
+
+HRESULT CUsersCollection::Revert(long* result) {
+  if (!result) return E_POINTER;
+  HRESULT hr = S_OK;
+  if (AnsweredByKnob(L"Revert", hr, result)) return hr;
+  std::lock_guard<std::mutex> lock(guard_);
+  pendingAdds_.clear();
+  pendingRemoves_.clear();
+  *result = kResultSuccess;
+  return S_OK;
+}
+
+HRESULT CUsersCollection::CreateItem(VARIANT* item, long* result) {
+  if (!item || !result) return E_POINTER;
+  ::VariantInit(item);
+  HRESULT hr = S_OK;
+  if (AnsweredByKnob(L"CreateItem", hr, result)) return hr;
+  hr = CConfigObject::CreateVariant(ConfigKind::NewUser, NewUserId(), item);
+  *result = SUCCEEDED(hr) ? kResultSuccess : kResultInvalidArgument;
+  return hr;
+}
+
+}  // namespace ZelService
