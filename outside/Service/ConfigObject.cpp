@@ -42,12 +42,16 @@ std::wstring CConfigObject::PathLocked() const {
   return {};
 }
 
-std::optional<Variant> CConfigObject::ReadLocked(long propertyId) const {
-  const std::wstring path = PathLocked();
-  auto pending = pending_.find(path);
-  if (pending != pending_.end()) {
-    auto value = pending->second.find(propertyId);
-    if (value != pending->second.end()) return value->second;
+std::optional<Variant> CConfigObject::Read(long propertyId) const {
+  std::wstring path;
+  {
+    std::lock_guard<std::mutex> lock(guard_);
+    path = PathLocked();
+    auto pending = pending_.find(path);
+    if (pending != pending_.end()) {
+      auto value = pending->second.find(propertyId);
+      if (value != pending->second.end()) return value->second;
+    }
   }
   PropertyMap applied = store_.ReadProperties(path);
   auto value = applied.find(propertyId);
@@ -60,14 +64,14 @@ HRESULT CConfigObject::GetValue(long propertyId, VARIANT* value, long* result) {
   ::VariantInit(value);
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"ConfigGetValue", hr, result)) return hr;
-  std::lock_guard<std::mutex> lock(guard_);
   if (kind_ == ConfigKind::AgeGroups && propertyId == kAgeGroupSelection) {
+    std::lock_guard<std::mutex> lock(guard_);
     V_VT(value) = VT_I4;
     V_I4(value) = selectedAgeGroup_;
     *result = kResultSuccess;
     return S_OK;
   }
-  std::optional<Variant> stored = ReadLocked(propertyId);
+  std::optional<Variant> stored = Read(propertyId);
   if (!stored) {
     *result = kResultNotFound;
     return S_OK;
@@ -117,25 +121,27 @@ HRESULT CConfigObject::Apply(long* result) {
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"ConfigApply", hr, result)) return hr;
-  std::lock_guard<std::mutex> lock(guard_);
   const bool isUser = kind_ == ConfigKind::User || kind_ == ConfigKind::NewUser;
-  if (isUser && !store_.KeyExists(PathLocked())) {
+  if (isUser && !store_.KeyExists(ServiceStore::UserPath(userId_))) {
     // A new user's values wait for the collection to apply its addition; a removed user is gone.
     *result = kind_ == ConfigKind::NewUser ? kResultSuccess : kResultUnknownUser;
     return S_OK;
   }
-  for (auto& [path, properties] : pending_) {
+  std::map<std::wstring, PropertyMap> applying;
+  {
+    std::lock_guard<std::mutex> lock(guard_);
+    applying.swap(pending_);
+  }
+  for (const auto& [path, properties] : applying) {
     hr = store_.WriteProperties(path, properties);
     if (FAILED(hr)) return hr;
   }
-  pending_.clear();
   *result = kResultSuccess;
   return S_OK;
 }
 
 std::optional<std::wstring> CConfigObject::Name() {
-  std::lock_guard<std::mutex> lock(guard_);
-  std::optional<Variant> name = ReadLocked(kUserName);
+  std::optional<Variant> name = Read(kUserName);
   if (!name || V_VT(&name->Get()) != VT_BSTR) return std::nullopt;
   return TextOf(name->Get());
 }

@@ -36,12 +36,14 @@ class CConfigObject : public ComObject<IKyConfig, MinimalDispatch, IServiceUser>
   // Where the object's applied properties live; for the age groups, the selected group's.
   std::wstring PathLocked() const;
   long ValidateSecret(long propertyId, const VARIANT& value) const;
-  std::optional<Variant> ReadLocked(long propertyId) const;
+  // A property as this object sees it: its unapplied value, else the applied one.
+  std::optional<Variant> Read(long propertyId) const;
 
   const ConfigKind kind_;
   const std::wstring userId_;
   const ServiceStore store_;
-  // Guards selectedAgeGroup_ and pending_: callers may use one object from several threads.
+  // Guards selectedAgeGroup_ and pending_: callers may use one object from several threads. Never
+  // held while the store's lock is taken, since the users collection takes the store's lock first.
   mutable std::mutex guard_;
   long selectedAgeGroup_ = 0;
   // Unapplied writes by the path they belong to.
