@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <wincrypt.h>
 
 #include <utility>
@@ -73,6 +74,7 @@ using UniqueFile = UniqueAny<detail::FileTraits>;
 using UniqueModule = UniqueAny<detail::NullTraits<HMODULE, ::FreeLibrary>>;
 using UniqueCoTaskMem = UniqueAny<detail::NullTraits<void*, detail::CoTaskMemFreeFn>>;
 using UniqueLocalMem = UniqueAny<detail::NullTraits<void*, detail::LocalFreeFn>>;
+using UniqueBstr = UniqueAny<detail::NullTraits<BSTR, ::SysFreeString>>;
 using UniqueCertStore = UniqueAny<detail::NullTraits<HCERTSTORE, detail::CertCloseStoreFn>>;
 using UniqueCertContext = UniqueAny<detail::NullTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
 using UniqueCertChain = UniqueAny<detail::NullTraits<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>>;

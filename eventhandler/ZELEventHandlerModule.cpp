@@ -1,0 +1,240 @@
+#include "ZELEventHandlerModule.h"
+
+#include <new>
+
+#include "CreateInstanceViaFactory.h"
+#include "KyClassFactory.h"
+#include "LogInstance.h"
+#include "ProductFolder.h"
+#include "RtMui.h"
+
+using Microsoft::WRL::ComPtr;
+using ETWLogging::kLevelError;
+using ETWLogging::kLevelInformation;
+using ETWLogging::kLevelNormal;
+
+CZELEventHandlerModule g_module;
+
+namespace {
+
+constexpr wchar_t kSource[] = L"stdafx";
+constexpr DWORD kInprocContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+constexpr int kResourceStringCapacity = 1024;
+constexpr unsigned long kUnknownSession = 0xFFFFFFFF;
+
+// Failure reports to the service library.
+constexpr unsigned kNoBridgeLibraryPath = 30;
+constexpr unsigned kBridgeLibraryNotLoadable = 42;
+constexpr unsigned kConfigNotCreatable = 43;
+
+using DllCanDeferFn = void(WINAPI*)(long code, BYTE flag, long value);
+
+}  // namespace
+
+CZELEventHandlerModule::~CZELEventHandlerModule() {
+  // Reached with a count still held only when the process ends or a host unloads the library
+  // under its own objects. The worker finishes on its own; the cached objects belong to libraries
+  // that may already be gone, so they are let go unreleased.
+  if (loggingThread_) loggingThread_->Abandon();
+  gadrelService_.Detach();
+  zelTarn_.Detach();
+}
+
+LONG CZELEventHandlerModule::Lock() {
+  std::unique_lock<std::shared_mutex> guard(lifecycleLock_);
+  LONG count = ++lockCount_;
+  if (count == 1) {
+    ZEL_LOG(kLevelNormal, kSource, L"CZELEventHandlerModule::Lock", L"Lock count is 1... creating logging thread\r\n");
+    loggingThread_.reset(new (std::nothrow) CLoggingThread(loggingSettings_));
+  }
+  return count;
+}
+
+LONG CZELEventHandlerModule::Unlock() {
+  ComPtr<IKyGSService> service;
+  ComPtr<IZelConfig> config;
+  std::unique_ptr<CLoggingThread> thread;
+  {
+    std::unique_lock<std::shared_mutex> guard(lifecycleLock_);
+    // Counted before the lock count can read 0, so that CanUnloadNow never sees neither.
+    ++teardowns_;
+    LONG count = --lockCount_;
+    if (count != 0) {
+      --teardowns_;
+      return count;
+    }
+    ZEL_LOG(kLevelNormal, kSource, L"CZELEventHandlerModule::Unlock",
+            L"Lock count is 0... releasing cached objects\r\n");
+    {
+      std::lock_guard<std::mutex> serviceGuard(serviceLock_);
+      service.Swap(gadrelService_);
+    }
+    {
+      std::lock_guard<std::recursive_mutex> configGuard(configLock_);
+      config.Swap(zelTarn_);
+    }
+    thread = std::move(loggingThread_);
+  }
+  // Outside the lock: a first Lock on another thread starts a new logging thread meanwhile instead
+  // of waiting up to 10 seconds for this one to drain.
+  service.Reset();
+  config.Reset();
+  thread.reset();
+  --teardowns_;
+  return 0;
+}
+
+HRESULT CZELEventHandlerModule::CanUnloadNow() const {
+  return lockCount_.load() == 0 && teardowns_.load() == 0 ? S_OK : S_FALSE;
+}
+
+void CZELEventHandlerModule::SetLoggingThreadSettings(const LoggingThreadSettings& settings) {
+  std::unique_lock<std::shared_mutex> guard(lifecycleLock_);
+  loggingSettings_ = settings;
+}
+
+bool CZELEventHandlerModule::QueueEvent(long eventType, const wchar_t* webPage, const wchar_t* content,
+                                        unsigned long session) {
+  std::shared_lock<std::shared_mutex> guard(lifecycleLock_);
+  return loggingThread_ && loggingThread_->queueEvent(eventType, webPage, content, session);
+}
+
+bool CZELEventHandlerModule::QueueUserInfo(long action, const wchar_t* targetUserName,
+                                           const wchar_t* responsibleUserName) {
+  std::shared_lock<std::shared_mutex> guard(lifecycleLock_);
+  return loggingThread_ && loggingThread_->queueUserInfo(action, targetUserName, responsibleUserName);
+}
+
+ComPtr<IZelConfig> CZELEventHandlerModule::GetZelTarn() {
+  std::lock_guard<std::recursive_mutex> guard(configLock_);
+  if (!zelTarn_) {
+    HRESULT hr = createZelTarn();
+    // One repair: a bridge library whose registration keeps failing is not re-registered again.
+    if (hr == REGDB_E_IIDNOTREG && reregisterZelTarn()) hr = createZelTarn();
+    if (FAILED(hr) && hr != REGDB_E_IIDNOTREG) ReportServiceFailure(kConfigNotCreatable, 0, hr);
+  }
+  return zelTarn_;
+}
+
+HRESULT CZELEventHandlerModule::createZelTarn() {
+  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_ZelConfig, kInprocContext, IID_IZelConfig,
+                                            reinterpret_cast<void**>(zelTarn_.ReleaseAndGetAddressOf()),
+                                            Ky::CreationForm::Checked);
+  if (FAILED(hr)) {
+    zelTarn_.Reset();
+    ZEL_LOG(kLevelError, kSource, L"CZELEventHandlerModule::GetZelTarn",
+            L"Failed to create the ZEL TARN Config [Error 0x%08X]\r\n", hr);
+  }
+  return hr;
+}
+
+void CZELEventHandlerModule::ReleaseZelTarn() {
+  ComPtr<IZelConfig> old;
+  std::lock_guard<std::recursive_mutex> guard(configLock_);
+  old.Swap(zelTarn_);
+}
+
+ComPtr<IKyGSService> CZELEventHandlerModule::GetGadrelService() {
+  std::lock_guard<std::mutex> guard(serviceLock_);
+  if (!gadrelService_) connectToGadrelService();
+  return gadrelService_;
+}
+
+void CZELEventHandlerModule::ReleaseGadrelService() {
+  ComPtr<IKyGSService> old;
+  std::lock_guard<std::mutex> guard(serviceLock_);
+  old.Swap(gadrelService_);
+}
+
+HRESULT CZELEventHandlerModule::connectToGadrelService() {
+  ComPtr<IKyClassFactory> factory;
+  HRESULT hr = ::CoGetClassObject(CLSID_KyGSService, kInprocContext, nullptr, IID_IKyClassFactory,
+                                  reinterpret_cast<void**>(factory.GetAddressOf()));
+  if (FAILED(hr)) {
+    ZEL_LOG(kLevelError, kSource, L"CZELEventHandlerModule::connectToGadrelService",
+            L"Failed to get Gadrel Service class factory [Error 0x%08X]\r\n", hr);
+    return hr;
+  }
+  hr = factory->CreateInstance(IID_IKyGSService, reinterpret_cast<IUnknown**>(gadrelService_.ReleaseAndGetAddressOf()));
+  if (FAILED(hr)) {
+    gadrelService_.Reset();
+    ZEL_LOG(kLevelError, kSource, L"CZELEventHandlerModule::connectToGadrelService",
+            L"Failed to create Gadrel Service class [Error 0x%08X]\r\n", hr);
+  }
+  return hr;
+}
+
+std::unique_ptr<wchar_t[]> CZELEventHandlerModule::LoadResourceString(UINT id) {
+  HMODULE library = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(resourceLock_);
+    if (!resourceLibrary_) {
+      std::optional<std::wstring> path = ProductFolder::ResourceLibraryPath();
+      if (!path) {
+        ZEL_LOG(kLevelError, kSource, L"CZELEventHandlerModule::LoadResourceString",
+                L"Failed to get path to zelres2.dll\r\n");
+        return nullptr;
+      }
+      resourceLibrary_.reset(Strata::RtMui::LoadLibraryExW(path->c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+      if (!resourceLibrary_) {
+        ZEL_LOG(kLevelError, kSource, L"CZELEventHandlerModule::LoadResourceString",
+                L"Failed to load the resource library (Error %d)\r\n", ::GetLastError());
+        return nullptr;
+      }
+    }
+    library = resourceLibrary_.get();
+  }
+  std::unique_ptr<wchar_t[]> text(new (std::nothrow) wchar_t[kResourceStringCapacity]());
+  if (text) Strata::RtMui::LoadStringW(library, id, text.get(), kResourceStringCapacity);
+  return text;
+}
+
+unsigned long CZELEventHandlerModule::getSessionIdFromPID(DWORD processId) {
+  Strata::UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
+  if (!process) {
+    ZEL_LOG(kLevelError, kSource, L"getSessionIdFromPID", L"Failed to open process %d\r\n", processId);
+    return kUnknownSession;
+  }
+  Strata::UniqueHandle token;
+  if (!::OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) {
+    ZEL_LOG(kLevelError, kSource, L"getSessionIdFromPID", L"Failed to open the process token (err %d)\r\n",
+            ::GetLastError());
+    return kUnknownSession;
+  }
+  DWORD session = 0;
+  DWORD bytes = 0;
+  if (!::GetTokenInformation(token.get(), TokenSessionId, &session, sizeof(session), &bytes)) {
+    ZEL_LOG(kLevelError, kSource, L"getSessionIdFromPID", L"Failed to get token information (err %d)\r\n",
+            ::GetLastError());
+    return kUnknownSession;
+  }
+  return session;
+}
+
+bool CZELEventHandlerModule::reregisterZelTarn() {
+  ZEL_LOG(kLevelInformation, kSource, L"reregisterZelTarn", L"Reregistering ZelTARN.DLL...\r\n");
+  std::optional<std::wstring> path = ProductFolder::BridgeLibraryPath();
+  if (!path) {
+    ReportServiceFailure(kNoBridgeLibraryPath, 0, 0);
+    return false;
+  }
+  Strata::UniqueModule library(::LoadLibraryW(path->c_str()));
+  if (!library) {
+    ZEL_LOG(kLevelError, kSource, L"reregisterZelTarn", L"Failed to load ZelTARN.DLL (Error %d)\r\n",
+            ::GetLastError());
+    ReportServiceFailure(kBridgeLibraryNotLoadable, 0, 0);
+    return false;
+  }
+  auto registerServer =
+      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(library.get(), "DllRegisterServer"));
+  HRESULT hr = registerServer ? registerServer() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+  ZEL_LOG(kLevelInformation, kSource, L"reregisterZelTarn", L"   -> 0x%08X\r\n", hr);
+  return SUCCEEDED(hr);
+}
+
+void CZELEventHandlerModule::ReportServiceFailure(unsigned code, BYTE flag, unsigned value) {
+  Strata::UniqueModule library(::LoadLibraryW(ProductFolder::ServiceLibraryPath().c_str()));
+  if (!library) return;
+  auto canDefer = reinterpret_cast<DllCanDeferFn>(::GetProcAddress(library.get(), "DllCanDefer"));
+  if (canDefer) canDefer(static_cast<long>(code), flag, static_cast<long>(value));
+}

@@ -1,0 +1,100 @@
+// The event-handler library's module: its lock count, the report-logging thread that lives while
+// the count is above zero, and the connections the handlers share.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+
+#include <wrl/client.h>
+
+#include "Handles.h"
+#include "KyGSService.h"
+#include "LoggingThread.h"
+#include "ZelTARN.h"
+
+class CZELEventHandlerModule {
+ public:
+  CZELEventHandlerModule() = default;
+  // Runs at library unload, under the loader lock: it neither waits for the logging thread nor
+  // calls into other libraries.
+  ~CZELEventHandlerModule();
+  CZELEventHandlerModule(const CZELEventHandlerModule&) = delete;
+  CZELEventHandlerModule& operator=(const CZELEventHandlerModule&) = delete;
+
+  // Each live object and server lock holds one count. The first lock starts the logging thread; the
+  // last unlock drops the cached connections and stops the thread, waiting up to 10 seconds for it
+  // to drain. Both return the new count.
+  LONG Lock();
+  LONG Unlock();
+  LONG GetLockCount() const { return lockCount_.load(); }
+  // S_OK when no count is held and no last unlock is still tearing down, else S_FALSE.
+  HRESULT CanUnloadNow() const;
+
+  void SetInstance(HINSTANCE instance) { instance_ = instance; }
+  HINSTANCE Instance() const { return instance_; }
+
+  // The cached configuration object, created on first use (with one repair by re-registration of
+  // the bridge library when its interface is not registered); null when it cannot be had. The
+  // caller receives its own reference.
+  Microsoft::WRL::ComPtr<IZelConfig> GetZelTarn();
+  void ReleaseZelTarn();
+
+  // The cached service root object, connected on first use; null when it cannot be had. The caller
+  // receives its own reference.
+  Microsoft::WRL::ComPtr<IKyGSService> GetGadrelService();
+  void ReleaseGadrelService();
+
+  // String `id` of the product resource library, at most 1023 characters; null when the library
+  // cannot be loaded.
+  std::unique_ptr<wchar_t[]> LoadResourceString(UINT id);
+
+  // Hand an item to the logging thread. False when it was dropped (no thread, out of memory, or a
+  // refused post).
+  bool QueueEvent(long eventType, const wchar_t* webPage, const wchar_t* content, unsigned long session);
+  bool QueueUserInfo(long action, const wchar_t* targetUserName, const wchar_t* responsibleUserName);
+
+  // Test seam: how the next logging thread is made (which logger class it creates).
+  void SetLoggingThreadSettings(const LoggingThreadSettings& settings);
+
+  static unsigned long getSessionIdFromPID(DWORD processId);
+  // Loads the bridge library from the installation directory and runs its registration.
+  static bool reregisterZelTarn();
+  // Tells the service's own library about a failure; a missing library or export is ignored.
+  static void ReportServiceFailure(unsigned code, BYTE flag, unsigned value);
+
+ private:
+  HRESULT connectToGadrelService();
+  HRESULT createZelTarn();
+
+  std::atomic<LONG> lockCount_{0};
+  // Last unlocks that have left the lock but are still releasing and stopping what they took.
+  std::atomic<LONG> teardowns_{0};
+
+  // Guards loggingThread_ and loggingSettings_. Lock and Unlock hold it exclusively while the
+  // count crosses zero; QueueEvent and QueueUserInfo hold it shared while they post.
+  std::shared_mutex lifecycleLock_;
+  std::unique_ptr<CLoggingThread> loggingThread_;
+  LoggingThreadSettings loggingSettings_;
+
+  // Guards zelTarn_. Re-entrant: the retry after re-registration runs inside it.
+  std::recursive_mutex configLock_;
+  Microsoft::WRL::ComPtr<IZelConfig> zelTarn_;
+
+  // Guards gadrelService_.
+  std::mutex serviceLock_;
+  Microsoft::WRL::ComPtr<IKyGSService> gadrelService_;
+
+  // Guards resourceLibrary_.
+  std::mutex resourceLock_;
+  Strata::UniqueModule resourceLibrary_;
+
+  // Set once by DllMain before any object exists.
+  HINSTANCE instance_ = nullptr;
+};
+
+// The library's module object.
+extern CZELEventHandlerModule g_module;
