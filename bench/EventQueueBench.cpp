@@ -1,0 +1,169 @@
+// What one content event costs the service thread that raises it: QueueEvent for an HTTP keyword
+// event, against the floor of one allocation, two SysAllocString and one PostThreadMessage to a
+// thread that frees what it receives. Both run in this one process, interleaved; the ratio is the
+// result, the absolute times are this machine's.
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "KyClassFactory.h"
+#include "LogInstance.h"
+#include "ZELEventHandlerModule.h"
+
+namespace {
+
+constexpr int kEventsPerRound = 50000;
+constexpr int kRounds = 5;
+constexpr wchar_t kUrl[] = L"http://www.example.com/search?q=forbidden+words&lang=en";
+constexpr wchar_t kPattern[] = L"forbidden*";
+// {5D0F4A61-8C3B-4E7A-9E52-0B7C2E1A9F30}: served by this program only, through CoRegisterClassObject.
+constexpr CLSID kBenchLoggerClass = {0x5d0f4a61, 0x8c3b, 0x4e7a, {0x9e, 0x52, 0x0b, 0x7c, 0x2e, 0x1a, 0x9f, 0x30}};
+
+// A logger that accepts everything at once, so the worker drains the queue as fast as it can.
+class NullLogger final : public IZelLogger {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IZelLogger;
+    *object = known ? static_cast<IZelLogger*>(this) : nullptr;
+    if (!*object) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP LogInfoUser(long*, BSTR, BSTR, long* result) override { return Accept(result); }
+  STDMETHODIMP LogBlockingFeature(long, long*, long* result) override { return Accept(result); }
+  STDMETHODIMP LogWebsite(long*, long*, BSTR, long* result) override { return Accept(result); }
+  STDMETHODIMP LogPersonalInfo(long*, BSTR, long* result) override { return Accept(result); }
+  STDMETHODIMP LogKeyword(BSTR, BSTR, long* result) override { return Accept(result); }
+  STDMETHODIMP LogEvent(long*, BSTR, BSTR, ULONG, long* result) override { return Accept(result); }
+  STDMETHODIMP LogInetTimeLimit(BSTR, VARIANT, VARIANT, VARIANT, long* result) override { return Accept(result); }
+
+ private:
+  static HRESULT Accept(long* result) {
+    *result = 0;
+    return S_OK;
+  }
+  std::atomic<ULONG> refs_{1};
+};
+
+class NullLoggerFactory : public IKyClassFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    bool known = iid == IID_IUnknown || iid == IID_IKyClassFactory;
+    *object = known ? static_cast<IKyClassFactory*>(this) : nullptr;
+    if (!*object) return E_NOINTERFACE;
+    return S_OK;
+  }
+  // Lives for the whole program.
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP CreateInstance(REFIID iid, IUnknown** object) override {
+    auto* logger = new (std::nothrow) NullLogger();
+    if (!logger) return E_OUTOFMEMORY;
+    HRESULT hr = logger->QueryInterface(iid, reinterpret_cast<void**>(object));
+    logger->Release();
+    return hr;
+  }
+};
+
+// The floor's receiving side: frees each item as the logging thread would.
+struct FloorItem {
+  long eventType;
+  BSTR webPage;
+  BSTR content;
+  unsigned long session;
+};
+
+void DrainFloor(std::atomic<DWORD>* threadId) {
+  MSG message;
+  ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+  *threadId = ::GetCurrentThreadId();
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    auto* item = reinterpret_cast<FloorItem*>(message.wParam);
+    ::SysFreeString(item->webPage);
+    ::SysFreeString(item->content);
+    delete item;
+  }
+}
+
+template <typename Call>
+double NanosecondsPerCall(Call call) {
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kEventsPerRound; ++i) call();
+  std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+  return elapsed.count() / kEventsPerRound;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main() {
+  // Nothing is written to the diagnostic log, so neither side pays for it.
+  GetLogInstance()->SetLogger(nullptr);
+  ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  NullLoggerFactory factory;
+  DWORD registration = 0;
+  if (FAILED(::CoRegisterClassObject(kBenchLoggerClass, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                     &registration))) {
+    std::printf("Could not register the bench logger class\n");
+    return 1;
+  }
+
+  CZELEventHandlerModule module;
+  LoggingThreadSettings settings;
+  settings.loggerClass = kBenchLoggerClass;
+  module.SetLoggingThreadSettings(settings);
+  module.Lock();
+
+  std::atomic<DWORD> floorThreadId{0};
+  std::thread floorThread(DrainFloor, &floorThreadId);
+  while (floorThreadId == 0) ::Sleep(1);
+
+  std::vector<double> queueEvent;
+  std::vector<double> floor;
+  for (int round = 0; round < kRounds; ++round) {
+    queueEvent.push_back(
+        NanosecondsPerCall([&] { module.QueueEvent(LogEvent_Keyword, kUrl, kPattern, 1); }));
+    floor.push_back(NanosecondsPerCall([&] {
+      auto* item = new FloorItem{LogEvent_Keyword, ::SysAllocString(kUrl), ::SysAllocString(kPattern), 1};
+      ::PostThreadMessageW(floorThreadId, WM_LOG_EVENT, reinterpret_cast<WPARAM>(item), 0);
+    }));
+  }
+  ::PostThreadMessageW(floorThreadId, WM_QUIT, 0, 0);
+  floorThread.join();
+  module.Unlock();
+  ::CoRevokeClassObject(registration);
+  ::CoUninitialize();
+
+  double eventCost = Median(queueEvent);
+  double floorCost = Median(floor);
+  std::printf("QueueEvent (HTTP keyword event): %.0f ns per event\n", eventCost);
+  std::printf("Floor (new + 2 SysAllocString + PostThreadMessage): %.0f ns per event\n", floorCost);
+  std::printf("Ratio: %.2f (median of %d rounds of %d events)\n", eventCost / floorCost, kRounds, kEventsPerRound);
+  return 0;
+}
