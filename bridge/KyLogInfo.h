@@ -111,7 +111,11 @@ class CSKyParam {
 // A record whose entry arrays or texts could not all be allocated keeps the requested counts with
 // null pointers where memory was missing. Such a record must not be written: Status() then
 // answers E_OUTOFMEMORY, and every writer checks Status() before it hands the record on. Kinds
-// report their own construction failures (a bad argument list, say) the same way.
+// report their own construction failures (a bad argument list, say) the same way. Constructors
+// and setters throw only std::bad_alloc, from the standard containers; the COM method that builds
+// the record turns it into E_OUTOFMEMORY.
+//
+// A record is built, written and destroyed by one thread; nothing in it is shared or locked.
 class CKyLogInfo : public CSKyParam<tagKYLOG_INFO> {
  public:
   CKyLogInfo(const wchar_t* category, DWORD detailsTemplateId, DWORD fieldCount, DWORD detailsCount,

@@ -199,12 +199,6 @@ TEST_F(TimeLimitKind, NoDaysGiveAnEmptyMainText) {
   EXPECT_EQ(DetailsOf(record), (std::vector<DetailEntry>{{L"%log_details%", L""}}));
 }
 
-TEST_F(TimeLimitKind, LongerTimeListsAreCutToTheDays) {
-  CKyLogInfoInetTimeLimit record(context, L"Kid", Texts({L"Sunday"}), Texts({L"1", L"2"}), Texts({L"3", L"4"}));
-  EXPECT_EQ(record.Status(), S_OK);
-  EXPECT_EQ(DetailsOf(record)[0].value, L"Parent/Kid: Sunday 1-3&amp;lt;br/&amp;gt;");
-}
-
 TEST_F(TimeLimitKind, ShorterTimeListFailsTheRecord) {
   CKyLogInfoInetTimeLimit shortFrom(context, L"Kid", Texts({L"Mo", L"Tu"}), Texts({L"1"}), Texts({L"3", L"4"}));
   EXPECT_EQ(shortFrom.Status(), E_INVALIDARG);

@@ -40,12 +40,6 @@ TEST(CoMemAlloc, AllocatesZeroedBlockAndHandsItOver) {
   ::CoTaskMemFree(block);
 }
 
-TEST(CoMemAlloc, CountZeroAllocatesNothing) {
-  CCoMemAlloc<GUID> none(0);
-  EXPECT_EQ(none.Get(), nullptr);
-  EXPECT_EQ(none.SizeInBytes(), 0u);
-}
-
 TEST(KyLogInfo, FreshRecordMirrorsItsArraysAndIsZeroFilled) {
   PlainRecord record(2, 1, 1);
   const tagKYLOG_INFO& info = record.Info();
