@@ -1,5 +1,6 @@
 #include "LoggingThread.h"
 
+#include <atomic>
 #include <new>
 
 #include "CreateInstanceViaFactory.h"
@@ -50,11 +51,11 @@ struct CLoggingThread::WorkerState {
   // Signalled once the worker's queue exists (or the worker returned without one).
   Strata::UniqueHandle ready{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 
-  // Guards terminating and running, so that the worker's test of terminating and its setting of
-  // running are one step against Terminate.
+  // Makes the worker's test of terminating and its setting of running one step against Terminate.
+  // Abandon sets terminating without it: at unload the worker may have been killed holding it.
   std::mutex lock;
-  bool terminating = false;
-  bool running = false;
+  std::atomic<bool> terminating{false};
+  bool running = false;  // guarded by lock
 
   // Used by the worker only; after a forced end, by Terminate.
   ComPtr<IZelLogger> logger;
@@ -67,17 +68,27 @@ struct GuardedServe {
   void* item;
 };
 
+// What the worker owns: one reference to the shared state and one to this library, taken by the
+// creating thread, so that neither goes away under a worker that starts late or finishes on its own.
+struct WorkerStart {
+  std::shared_ptr<CLoggingThread::WorkerState> state;
+  HMODULE library;
+};
+
+DWORD WINAPI WorkerProc(void* parameter);
+
+HMODULE PinThisLibrary() {
+  HMODULE library = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&WorkerProc), &library);
+  return library;
+}
+
 DWORD WINAPI WorkerProc(void* parameter) {
-  // The worker owns one reference to the shared state and one to this library, so that neither
-  // goes away under it while it finishes on its own.
-  auto* reference = static_cast<std::shared_ptr<CLoggingThread::WorkerState>*>(parameter);
-  std::shared_ptr<CLoggingThread::WorkerState> state = std::move(*reference);
-  delete reference;
-  HMODULE self = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&WorkerProc), &self);
-  state->run();
-  state.reset();
-  if (self) ::FreeLibraryAndExitThread(self, 0);
+  std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(parameter));
+  start->state->run();
+  HMODULE library = start->library;
+  start.reset();
+  if (library) ::FreeLibraryAndExitThread(library, 0);
   return 0;
 }
 
@@ -189,14 +200,15 @@ void CLoggingThread::WorkerState::logUserInfo(const CLogUserInfoItem& item) {
 CLoggingThread::CLoggingThread(const LoggingThreadSettings& settings) {
   state_ = std::shared_ptr<WorkerState>(new (std::nothrow) WorkerState(settings));
   if (!state_ || !state_->ready) return;
-  auto* workerReference = new (std::nothrow) std::shared_ptr<WorkerState>(state_);
-  if (!workerReference) return;
-  thread_.reset(::CreateThread(nullptr, 0, WorkerProc, workerReference, 0, &threadId_));
+  std::unique_ptr<WorkerStart> start(new (std::nothrow) WorkerStart{state_, PinThisLibrary()});
+  if (!start) return;
+  thread_.reset(::CreateThread(nullptr, 0, WorkerProc, start.get(), 0, &threadId_));
   if (!thread_) {
-    delete workerReference;
+    if (start->library) ::FreeLibrary(start->library);
     threadId_ = 0;
     return;
   }
+  start.release();
   HANDLE readyOrEnded[] = {state_->ready.get(), thread_.get()};
   ::WaitForMultipleObjects(2, readyOrEnded, FALSE, settings.readyTimeoutMs);
 }
@@ -229,13 +241,14 @@ BOOL CLoggingThread::queueUserInfo(long action, const wchar_t* targetUserName, c
 }
 
 void CLoggingThread::Terminate() {
+  // Without a thread handle the worker never started, or has been ended or abandoned already.
+  if (!thread_) return;
   bool running = false;
-  if (state_) {
+  {
     std::lock_guard<std::mutex> guard(state_->lock);
     state_->terminating = true;
     running = state_->running;
   }
-  if (!thread_) return;
   if (running) {
     ZEL_LOG(kLevelNormal, kSource, L"CLoggingThread::Terminate", L"Shutting down the logging thread\r\n");
     ::PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
@@ -254,10 +267,7 @@ void CLoggingThread::Terminate() {
 }
 
 void CLoggingThread::Abandon() {
-  if (state_) {
-    std::lock_guard<std::mutex> guard(state_->lock);
-    state_->terminating = true;
-  }
+  if (state_) state_->terminating = true;
   if (threadId_ != 0) ::PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
   thread_.reset();
   threadId_ = 0;

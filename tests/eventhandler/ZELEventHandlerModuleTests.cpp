@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -115,6 +116,24 @@ TEST_F(ModuleTest, ConcurrentLockQueueUnlockDeliversEveryAcceptedEventExactlyOnc
   DWORD handlesAfter = 0;
   ::GetProcessHandleCount(::GetCurrentProcess(), &handlesAfter);
   EXPECT_LE(handlesAfter, handlesBefore + 4) << "before " << handlesBefore << ", after " << handlesAfter;
+}
+
+// The destructor runs at library unload under the loader lock, where waiting for a thread can
+// deadlock: with a count still held it lets the worker finish on its own.
+TEST_F(ModuleTest, DestroyingTheModuleWithACountHeldNeverWaitsForTheLoggingThread) {
+  logger_.SetAnswers({L"hang"});
+  auto module = std::make_unique<CZELEventHandlerModule>();
+  LoggingThreadSettings settings;
+  settings.loggerClass = logger_.Clsid();
+  module->SetLoggingThreadSettings(settings);
+  module->Lock();
+  module->QueueEvent(LogEvent_Keyword, L"hangs", nullptr, 1);
+  while (logger_.Calls().empty()) ::Sleep(10);
+
+  auto start = std::chrono::steady_clock::now();
+  module.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(log_.Count(L"Shutting down the logging thread\r\n"), 0u);
 }
 
 TEST_F(ModuleTest, GetZelTarnWithoutTheBridgeLibraryReturnsNullAndCachesNothing) {
