@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <new>
-#include <type_traits>
 #include <utility>
 
 namespace ZelService {

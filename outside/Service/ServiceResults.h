@@ -11,13 +11,15 @@
 //   DllCanDefer\<pid>\Count, \<n>      every DllCanDefer call of a process: "code flag 0xVALUE"
 // Knobs, read on every call:
 //   AdminPassword, SecurityAnswer (REG_SZ)  what properties 202 and 205 accept (absent: only "")
-//   <Operation>.HResult (DWORD)  answer this failure HRESULT instead of doing the operation
-//   <Operation>.Result  (DWORD)  answer S_OK with this result code instead of doing the operation
+//   <Operation>.HResult (DWORD)  answer this HRESULT instead of doing the operation
+//   <Operation>.Result  (DWORD)  answer this result code instead (with S_OK unless HResult says
+//                                otherwise; 0x08020000 when only HResult is set)
 //   <Operation>.Times   (DWORD)  when present, the two above hold only this many more times
-// Operations: Create, GetValue, SignIn, SignOut, ConfigGetValue, ConfigSetValue, ConfigApply,
-// Enumerator, Add, Remove, Count, Apply, Revert, CreateItem, OpenProduct, AddBinding,
-// RemoveBinding, Save, FindBinding. Each call of an operation is counted under the per-process
-// subkey as "<Operation>.Calls" when a test created that subkey.
+// Operations: GetValue, SignIn, SignOut (root object); ConfigGetValue, ConfigSetValue, ConfigApply
+// (configuration objects); Enumerator, Add, Remove, Count, Apply, Revert, CreateItem (users
+// collection); OpenProduct, AddBinding, RemoveBinding, Save, FindBinding (event registry);
+// Create (creation of a root object) and Enumerator answer only a failure HRESULT. Each call of an
+// operation is counted as "<Operation>.Calls" in the per-process subkey when a test created it.
 #pragma once
 
 #include <windows.h>

@@ -39,7 +39,8 @@ std::wstring NewUserId() {
 HRESULT CUsersCollection::GetEnumerator(IUnknown** enumerator) {
   if (!enumerator) return E_POINTER;
   *enumerator = nullptr;
-  if (std::optional<KnobAnswer> answer = ConfiguredAnswer(L"Enumerator")) return answer->hr;
+  if (std::optional<KnobAnswer> answer = ConfiguredAnswer(L"Enumerator"); answer && FAILED(answer->hr))
+    return answer->hr;
   auto items = std::make_shared<std::vector<Variant>>();
   for (const std::wstring& id : store_.UserIds()) {
     Variant item;

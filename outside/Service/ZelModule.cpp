@@ -6,7 +6,6 @@
 
 #include "EventRegistry.h"
 #include "KyGSService.h"
-#include "ServiceResults.h"
 #include "ServiceRoot.h"
 #include "ServiceStore.h"
 #include "SuiteClassObject.h"

@@ -74,7 +74,10 @@ class ServiceStandIn : public ::testing::Test {
   }
 
   void TearDown() override {
+    if (!service_) return;
     for (const std::wstring& name : createdUsers_) RemoveUser(name);
+    long result = 0;
+    service_->SignOut(OwnSession(), &result);
   }
 
   static HRESULT CreateService(ComPtr<IKyGSService>& service) {
