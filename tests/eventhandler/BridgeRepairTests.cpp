@@ -1,0 +1,111 @@
+// The configuration object's repair by re-registering the bridge library. These tests write the
+// product's "Install Dir" and register the bridge's own configuration class id, both machine-wide
+// in a prefix, so they run in a prefix of their own (run-in-own-prefix.sh), never beside others.
+#include <gtest/gtest.h>
+
+#include "EventHandlerTestSupport.h"
+#include "ZELEventHandlerModule.h"
+
+namespace {
+
+using namespace ZelTest;
+
+constexpr wchar_t kProductKey[] = L"Software\\Varant\\ZEL";
+constexpr wchar_t kFakeBridgeState[] = L"Software\\ZelTests\\FakeBridge";
+
+std::wstring ClassKeyPath() {
+  wchar_t text[64];
+  ::StringFromGUID2(CLSID_ZelConfig, text, 64);
+  return std::wstring(L"Software\\Classes\\CLSID\\") + text;
+}
+
+void SetText(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+  ::RegSetKeyValueW(root, key.c_str(), name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * 2));
+}
+
+DWORD FakeBridgeState(const wchar_t* name) {
+  DWORD value = 0;
+  DWORD bytes = sizeof(value);
+  ::RegGetValueW(HKEY_CURRENT_USER, kFakeBridgeState, name, RRF_RT_REG_DWORD, nullptr, &value, &bytes);
+  return value;
+}
+
+// The fake bridge installed as "ZelTARN.DLL" in an installation folder of the test's own, with the
+// configuration class registered to it and its interface "lost".
+class BridgeRepairTest : public ::testing::Test {
+ protected:
+  BridgeRepairTest() {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kFakeBridgeState);
+    std::wstring bridge = installFolder_ / L"ZelTARN.DLL";
+    ::CopyFileW(SiblingPath(L"FakeZelTARN.dll").c_str(), bridge.c_str(), FALSE);
+    SetText(HKEY_LOCAL_MACHINE, kProductKey, L"Install Dir", installFolder_.Path());
+    SetText(HKEY_LOCAL_MACHINE, ClassKeyPath() + L"\\InprocServer32", nullptr, bridge);
+    SetText(HKEY_LOCAL_MACHINE, ClassKeyPath() + L"\\InprocServer32", L"ThreadingModel", L"Both");
+  }
+  ~BridgeRepairTest() override {
+    module_.Unlock();
+    ::CoUninitialize();
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, ClassKeyPath().c_str());
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, ClassKeyPath().c_str());
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"Install Dir");
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kFakeBridgeState);
+  }
+
+  void RegistrationRepairs(DWORD repairs) {
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kFakeBridgeState, L"RegistrationRepairs", REG_DWORD, &repairs,
+                      sizeof(repairs));
+  }
+
+  LogRecorder& log_ = LogRecorder::Install();
+  TempFolder installFolder_;
+  CZELEventHandlerModule module_;
+  LONG locked_ = module_.Lock();
+};
+
+const wchar_t kNotRegistered[] = L"Failed to create the ZEL TARN Config [Error 0x80040155]\r\n";
+
+TEST_F(BridgeRepairTest, InterfaceNotRegisteredIsRepairedByOneRegistrationAndThenCached) {
+  RegistrationRepairs(1);
+  EXPECT_NE(module_.GetZelTarn(), nullptr);
+  EXPECT_NE(module_.GetZelTarn(), nullptr);
+  EXPECT_EQ(FakeBridgeState(L"Registrations"), 1u);
+  EXPECT_EQ(log_.Count(kNotRegistered), 1u);
+  EXPECT_EQ(log_.Count(L"Reregistering ZelTARN.DLL...\r\n"), 1u);
+  EXPECT_EQ(log_.Count(L"   -> 0x00000000\r\n"), 1u);
+}
+
+TEST_F(BridgeRepairTest, RegistrationThatDoesNotHelpIsTriedOncePerRequestNotInALoop) {
+  RegistrationRepairs(0);
+  EXPECT_EQ(module_.GetZelTarn(), nullptr);
+  EXPECT_EQ(FakeBridgeState(L"Registrations"), 1u);
+  EXPECT_EQ(log_.Count(kNotRegistered), 2u);
+  // Nothing was cached, so the next request tries the repair again, once.
+  EXPECT_EQ(module_.GetZelTarn(), nullptr);
+  EXPECT_EQ(FakeBridgeState(L"Registrations"), 2u);
+}
+
+TEST_F(BridgeRepairTest, ReleasedConfigurationIsCreatedAfresh) {
+  RegistrationRepairs(1);
+  Microsoft::WRL::ComPtr<IZelConfig> first = module_.GetZelTarn();
+  module_.ReleaseZelTarn();
+  Microsoft::WRL::ComPtr<IZelConfig> second = module_.GetZelTarn();
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first.Get(), second.Get());
+}
+
+TEST_F(BridgeRepairTest, MissingInstallDirFailsTheRepairWithoutLoadingAnything) {
+  ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"Install Dir");
+  EXPECT_FALSE(CZELEventHandlerModule::reregisterZelTarn());
+  EXPECT_EQ(module_.GetZelTarn(), nullptr);
+  EXPECT_EQ(FakeBridgeState(L"Registrations"), 0u);
+  EXPECT_EQ(log_.Count(L"Failed to load ZelTARN.DLL (Error 126)\r\n"), 0u);
+}
+
+TEST_F(BridgeRepairTest, MissingBridgeLibraryIsReportedWithItsLoadError) {
+  ::DeleteFileW((installFolder_ / L"ZelTARN.DLL").c_str());
+  EXPECT_FALSE(CZELEventHandlerModule::reregisterZelTarn());
+  EXPECT_EQ(log_.Count(L"Failed to load ZelTARN.DLL (Error 126)\r\n"), 1u);
+}
+
+}  // namespace

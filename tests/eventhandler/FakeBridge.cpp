@@ -1,0 +1,120 @@
+// Stands in for the bridge library in the repair tests: its configuration class answers
+// REGDB_E_IIDNOTREG until its registration has run with "RegistrationRepairs" set, as a bridge
+// whose interface registration was lost would. State under HKCU\Software\ZelTests\FakeBridge:
+//   RegistrationRepairs  REG_DWORD  1: DllRegisterServer makes creation work
+//   Registered           REG_DWORD  set by such a registration
+//   Registrations        REG_DWORD  how many times DllRegisterServer ran
+#include <windows.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <new>
+
+#include "Handles.h"
+#include "KyClassFactory.h"
+#include "ZelTARN.h"
+
+namespace {
+
+constexpr wchar_t kStateKey[] = L"Software\\ZelTests\\FakeBridge";
+
+DWORD ReadState(const wchar_t* name) {
+  DWORD value = 0;
+  DWORD bytes = sizeof(value);
+  ::RegGetValueW(HKEY_CURRENT_USER, kStateKey, name, RRF_RT_REG_DWORD, nullptr, &value, &bytes);
+  return value;
+}
+
+void WriteState(const wchar_t* name, DWORD value) {
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, kStateKey, name, REG_DWORD, &value, sizeof(value));
+}
+
+template <typename Interface>
+class Object : public Interface {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    if (!object) return E_POINTER;
+    *object = (iid == IID_IUnknown || iid == __uuidof(Interface)) ? static_cast<Interface*>(this) : nullptr;
+    if (!*object) return E_NOINTERFACE;
+    this->AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  virtual ~Object() = default;
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+// A configuration object that is only ever held and released by the tests.
+class FakeConfig final : public Object<IZelConfig> {
+ public:
+  STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetGlobalConfigsValue(VARIANT, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetGlobalConfigsValue(VARIANT, VARIANT, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetTARNUserList(VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetCurrentTarnUserNameAndType(VARIANT*, VARIANT*, VARIANT*, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetInstallDir(VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetSessionCurrentTarnUserNameAndType(ULONG, VARIANT*, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP CreateNewZelUser(BSTR, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetUserConfigValue(BSTR, long, VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetUserConfigValue(BSTR, long, VARIANT, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP DoesUserExist(BSTR, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetUserConfigValues(BSTR, VARIANT, VARIANT, long, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetResourceDir(VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetAdminSettingsConfigValue(VARIANT, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetAdminSettingsConfigValue(VARIANT, VARIANT, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP VerifyAdminPassword(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsAdminPasswordAbsent(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP VerifyAdminSecurityAnswer(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetAgeGroupConfigsValue(long, VARIANT, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetSupportedCategoryList(VARIANT*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsUserProtected(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetUserProtected(BSTR, VARIANT_BOOL, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP RegisterZelPlugin(long*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsZelPluginRegistered(VARIANT_BOOL*) override { return E_NOTIMPL; }
+};
+
+class FakeFactory final : public Object<IKyClassFactory> {
+ public:
+  STDMETHODIMP CreateInstance(REFIID iid, IUnknown** object) override {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (!ReadState(L"Registered")) return REGDB_E_IIDNOTREG;
+    auto* config = new (std::nothrow) FakeConfig();
+    if (!config) return E_OUTOFMEMORY;
+    HRESULT hr = config->QueryInterface(iid, reinterpret_cast<void**>(object));
+    config->Release();
+    return hr;
+  }
+};
+
+}  // namespace
+
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  auto* factory = new (std::nothrow) FakeFactory();
+  if (!factory) return E_OUTOFMEMORY;
+  HRESULT hr = factory->QueryInterface(iid, object);
+  factory->Release();
+  return hr;
+}
+
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }
+
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
+  WriteState(L"Registrations", ReadState(L"Registrations") + 1);
+  if (ReadState(L"RegistrationRepairs")) WriteState(L"Registered", 1);
+  return S_OK;
+}
