@@ -1,0 +1,38 @@
+// The report log stand-in's one class: stores every record it is given and answers as its knobs
+// say. Served from the local server KyReportLogServer.exe or, registered the other way, from
+// KyReportLog.dll.
+//
+// Knobs (DWORD values under its state key, read on every call):
+//   "WriteHResult"      the HRESULT Write returns; a failure stores nothing
+//   "WriteResult"       the result code Write hands back (default 0)
+//   "HangMilliseconds"  how long Write waits before it answers
+//   "ExitOnWrite"       non-zero: the serving process ends at once when a Write arrives
+// Counter "Writes" (per-process subkey only) counts the calls.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ComObject.h"
+#include "KyReportLog.h"
+#include "StandInKnobs.h"
+
+namespace ZelStandIns {
+
+constexpr DWORD kExitOnWriteCode = 0x0BAD;
+
+class ReportLog : public ComObject<IKyReportLog> {
+ public:
+  // `standIn` names the key the knobs and records live under, e.g. L"ReportLog".
+  explicit ReportLog(const std::wstring& standIn);
+
+  STDMETHODIMP Write(tagKYLOG_INFO* record, LONG* result) override;
+
+ private:
+  ServerReference server_;
+  const std::wstring standIn_;
+  const StandInKnobs knobs_;
+};
+
+}  // namespace ZelStandIns
