@@ -27,7 +27,7 @@ constexpr unsigned kNoBridgeLibraryPath = 30;
 constexpr unsigned kBridgeLibraryNotLoadable = 42;
 constexpr unsigned kConfigNotCreatable = 43;
 
-using DllCanDeferFn = void(WINAPI*)(long code, BYTE flag, long value);
+using DllCanDeferFn = HRESULT(STDAPICALLTYPE*)(long code, BYTE flag, long value);
 
 }  // namespace
 

@@ -23,6 +23,25 @@ void SetText(HKEY root, const std::wstring& key, const wchar_t* name, const std:
   ::RegSetKeyValueW(root, key.c_str(), name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * 2));
 }
 
+// What the service library stand-in recorded of this process's failure reports, in order:
+// "code flag 0xVALUE".
+std::wstring FailureReportsKey() {
+  return L"Software\\ZelStandIns\\Service\\DllCanDefer\\" + std::to_wstring(::GetCurrentProcessId());
+}
+
+std::vector<std::wstring> FailureReports() {
+  std::vector<std::wstring> reports;
+  for (DWORD n = 1;; ++n) {
+    wchar_t text[64];
+    DWORD bytes = sizeof(text);
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, FailureReportsKey().c_str(), std::to_wstring(n).c_str(), RRF_RT_REG_SZ,
+                       nullptr, text, &bytes) != ERROR_SUCCESS)
+      break;
+    reports.push_back(text);
+  }
+  return reports;
+}
+
 DWORD FakeBridgeState(const wchar_t* name) {
   DWORD value = 0;
   DWORD bytes = sizeof(value);
@@ -31,7 +50,8 @@ DWORD FakeBridgeState(const wchar_t* name) {
 }
 
 // The fake bridge installed as "ZelTARN.DLL" in an installation folder of the test's own, with the
-// configuration class registered to it and its interface "lost".
+// configuration class registered to it and its interface "lost"; the service library stand-in
+// beside it records failure reports.
 class BridgeRepairTest : public ::testing::Test {
  protected:
   BridgeRepairTest() {
@@ -39,6 +59,8 @@ class BridgeRepairTest : public ::testing::Test {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kFakeBridgeState);
     std::wstring bridge = installFolder_ / L"ZelTARN.DLL";
     ::CopyFileW(SiblingPath(L"FakeZelTARN.dll").c_str(), bridge.c_str(), FALSE);
+    ::CopyFileW(SiblingPath(L"zel.dll").c_str(), (installFolder_ / L"zel.dll").c_str(), FALSE);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, FailureReportsKey().c_str());
     SetText(HKEY_LOCAL_MACHINE, kProductKey, L"Install Dir", installFolder_.Path());
     SetText(HKEY_LOCAL_MACHINE, ClassKeyPath() + L"\\InprocServer32", nullptr, bridge);
     SetText(HKEY_LOCAL_MACHINE, ClassKeyPath() + L"\\InprocServer32", L"ThreadingModel", L"Both");
@@ -50,6 +72,7 @@ class BridgeRepairTest : public ::testing::Test {
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, ClassKeyPath().c_str());
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"Install Dir");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kFakeBridgeState);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, FailureReportsKey().c_str());
   }
 
   void RegistrationRepairs(DWORD repairs) {
@@ -73,6 +96,7 @@ TEST_F(BridgeRepairTest, InterfaceNotRegisteredIsRepairedByOneRegistrationAndThe
   EXPECT_EQ(log_.Count(kNotRegistered), 1u);
   EXPECT_EQ(log_.Count(L"Reregistering ZelTARN.DLL...\r\n"), 1u);
   EXPECT_EQ(log_.Count(L"   -> 0x00000000\r\n"), 1u);
+  EXPECT_TRUE(FailureReports().empty());
 }
 
 TEST_F(BridgeRepairTest, RegistrationThatDoesNotHelpIsTriedOncePerRequestNotInALoop) {
@@ -83,6 +107,15 @@ TEST_F(BridgeRepairTest, RegistrationThatDoesNotHelpIsTriedOncePerRequestNotInAL
   // Nothing was cached, so the next request tries the repair again, once.
   EXPECT_EQ(module_.GetZelTarn(), nullptr);
   EXPECT_EQ(FakeBridgeState(L"Registrations"), 2u);
+  EXPECT_TRUE(FailureReports().empty());
+}
+
+TEST_F(BridgeRepairTest, OtherCreationFailuresAreReportedToTheServiceAndNotRepaired) {
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, ClassKeyPath().c_str());
+  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, ClassKeyPath().c_str());
+  EXPECT_EQ(module_.GetZelTarn(), nullptr);
+  EXPECT_EQ(FakeBridgeState(L"Registrations"), 0u);
+  EXPECT_EQ(FailureReports(), std::vector<std::wstring>{L"43 0 0x80040154"});
 }
 
 TEST_F(BridgeRepairTest, ReleasedConfigurationIsCreatedAfresh) {
@@ -100,12 +133,16 @@ TEST_F(BridgeRepairTest, MissingInstallDirFailsTheRepairWithoutLoadingAnything) 
   EXPECT_EQ(module_.GetZelTarn(), nullptr);
   EXPECT_EQ(FakeBridgeState(L"Registrations"), 0u);
   EXPECT_EQ(log_.Count(L"Failed to load ZelTARN.DLL (Error 126)\r\n"), 0u);
+  // Without a folder the service library is looked for by its bare name, beside this program.
+  std::vector<std::wstring> reports = {L"30 0 0x00000000", L"30 0 0x00000000"};
+  EXPECT_EQ(FailureReports(), reports);
 }
 
 TEST_F(BridgeRepairTest, MissingBridgeLibraryIsReportedWithItsLoadError) {
   ::DeleteFileW((installFolder_ / L"ZelTARN.DLL").c_str());
   EXPECT_FALSE(CZELEventHandlerModule::reregisterZelTarn());
   EXPECT_EQ(log_.Count(L"Failed to load ZelTARN.DLL (Error 126)\r\n"), 1u);
+  EXPECT_EQ(FailureReports(), std::vector<std::wstring>{L"42 0 0x00000000"});
 }
 
 }  // namespace
