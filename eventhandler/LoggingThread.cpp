@@ -44,6 +44,25 @@ struct CLoggingThread::WorkerState {
   IZelLogger* getLogger();
   void logEvent(const CLogEventItem& item);
   void logUserInfo(const CLogUserInfoItem& item);
+  // Serves the item a message carries under a structured exception handler, which catches access
+  // violations too. The item is owned here, outside the guarded frames, so that it is freed even
+  // when the logger call faults (destructors in faulted frames do not run).
+  template <typename Item, void (WorkerState::*Serve)(const Item&)>
+  void serveGuarded(WPARAM carried, const wchar_t* caughtFormat) {
+    std::unique_ptr<Item> item(reinterpret_cast<Item*>(carried));
+    if (!item) return;
+    struct Call {
+      WorkerState* state;
+      Item* item;
+    } call{this, item.get()};
+    DWORD code = CallGuarded(
+        [](void* context) {
+          auto* call = static_cast<Call*>(context);
+          (call->state->*Serve)(*call->item);
+        },
+        &call);
+    if (code != 0) ZEL_LOG(ETWLogging::kLevelError, L"LoggingThread", L"CLoggingThread::run", caughtFormat, code);
+  }
   // Items of messages that will never be served: those behind the quit request.
   static void freeUnservedItems();
 
@@ -62,11 +81,6 @@ struct CLoggingThread::WorkerState {
 };
 
 namespace {
-
-struct GuardedServe {
-  CLoggingThread::WorkerState* state;
-  void* item;
-};
 
 // What the worker owns: one reference to the shared state and one to this library, taken by the
 // creating thread, so that neither goes away under a worker that starts late or finishes on its own.
@@ -112,30 +126,11 @@ void CLoggingThread::WorkerState::run() {
 
   MSG message;
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (message.message == WM_LOG_EVENT) {
-      // Owned here, outside the guarded frames, so that an item is freed even when its logger call faults.
-      std::unique_ptr<CLogEventItem> item(reinterpret_cast<CLogEventItem*>(message.wParam));
-      GuardedServe serve{this, item.get()};
-      DWORD code = CallGuarded(
-          [](void* context) {
-            auto* serve = static_cast<GuardedServe*>(context);
-            if (serve->item) serve->state->logEvent(*static_cast<CLogEventItem*>(serve->item));
-          },
-          &serve);
-      if (code != 0)
-        ZEL_LOG(kLevelError, kSource, L"CLoggingThread::run", L"Caught exception 0x%08X in logEvent\r\n", code);
-    } else if (message.message == WM_LOG_USER_INFO) {
-      std::unique_ptr<CLogUserInfoItem> item(reinterpret_cast<CLogUserInfoItem*>(message.wParam));
-      GuardedServe serve{this, item.get()};
-      DWORD code = CallGuarded(
-          [](void* context) {
-            auto* serve = static_cast<GuardedServe*>(context);
-            if (serve->item) serve->state->logUserInfo(*static_cast<CLogUserInfoItem*>(serve->item));
-          },
-          &serve);
-      if (code != 0)
-        ZEL_LOG(kLevelError, kSource, L"CLoggingThread::run", L"Caught exception 0x%08X in logUserInfo\r\n", code);
-    }
+    if (message.message == WM_LOG_EVENT)
+      serveGuarded<CLogEventItem, &WorkerState::logEvent>(message.wParam, L"Caught exception 0x%08X in logEvent\r\n");
+    else if (message.message == WM_LOG_USER_INFO)
+      serveGuarded<CLogUserInfoItem, &WorkerState::logUserInfo>(message.wParam,
+                                                                 L"Caught exception 0x%08X in logUserInfo\r\n");
   }
 
   freeUnservedItems();
