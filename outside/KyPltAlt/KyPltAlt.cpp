@@ -1,0 +1,75 @@
+// The platform alert library stand-in "kypltalt.dll": the seven exports. Nothing is drawn; each
+// alert is recorded (AlertRecorder) and a tracked one ends when a test commands it
+// (AlertCompleter). Knobs under its state key: "InitResult" (what KyInitTARNAlert answers) and
+// "ShowResult" (a non-zero code makes every show fail with it, recording nothing).
+#include <windows.h>
+
+#include "AlertCompleter.h"
+#include "AlertRecorder.h"
+#include "KyPltAlt.h"
+#include "StandInState.h"
+
+namespace {
+
+using namespace ZelStandIns;
+
+std::optional<DWORD> Knob(const wchar_t* name) {
+  return ReadDword(OpenKey(HKEY_LOCAL_MACHINE, StateKeyPath(L"KyPltAlt"), false).get(), name);
+}
+
+int32_t Show(const char* exportName, const AlertShowRecord* record, KyAlertNotification notify, void* context,
+             int32_t timeout, uint32_t flags, uint32_t* alertHandle) {
+  if (!record || !alertHandle) return ERROR_INVALID_PARAMETER;
+  *alertHandle = 0;
+  if (DWORD failure = Knob(L"ShowResult").value_or(0)) return static_cast<int32_t>(failure);
+  AlertCompleter& completer = AlertCompleter::Instance();
+  completer.Start();
+  uint32_t handle = AlertRecorder().RecordAlert(*record, exportName, timeout, flags, notify != nullptr);
+  if (handle == 0) return ERROR_WRITE_FAULT;
+  if (notify) completer.Track(handle, notify, context, record->hasOption ? record->option : nullptr);
+  *alertHandle = handle;
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t __stdcall KyInitTARNAlert() {
+  AlertCompleter::Instance().Start();
+  return static_cast<int32_t>(Knob(L"InitResult").value_or(0));
+}
+
+int32_t __stdcall KyShowTARNAlert(const AlertShowRecord* record, KyAlertNotification notify, void* context,
+                                  int32_t timeout, uint32_t* alertHandle) {
+  return Show("KyShowTARNAlert", record, notify, context, timeout, 0, alertHandle);
+}
+
+int32_t __stdcall KyShowTARNAlert2(const AlertShowRecord* record, KyAlertNotification notify, void* context,
+                                   int32_t timeout, uint32_t flags, uint32_t* alertHandle) {
+  return Show("KyShowTARNAlert2", record, notify, context, timeout, flags, alertHandle);
+}
+
+int32_t __stdcall KyCloseTARNAlert(uint32_t alertHandle) {
+  AlertCompleter::Instance().Forget(alertHandle);
+  AlertRecorder().MarkAlert(alertHandle, L"Closed", 1);
+  return 0;
+}
+
+int32_t __stdcall KyShowBriefcardNotification(const wchar_t* title, const wchar_t* text, uint32_t* notificationHandle) {
+  if (!notificationHandle) return ERROR_INVALID_PARAMETER;
+  *notificationHandle = AlertRecorder().RecordBriefcard(title, text);
+  return *notificationHandle ? 0 : ERROR_WRITE_FAULT;
+}
+
+int32_t __stdcall KyCloseBriefcardNotification(uint32_t notificationHandle) {
+  AlertRecorder().MarkBriefcardClosed(notificationHandle);
+  return 0;
+}
+
+int32_t __stdcall KyShowMetroToast(const wchar_t* appId, const wchar_t* title, const wchar_t* text) {
+  AlertRecorder().RecordToast(appId, title, text);
+  return 0;
+}
+
+}  // extern "C"
