@@ -1,0 +1,35 @@
+// The script host stand-in's library surface. Unlike the suite's classes it serves IClassFactory,
+// so that cscript can create it.
+#include <windows.h>
+
+#include <wrl/client.h>
+
+#include "InprocModule.h"
+#include "ScriptHost.h"
+#include "ServerRegistration.h"
+#include "SuiteClassFactory.h"
+
+namespace {
+
+using namespace ZelStandIns;
+
+const ClassRegistration kRegistration{kScriptHostClassId, L"Platform script host stand-in", L"ZelStandIns.ScriptHost"};
+
+}  // namespace
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  if (clsid != kScriptHostClassId) return CLASS_E_CLASSNOTAVAILABLE;
+  Microsoft::WRL::ComPtr<IClassFactory> factory;
+  factory.Attach(new (std::nothrow) PlainClassFactory([](REFIID objectIid, void** created) {
+    return ComObject<IDispatch>::CreateInstance<ScriptHost>(objectIid, created);
+  }));
+  return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
+}
+
+STDAPI DllCanUnloadNow() { return ModuleIsIdle() ? S_OK : S_FALSE; }
+
+STDAPI DllRegisterServer() { return RegisterClassServer(kRegistration, ServerKind::InProcess, ModulePath(ThisModule())); }
+
+STDAPI DllUnregisterServer() { return UnregisterClassServer(kRegistration, ServerKind::InProcess); }
