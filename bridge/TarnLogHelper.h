@@ -1,0 +1,53 @@
+// The bridge library's only path to the platform's report log: one report-log object per helper,
+// one write per call, and one re-creation when the process behind the object has gone away.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <mutex>
+
+#include <wrl/client.h>
+
+#include "KyLogInfo.h"
+#include "KyReportLog.h"
+
+// How a helper gets its report log; tests hand in their own.
+using ReportLogCreator = std::function<HRESULT(IKyReportLog** reportLog)>;
+
+// Whether an HRESULT says that the process serving a remote object has gone away (the Win32 RPC
+// errors 1700 to 1931).
+constexpr bool IsRpcFailure(HRESULT hr) {
+  return static_cast<DWORD>(hr) >= 0x800706A4 && static_cast<DWORD>(hr) <= 0x8007078B;
+}
+
+// The error part of a platform result code.
+constexpr long KyError(long result) { return result & 0x1FFFF; }
+
+class CTarnLogHelper {
+ public:
+  // Creates the report log at once; a failure is kept and answered by every later Log.
+  CTarnLogHelper();
+  explicit CTarnLogHelper(ReportLogCreator create);
+  CTarnLogHelper(const CTarnLogHelper&) = delete;
+  CTarnLogHelper& operator=(const CTarnLogHelper&) = delete;
+
+  // Drops the report log held and creates a new one; the result is kept as the creation result.
+  HRESULT acquireTarnLog();
+
+  // Writes the record (a null record writes a null pointer) and leaves the platform's result code
+  // in *result. A failed creation is answered at once with *result untouched. Safe to call from
+  // several threads at once: each write uses a reference of its own, so a re-creation by one
+  // thread never releases the object under another's write.
+  HRESULT Log(CKyLogInfo* record, long* result);
+
+ private:
+  HRESULT acquireTarnLogLocked();
+  HRESULT Write(IKyReportLog* reportLog, CKyLogInfo* record, long* result);
+
+  const ReportLogCreator create_;
+  // Guards creationResult_ and reportLog_; never held during a write.
+  std::mutex lock_;
+  HRESULT creationResult_ = S_OK;
+  Microsoft::WRL::ComPtr<IKyReportLog> reportLog_;
+};
