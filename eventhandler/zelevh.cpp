@@ -5,6 +5,8 @@
 
 #include "LogInstance.h"
 #include "ModuleVersion.h"
+#include "ObjectMap.h"
+#include "ServerRegistration.h"
 #include "ZELEventHandlerModule.h"
 
 using ETWLogging::kLevelNormal;
@@ -24,13 +26,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 
 STDAPI DllCanUnloadNow() { return g_module.CanUnloadNow(); }
 
-// The handler classes join here as they are built; until then no class is served.
-STDAPI DllGetClassObject(REFCLSID, REFIID, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  return CLASS_E_CLASSNOTAVAILABLE;
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+  return GetEventHandlerClassObject(clsid, iid, object);
 }
 
-STDAPI DllRegisterServer() { return E_NOTIMPL; }
+STDAPI DllRegisterServer() { return RegisterServer(); }
 
-STDAPI DllUnregisterServer() { return E_NOTIMPL; }
+STDAPI DllUnregisterServer() { return UnregisterServer(); }

@@ -1,0 +1,9 @@
+#include "GSSignInEventHandler.h"
+
+#include "LogInstance.h"
+
+STDMETHODIMP CGSSignInEventHandler::OnSignInEvent() {
+  ZEL_LOG(ETWLogging::kLevelNormal, L"GSSignInEventHandler", L"CGSSignInEventHandler::OnSignInEvent",
+          L"ZEL Event: OnSignInEvent\r\n");
+  return S_OK;
+}

@@ -1,0 +1,10 @@
+// Receives the service's sign-in events; they are noted in the diagnostic log and not reported.
+#pragma once
+
+#include "EventHandlerObject.h"
+#include "KyGSEvents.h"
+
+class CGSSignInEventHandler : public CEventHandlerObject<IKyGSSignInEvent> {
+ public:
+  STDMETHODIMP OnSignInEvent() override;
+};

@@ -1,0 +1,9 @@
+#include "GSSignOutEventHandler.h"
+
+#include "LogInstance.h"
+
+STDMETHODIMP CGSSignOutEventHandler::OnSignOutEvent() {
+  ZEL_LOG(ETWLogging::kLevelNormal, L"GSSignOutEventHandler", L"CGSSignOutEventHandler::OnSignOutEvent",
+          L"ZEL Event: OnSignOutEvent\r\n");
+  return S_OK;
+}

@@ -1,0 +1,82 @@
+#include "ObjectMap.h"
+
+#include <new>
+#include <vector>
+
+#include <wrl/client.h>
+
+#include "ClassObject.h"
+#include "GSAccessDeniedEventHandler.h"
+#include "GSImageBlockedEventHandler.h"
+#include "GSOffensiveContentDetectionEventHandler.h"
+#include "GSSignInEventHandler.h"
+#include "GSSignOutEventHandler.h"
+#include "GSUrlVisitedEventHandler.h"
+#include "ZelEventHandler.h"
+
+namespace {
+
+template <typename Handler>
+constexpr CreateObjectFn kCreate = &Handler::template Create<Handler>;
+
+// The user-events and sign-in-required classes are registered already; they are served once
+// they are built.
+const ObjectMapEntry kEntries[] = {
+    {&CLSID_UserEvents, 112, ClassObjectKind::Suite, nullptr, L"ZelEventHandler.UserEvents.1",
+     L"ZelEventHandler.UserEvents", L"UserEvents Class"},
+    {&CLSID_GSAccessDeniedEventHandler, 104, ClassObjectKind::Standard, kCreate<CGSAccessDeniedEventHandler>,
+     L"ZelEventHandler.GSAccessDeniedEventHa.1", L"ZelEventHandler.GSAccessDeniedEventHand",
+     L"GSAccessDeniedEventHandler Class"},
+    {&CLSID_GSImageBlockedEventHandler, 110, ClassObjectKind::Standard, kCreate<CGSImageBlockedEventHandler>,
+     L"ZelEventHandler.GSImageBlockedEventHa.1", L"ZelEventHandler.GSImageBlockedEventHand",
+     L"GSImageBlockedEventHandler Class"},
+    {&CLSID_GSKeywordBlockedEventHandler, 107, ClassObjectKind::Standard, kCreate<CGSKeywordBlockedEventHandler>,
+     L"ZelEventHandler.GSKeywordDetec.1", L"ZelEventHandler.GSKeywordDetecti", L"GSKeywordBlockedEventHandler Class"},
+    {&CLSID_GSSignInEventHandler, 105, ClassObjectKind::Standard, kCreate<CGSSignInEventHandler>,
+     L"ZelEventHandler.GSSignInEventHandler.1", L"ZelEventHandler.GSSignInEventHandler",
+     L"GSSignInEventHandler Class"},
+    {&CLSID_GSSignInRequiredEventHandler, 103, ClassObjectKind::Standard, nullptr,
+     L"ZelEventHandler.GSSignInRequiredEvent.1", L"ZelEventHandler.GSSignInRequiredEventHa",
+     L"GSSignInRequiredEventHandler Class"},
+    {&CLSID_GSSignOutEventHandler, 106, ClassObjectKind::Standard, kCreate<CGSSignOutEventHandler>,
+     L"ZelEventHandler.GSSignOutEventHandler.1", L"ZelEventHandler.GSSignOutEventHandler",
+     L"GSSignOutEventHandler Class"},
+    {&CLSID_GSUrlVisitedEventHandler, 111, ClassObjectKind::Standard, kCreate<CGSUrlVisitedEventHandler>,
+     L"ZelEventHandler.GSUrlVisitedEventHand.1", L"ZelEventHandler.GSUrlVisitedEventHandle",
+     L"GSUrlVisitedEventHandler Class"},
+};
+
+const ObjectMap kObjectMap{kEntries, ARRAYSIZE(kEntries)};
+
+// One class object per served class, made on first request and kept until the library unloads.
+class ClassObjectCache {
+ public:
+  ClassObjectCache() {
+    for (const ObjectMapEntry& entry : kObjectMap) {
+      Microsoft::WRL::ComPtr<CClassObject> object;
+      if (entry.create) object.Attach(new (std::nothrow) CClassObject(entry));
+      objects_.push_back(std::move(object));
+    }
+  }
+  CClassObject* Find(REFCLSID clsid) const {
+    for (size_t index = 0; index < kObjectMap.count; ++index)
+      if (*kEntries[index].clsid == clsid) return objects_[index].Get();
+    return nullptr;
+  }
+
+ private:
+  std::vector<Microsoft::WRL::ComPtr<CClassObject>> objects_;
+};
+
+}  // namespace
+
+const ObjectMap& EventHandlerObjectMap() { return kObjectMap; }
+
+HRESULT GetEventHandlerClassObject(REFCLSID clsid, REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  static ClassObjectCache cache;
+  CClassObject* classObject = cache.Find(clsid);
+  if (!classObject) return CLASS_E_CLASSNOTAVAILABLE;
+  return classObject->QueryInterface(iid, object);
+}

@@ -1,0 +1,139 @@
+// The library's class objects and the life of a handler object: which factory interfaces each kind
+// answers, reference counts, and the module lock an object or a server lock holds.
+#include <gtest/gtest.h>
+
+#include "ClassObject.h"
+#include "HandlerTestSupport.h"
+#include "KyClassFactory.h"
+
+namespace {
+
+using namespace ZelTest;
+using Microsoft::WRL::ComPtr;
+
+const CLSID* const kServedClasses[] = {
+    &CLSID_GSAccessDeniedEventHandler, &CLSID_GSImageBlockedEventHandler, &CLSID_GSKeywordBlockedEventHandler,
+    &CLSID_GSSignInEventHandler,       &CLSID_GSSignOutEventHandler,      &CLSID_GSUrlVisitedEventHandler,
+};
+
+ULONG References(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+class ClassObjectTest : public HandlerTest {};
+
+TEST_F(ClassObjectTest, ServedClassesHaveOneCachedStandardFactory) {
+  for (const CLSID* clsid : kServedClasses) {
+    ComPtr<IClassFactory> first;
+    ComPtr<IClassFactory> second;
+    ASSERT_EQ(GetEventHandlerClassObject(*clsid, IID_IClassFactory, reinterpret_cast<void**>(first.GetAddressOf())),
+              S_OK);
+    ASSERT_EQ(GetEventHandlerClassObject(*clsid, IID_IUnknown, reinterpret_cast<void**>(second.GetAddressOf())), S_OK);
+    EXPECT_EQ(static_cast<IUnknown*>(first.Get()), static_cast<IUnknown*>(second.Get()));
+    ComPtr<IKyClassFactory> suite;
+    EXPECT_EQ(first.As(&suite), E_NOINTERFACE);
+    ComPtr<IUnknown> object;
+    ComPtr<IUnknown> outer = first;
+    EXPECT_EQ(first->CreateInstance(outer.Get(), IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf())),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(object, nullptr);
+  }
+}
+
+TEST_F(ClassObjectTest, ClassesNotBuiltYetAndUnknownClassesAreNotAvailable) {
+  const CLSID* const unavailable[] = {&CLSID_UserEvents, &CLSID_GSSignInRequiredEventHandler,
+                                      &CLSID_GSPIIDetectedEventHandler, &CLSID_NULL};
+  for (const CLSID* clsid : unavailable) {
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(GetEventHandlerClassObject(*clsid, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(object, nullptr);
+  }
+  EXPECT_EQ(GetEventHandlerClassObject(CLSID_GSSignInEventHandler, IID_IClassFactory, nullptr), E_POINTER);
+}
+
+TEST_F(ClassObjectTest, AHandlerAnswersOnlyItsEventInterfaceAndHoldsTheModuleWhileItLives) {
+  EXPECT_EQ(g_module.GetLockCount(), 0);
+  auto handler = CreateHandler<IKyGSAccessDeniedEvent>(CLSID_GSAccessDeniedEventHandler);
+  ASSERT_TRUE(handler);
+  EXPECT_EQ(g_module.GetLockCount(), 1);
+  EXPECT_EQ(References(handler.Get()), 1u);
+
+  ComPtr<IUnknown> identity;
+  ASSERT_EQ(handler.As(&identity), S_OK);
+  EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(handler.Get()));
+  EXPECT_EQ(References(handler.Get()), 2u);
+  identity.Reset();
+
+  ComPtr<IKyGSImageBlockedEvent> otherEvent;
+  EXPECT_EQ(handler.As(&otherEvent), E_NOINTERFACE);
+  ComPtr<IDispatch> dispatch;
+  EXPECT_EQ(handler.As(&dispatch), E_NOINTERFACE);
+
+  auto second = CreateHandler<IKyGSUrlVisitedEvent>(CLSID_GSUrlVisitedEventHandler);
+  EXPECT_EQ(g_module.GetLockCount(), 2);
+  second.Reset();
+  handler.Reset();
+  EXPECT_EQ(g_module.GetLockCount(), 0);
+  EXPECT_EQ(g_module.CanUnloadNow(), S_OK);
+  EXPECT_EQ(log_.Count(L"Lock count is 1... creating logging thread\r\n"), 1u);
+  EXPECT_EQ(log_.Count(L"Lock count is 0... releasing cached objects\r\n"), 1u);
+}
+
+TEST_F(ClassObjectTest, AServerLockHoldsTheModule) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(GetEventHandlerClassObject(CLSID_GSSignOutEventHandler, IID_IClassFactory,
+                                       reinterpret_cast<void**>(factory.GetAddressOf())),
+            S_OK);
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  EXPECT_EQ(g_module.CanUnloadNow(), S_FALSE);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_EQ(g_module.CanUnloadNow(), S_OK);
+}
+
+// The suite kind, as the user-events class will use it, shown with a class that is served today.
+ObjectMapEntry SuiteEntryOf(REFCLSID clsid) {
+  for (const ObjectMapEntry& entry : EventHandlerObjectMap()) {
+    if (*entry.clsid != clsid) continue;
+    ObjectMapEntry suite = entry;
+    suite.kind = ClassObjectKind::Suite;
+    return suite;
+  }
+  return {};
+}
+
+TEST_F(ClassObjectTest, ASuiteClassObjectAnswersOnlyTheSuiteFactories) {
+  const ObjectMapEntry entry = SuiteEntryOf(CLSID_GSSignInEventHandler);
+  ComPtr<CClassObject> classObject;
+  classObject.Attach(new CClassObject(entry, Ky::UnsignedModules::Accept));
+  ComPtr<IClassFactory> standard;
+  EXPECT_EQ(classObject->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(standard.GetAddressOf())),
+            E_NOINTERFACE);
+  ComPtr<IKyClassFactory> factory;
+  ComPtr<IKyClassFactory_PreComponentization> older;
+  ASSERT_EQ(classObject->QueryInterface(IID_IKyClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())), S_OK);
+  ASSERT_EQ(classObject->QueryInterface(IID_IKyClassFactory_PreComponentization,
+                                        reinterpret_cast<void**>(older.GetAddressOf())),
+            S_OK);
+
+  ComPtr<IKyGSSignInEvent> first;
+  ComPtr<IKyGSSignInEvent> second;
+  EXPECT_EQ(factory->CreateInstance(IID_IKyGSSignInEvent, reinterpret_cast<IUnknown**>(first.GetAddressOf())), S_OK);
+  EXPECT_EQ(older->CreateInstance(IID_IKyGSSignInEvent, reinterpret_cast<IUnknown**>(second.GetAddressOf())), S_OK);
+  EXPECT_TRUE(first && second);
+  EXPECT_EQ(g_module.GetLockCount(), 2);
+}
+
+TEST_F(ClassObjectTest, ASuiteClassObjectRefusesACallerWithoutThePublishersSignature) {
+  const ObjectMapEntry entry = SuiteEntryOf(CLSID_GSSignInEventHandler);
+  ComPtr<CClassObject> classObject;
+  classObject.Attach(new CClassObject(entry, Ky::UnsignedModules::Refuse));
+  ComPtr<IKyClassFactory> factory;
+  ASSERT_EQ(classObject->QueryInterface(IID_IKyClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())), S_OK);
+  IUnknown* object = reinterpret_cast<IUnknown*>(1);
+  EXPECT_EQ(factory->CreateInstance(IID_IKyGSSignInEvent, &object), E_ACCESSDENIED);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(g_module.GetLockCount(), 0);
+}
+
+}  // namespace
