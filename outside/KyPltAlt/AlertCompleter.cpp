@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "ComObject.h"
 #include "ServerRegistration.h"
 #include "StandInState.h"
 
@@ -42,7 +43,11 @@ void AlertCompleter::Forget(uint32_t handle) {
 
 void AlertCompleter::Run() {
   for (;;) {
-    ProcessCommands();
+    // A command that cannot be handled now (out of memory) is taken again on the next round.
+    Guarded([this] {
+      ProcessCommands();
+      return 0;
+    }, 0);
     ::Sleep(kPollMs);
   }
 }

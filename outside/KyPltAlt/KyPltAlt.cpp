@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "AlertCompleter.h"
+#include "ComObject.h"
 #include "AlertRecorder.h"
 #include "KyPltAlt.h"
 #include "StandInState.h"
@@ -36,40 +37,54 @@ int32_t Show(const char* exportName, const AlertShowRecord* record, KyAlertNotif
 extern "C" {
 
 int32_t __stdcall KyInitTARNAlert() {
-  AlertCompleter::Instance().Start();
-  return static_cast<int32_t>(Knob(L"InitResult").value_or(0));
+  return Guarded([&]() -> int32_t {
+    AlertCompleter::Instance().Start();
+    return static_cast<int32_t>(Knob(L"InitResult").value_or(0));
+  }, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 int32_t __stdcall KyShowTARNAlert(const AlertShowRecord* record, KyAlertNotification notify, void* context,
                                   int32_t timeout, uint32_t* alertHandle) {
-  return Show("KyShowTARNAlert", record, notify, context, timeout, 0, alertHandle);
+  return Guarded([&]() -> int32_t {
+    return Show("KyShowTARNAlert", record, notify, context, timeout, 0, alertHandle);
+  }, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 int32_t __stdcall KyShowTARNAlert2(const AlertShowRecord* record, KyAlertNotification notify, void* context,
                                    int32_t timeout, uint32_t flags, uint32_t* alertHandle) {
-  return Show("KyShowTARNAlert2", record, notify, context, timeout, flags, alertHandle);
+  return Guarded([&]() -> int32_t {
+    return Show("KyShowTARNAlert2", record, notify, context, timeout, flags, alertHandle);
+  }, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 int32_t __stdcall KyCloseTARNAlert(uint32_t alertHandle) {
-  AlertCompleter::Instance().Forget(alertHandle);
-  AlertRecorder().MarkAlert(alertHandle, L"Closed", 1);
-  return 0;
+  return Guarded([&]() -> int32_t {
+    AlertCompleter::Instance().Forget(alertHandle);
+    AlertRecorder().MarkAlert(alertHandle, L"Closed", 1);
+    return 0;
+  }, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 int32_t __stdcall KyShowBriefcardNotification(const wchar_t* title, const wchar_t* text, uint32_t* notificationHandle) {
-  if (!notificationHandle) return ERROR_INVALID_PARAMETER;
-  *notificationHandle = AlertRecorder().RecordBriefcard(title, text);
-  return *notificationHandle ? 0 : ERROR_WRITE_FAULT;
+  return Guarded([&]() -> int32_t {
+    if (!notificationHandle) return ERROR_INVALID_PARAMETER;
+    *notificationHandle = AlertRecorder().RecordBriefcard(title, text);
+    return *notificationHandle ? 0 : ERROR_WRITE_FAULT;
+  }, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 int32_t __stdcall KyCloseBriefcardNotification(uint32_t notificationHandle) {
-  AlertRecorder().MarkBriefcardClosed(notificationHandle);
-  return 0;
+  return Guarded([&]() -> int32_t {
+    AlertRecorder().MarkBriefcardClosed(notificationHandle);
+    return 0;
+  }, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 int32_t __stdcall KyShowMetroToast(const wchar_t* appId, const wchar_t* title, const wchar_t* text) {
-  AlertRecorder().RecordToast(appId, title, text);
-  return 0;
+  return Guarded([&]() -> int32_t {
+    AlertRecorder().RecordToast(appId, title, text);
+    return 0;
+  }, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 }  // extern "C"

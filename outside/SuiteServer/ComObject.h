@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <new>
+#include <utility>
 
 namespace ZelStandIns {
 
@@ -14,6 +15,17 @@ namespace ZelStandIns {
 // Each module defines these two in its own module file.
 void LockServer() noexcept;
 void UnlockServer() noexcept;
+
+// Runs `body` and turns an exception (an allocation failure, here) into `failure`, so that
+// nothing throws across a COM or C boundary.
+template <typename Body>
+auto Guarded(Body&& body, decltype(body()) failure = E_OUTOFMEMORY) noexcept -> decltype(body()) {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}
 
 struct ServerReference {
   ServerReference() noexcept { LockServer(); }

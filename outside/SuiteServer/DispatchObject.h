@@ -37,7 +37,7 @@ class DispatchObject : public ComObject<IDispatch, Others...> {
     if (!parameters || parameters->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
     VARIANT ignored;
     ::VariantInit(&ignored);
-    HRESULT hr = CallMethod(id, *parameters, result ? result : &ignored);
+    HRESULT hr = Guarded([&] { return CallMethod(id, *parameters, result ? result : &ignored); });
     ::VariantClear(&ignored);
     return hr;
   }

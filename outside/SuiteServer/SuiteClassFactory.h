@@ -22,7 +22,7 @@ class SuiteClassFactory : public ComObject<IKyClassFactory, IKyClassFactory_PreC
   STDMETHODIMP CreateInstance(REFIID iid, IUnknown** object) override {
     if (!object) return E_POINTER;
     *object = nullptr;
-    return create_(iid, reinterpret_cast<void**>(object));
+    return Guarded([&] { return create_(iid, reinterpret_cast<void**>(object)); });
   }
 
  private:
@@ -36,7 +36,7 @@ class PlainClassFactory : public ComObject<IClassFactory> {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return create_(iid, object);
+    return Guarded([&] { return create_(iid, object); });
   }
   STDMETHODIMP LockServer(BOOL lock) override {
     lock ? ZelStandIns::LockServer() : ZelStandIns::UnlockServer();

@@ -36,11 +36,15 @@ HRESULT PlatformUser::AnswerNumber(DWORD value, LONG* out, LONG* result) {
 }
 
 STDMETHODIMP PlatformUser::GetLogonName(LPWSTR* name, LONG* result) {
-  return AnswerText(record_.logonName, name, result);
+  return Guarded([&]() -> HRESULT {
+    return AnswerText(record_.logonName, name, result);
+  });
 }
 
 STDMETHODIMP PlatformUser::GetDisplayName(LPWSTR* name, LONG* result) {
-  return AnswerText(record_.displayName, name, result);
+  return Guarded([&]() -> HRESULT {
+    return AnswerText(record_.displayName, name, result);
+  });
 }
 
 STDMETHODIMP PlatformUser::GetUserType(LONG* type, LONG* result) { return AnswerNumber(record_.kind, type, result); }
@@ -54,20 +58,22 @@ STDMETHODIMP PlatformUser::GetAdminFlag(LONG* flag, LONG* result) { return Answe
 STDMETHODIMP PlatformUser::GetUserFlag(LONG* flag, LONG* result) { return AnswerNumber(record_.userFlag, flag, result); }
 
 STDMETHODIMP PlatformUser::GetGroupSids(SAFEARRAY** sids, LONG* result) {
-  if (!sids || !result) return E_POINTER;
-  *sids = nullptr;
-  *result = 0;
-  std::unique_ptr<SAFEARRAY, SafeArrayDestroyer> array(
-      ::SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(record_.groupSids.size())));
-  if (!array) return E_OUTOFMEMORY;
-  for (LONG i = 0; i < static_cast<LONG>(record_.groupSids.size()); ++i) {
-    std::unique_ptr<OLECHAR, BstrFreer> sid(::SysAllocString(record_.groupSids[i].c_str()));
-    if (!sid) return E_OUTOFMEMORY;
-    HRESULT hr = ::SafeArrayPutElement(array.get(), &i, sid.get());
-    if (FAILED(hr)) return hr;
-  }
-  *sids = array.release();
-  return S_OK;
+  return Guarded([&]() -> HRESULT {
+    if (!sids || !result) return E_POINTER;
+    *sids = nullptr;
+    *result = 0;
+    std::unique_ptr<SAFEARRAY, SafeArrayDestroyer> array(
+        ::SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(record_.groupSids.size())));
+    if (!array) return E_OUTOFMEMORY;
+    for (LONG i = 0; i < static_cast<LONG>(record_.groupSids.size()); ++i) {
+      std::unique_ptr<OLECHAR, BstrFreer> sid(::SysAllocString(record_.groupSids[i].c_str()));
+      if (!sid) return E_OUTOFMEMORY;
+      HRESULT hr = ::SafeArrayPutElement(array.get(), &i, sid.get());
+      if (FAILED(hr)) return hr;
+    }
+    *sids = array.release();
+    return S_OK;
+  });
 }
 
 }  // namespace ZelStandIns

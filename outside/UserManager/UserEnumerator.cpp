@@ -5,12 +5,14 @@
 namespace ZelStandIns {
 
 STDMETHODIMP UserEnumerator::Next(IKyUser** user, LONG* result) {
-  if (!user || !result) return E_POINTER;
-  *user = nullptr;
-  *result = 0;
-  if (next_ >= users_.size()) return S_FALSE;
-  return ComObject<IKyUser>::CreateInstance<PlatformUser>(IID_IKyUser, reinterpret_cast<void**>(user),
-                                                          users_[next_++]);
+  return Guarded([&]() -> HRESULT {
+    if (!user || !result) return E_POINTER;
+    *user = nullptr;
+    *result = 0;
+    if (next_ >= users_.size()) return S_FALSE;
+    return ComObject<IKyUser>::CreateInstance<PlatformUser>(IID_IKyUser, reinterpret_cast<void**>(user),
+                                                            users_[next_++]);
+  });
 }
 
 STDMETHODIMP UserEnumerator::Reset(LONG* result) {
