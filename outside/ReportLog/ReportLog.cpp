@@ -7,10 +7,23 @@ namespace ZelStandIns {
 
 ReportLog::ReportLog(const std::wstring& standIn) : standIn_(standIn), knobs_(standIn.c_str()) {}
 
+void ReportLog::ExitIfAsked() const {
+  // The knob is counted down where it is set: this process's subkey first, as every knob.
+  for (const std::wstring& path : {StandInKnobs::ProcessKeyPath(standIn_.c_str(), ::GetCurrentProcessId()),
+                                   StandInKnobs::KeyPath(standIn_.c_str())}) {
+    Strata::UniqueHkey key = OpenKey(HKEY_LOCAL_MACHINE, path, false);
+    std::optional<DWORD> left = key ? ReadDword(key.get(), L"ExitOnWrite") : std::nullopt;
+    if (!left) continue;
+    if (*left == 0) return;
+    if (*left != 0xFFFFFFFF) WriteDword(key.get(), L"ExitOnWrite", *left - 1);
+    ::ExitProcess(kExitOnWriteCode);
+  }
+}
+
 STDMETHODIMP ReportLog::Write(tagKYLOG_INFO* record, LONG* result) {
   return Guarded([&]() -> HRESULT {
     knobs_.CountCall(L"Writes");
-    if (knobs_.ReadDword(L"ExitOnWrite").value_or(0)) ::ExitProcess(kExitOnWriteCode);
+    ExitIfAsked();
     if (DWORD hang = knobs_.ReadDword(L"HangMilliseconds").value_or(0)) ::Sleep(hang);
     if (!record || !result) return E_POINTER;
     HRESULT answer = static_cast<HRESULT>(knobs_.ReadDword(L"WriteHResult").value_or(S_OK));

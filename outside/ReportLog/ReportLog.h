@@ -6,7 +6,9 @@
 //   "WriteHResult"      the HRESULT Write returns; a failure stores nothing
 //   "WriteResult"       the result code Write hands back (default 0)
 //   "HangMilliseconds"  how long Write waits before it answers
-//   "ExitOnWrite"       non-zero: the serving process ends at once when a Write arrives
+//   "ExitOnWrite"       how many Writes make the serving process end at once, without an answer;
+//                       each such Write counts it down first (0xFFFFFFFF: every Write), so a
+//                       server started afterwards serves normally
 // Counter "Writes" (per-process subkey only) counts the calls.
 #pragma once
 
@@ -30,6 +32,8 @@ class ReportLog : public ComObject<IKyReportLog> {
   STDMETHODIMP Write(tagKYLOG_INFO* record, LONG* result) override;
 
  private:
+  void ExitIfAsked() const;
+
   ServerReference server_;
   const std::wstring standIn_;
   const StandInKnobs knobs_;

@@ -193,6 +193,11 @@ TEST_F(ReportLogServer, ExitOnWriteEndsTheServerSoTheNextCallFindsItGone) {
   EXPECT_TRUE(FAILED(during)) << std::hex << during;
   EXPECT_EQ(log_->Write(record.Info(), &result), HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
   EXPECT_TRUE(Stored().empty());
+  DWORD left = 99;
+  DWORD size = sizeof(left);
+  ::RegGetValueW(HKEY_LOCAL_MACHINE, ZelStandIns::StandInKnobs::KeyPath(standIn_.c_str()).c_str(), L"ExitOnWrite",
+                 RRF_RT_REG_DWORD, nullptr, &left, &size);
+  EXPECT_EQ(left, 0u) << "a server started afterwards serves normally";
 }
 
 // The same class served from its library, in this process: knobs and records are this process's.
