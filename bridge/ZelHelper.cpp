@@ -1,0 +1,84 @@
+#include "ZelHelper.h"
+
+#include <string>
+
+#include "CreateInstanceViaFactory.h"
+#include "Handles.h"
+#include "LogInstance.h"
+#include "TarnLogHelper.h"
+
+using ETWLogging::kLevelError;
+using ETWLogging::kLevelWarning;
+
+namespace {
+
+constexpr wchar_t kSource[] = L"ZelTARNHelper";
+constexpr DWORD kServiceContext =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+// The service's web-proxy plug-in.
+const CLSID kZelPluginClassId = {0x08533142, 0x6DAA, 0x40C0, {0x82, 0x9F, 0x09, 0x84, 0x75, 0xE6, 0x66, 0x46}};
+
+HRESULT CreateService(IKyGSService** service) {
+  return Ky::CreateInstanceViaFactory(CLSID_KyGSService, kServiceContext, IID_IKyGSService,
+                                      reinterpret_cast<void**>(service), Ky::CreationForm::Checked);
+}
+
+}  // namespace
+
+HRESULT IsZelPluginRegistered(VARIANT_BOOL* registered) {
+  if (!registered) return E_INVALIDARG;
+  wchar_t classId[40];
+  ::StringFromGUID2(kZelPluginClassId, classId, 40);
+  const std::wstring path = std::wstring(L"Software\\Varant\\KyProxy\\Plugins\\") + classId;
+  Strata::UniqueHkey key;
+  *registered = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS
+                    ? VARIANT_TRUE
+                    : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT CZelHelper::GetConfig(IKyGSService** service) {
+  constexpr wchar_t kFunction[] = L"CZelHelper::GetConfig";
+  if (!service) return E_POINTER;
+  *service = nullptr;
+  std::lock_guard<std::mutex> guard(lock_);
+  VARIANT_BOOL registered = VARIANT_FALSE;
+  HRESULT hr = IsZelPluginRegistered(&registered);
+  if (FAILED(hr)) return hr;
+  if (registered != VARIANT_TRUE) return RPC_E_NOT_REGISTERED;
+  if (FAILED(creationResult_)) return creationResult_;
+  if (!service_ && FAILED(createConfigLocked())) return creationResult_;
+
+  hr = service_->QueryInterface(IID_IKyGSService, reinterpret_cast<void**>(service));
+  if (IsRpcFailure(hr)) {
+    ZEL_LOG(kLevelWarning, kSource, kFunction, L"ZEL gave RPC error 0x%08X\r\n", hr);
+    service_.Reset();
+    if (FAILED(createConfigLocked())) {
+      ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to reacquire ZEL [0x%08X]\r\n", creationResult_);
+      return creationResult_;
+    }
+    hr = service_->QueryInterface(IID_IKyGSService, reinterpret_cast<void**>(service));
+  }
+  return hr;
+}
+
+HRESULT CZelHelper::createConfig() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return createConfigLocked();
+}
+
+HRESULT CZelHelper::createConfigLocked() {
+  constexpr wchar_t kFunction[] = L"CZelHelper::createConfig";
+  creationResult_ = CreateService(service_.ReleaseAndGetAddressOf());
+  if (FAILED(creationResult_)) {
+    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to create ZEL Config instance [0x%08X]\r\n", creationResult_);
+  }
+  if (creationResult_ == E_FAIL) {
+    creationResult_ = CreateService(service_.ReleaseAndGetAddressOf());
+    if (FAILED(creationResult_)) {
+      ZEL_LOG(kLevelError, kSource, kFunction,
+              L"Failed to create ZEL Config object after restarting the service [0x%08X]\r\n", creationResult_);
+    }
+  }
+  return creationResult_;
+}

@@ -1,0 +1,39 @@
+// The configuration object's connection to the parental-control service: one service root object
+// per helper, created on first need, re-created once when the service process has gone away, and
+// never asked for while the service's web-proxy plug-in is not registered.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <mutex>
+
+#include <wrl/client.h>
+
+#include "KyGSService.h"
+
+// Whether the service's plug-in is registered with the platform's web proxy. E_INVALIDARG for a
+// null out pointer.
+HRESULT IsZelPluginRegistered(VARIANT_BOOL* registered);
+
+class CZelHelper {
+ public:
+  CZelHelper() = default;
+  CZelHelper(const CZelHelper&) = delete;
+  CZelHelper& operator=(const CZelHelper&) = delete;
+
+  // The service root object, with a reference of the caller's own. RPC_E_NOT_REGISTERED while the
+  // plug-in is not registered; a failed creation is final for this helper and answered every time.
+  HRESULT GetConfig(IKyGSService** service);
+  // Creates the service root object (once more at once when the first answer is E_FAIL, counting
+  // on COM to start the service again) and keeps the result.
+  HRESULT createConfig();
+
+ private:
+  HRESULT createConfigLocked();
+
+  // Guards creationResult_ and service_; held for the whole of GetConfig.
+  std::mutex lock_;
+  HRESULT creationResult_ = S_OK;
+  Microsoft::WRL::ComPtr<IKyGSService> service_;
+};
