@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include <wrl/client.h>
+
 #include "KyClassFactory.h"
 #include "ObjectMap.h"
 #include "PublisherCheck.h"
@@ -37,3 +39,11 @@ class CClassObject : public IClassFactory, public IKyClassFactory, public IKyCla
   const Ky::UnsignedModules unsignedPolicy_;
   std::atomic<ULONG> references_{1};
 };
+
+// Takes over the creation reference of a new class object. (MinGW's ComPtr::Attach adds a
+// reference of its own, unlike the Windows SDK's, so it cannot be used for this.)
+inline Microsoft::WRL::ComPtr<CClassObject> AdoptClassObject(CClassObject* created) {
+  Microsoft::WRL::ComPtr<CClassObject> owner;
+  *owner.GetAddressOf() = created;
+  return owner;
+}

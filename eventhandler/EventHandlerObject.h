@@ -27,6 +27,7 @@ class CEventHandlerObject : public Interface {
     Handler* handler = new (std::nothrow) Handler();
     if (!handler) return E_OUTOFMEMORY;
     HRESULT hr = handler->QueryInterface(iid, object);
+    // The creation reference; the caller holds its own from QueryInterface, or nothing is left.
     handler->Release();
     return hr;
   }

@@ -53,9 +53,7 @@ class ClassObjectCache {
  public:
   ClassObjectCache() {
     for (const ObjectMapEntry& entry : kObjectMap) {
-      Microsoft::WRL::ComPtr<CClassObject> object;
-      if (entry.create) object.Attach(new (std::nothrow) CClassObject(entry));
-      objects_.push_back(std::move(object));
+      objects_.push_back(entry.create ? AdoptClassObject(new (std::nothrow) CClassObject(entry)) : nullptr);
     }
   }
   CClassObject* Find(REFCLSID clsid) const {

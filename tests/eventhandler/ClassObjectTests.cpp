@@ -31,6 +31,8 @@ TEST_F(ClassObjectTest, ServedClassesHaveOneCachedStandardFactory) {
               S_OK);
     ASSERT_EQ(GetEventHandlerClassObject(*clsid, IID_IUnknown, reinterpret_cast<void**>(second.GetAddressOf())), S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(first.Get()), static_cast<IUnknown*>(second.Get()));
+    // The cache's own reference and the two handed out.
+    EXPECT_EQ(References(first.Get()), 3u);
     ComPtr<IKyClassFactory> suite;
     EXPECT_EQ(first.As(&suite), E_NOINTERFACE);
     ComPtr<IUnknown> object;
@@ -104,8 +106,7 @@ ObjectMapEntry SuiteEntryOf(REFCLSID clsid) {
 
 TEST_F(ClassObjectTest, ASuiteClassObjectAnswersOnlyTheSuiteFactories) {
   const ObjectMapEntry entry = SuiteEntryOf(CLSID_GSSignInEventHandler);
-  ComPtr<CClassObject> classObject;
-  classObject.Attach(new CClassObject(entry, Ky::UnsignedModules::Accept));
+  ComPtr<CClassObject> classObject = AdoptClassObject(new CClassObject(entry, Ky::UnsignedModules::Accept));
   ComPtr<IClassFactory> standard;
   EXPECT_EQ(classObject->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(standard.GetAddressOf())),
             E_NOINTERFACE);
@@ -126,8 +127,7 @@ TEST_F(ClassObjectTest, ASuiteClassObjectAnswersOnlyTheSuiteFactories) {
 
 TEST_F(ClassObjectTest, ASuiteClassObjectRefusesACallerWithoutThePublishersSignature) {
   const ObjectMapEntry entry = SuiteEntryOf(CLSID_GSSignInEventHandler);
-  ComPtr<CClassObject> classObject;
-  classObject.Attach(new CClassObject(entry, Ky::UnsignedModules::Refuse));
+  ComPtr<CClassObject> classObject = AdoptClassObject(new CClassObject(entry, Ky::UnsignedModules::Refuse));
   ComPtr<IKyClassFactory> factory;
   ASSERT_EQ(classObject->QueryInterface(IID_IKyClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())), S_OK);
   IUnknown* object = reinterpret_cast<IUnknown*>(1);

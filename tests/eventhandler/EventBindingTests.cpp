@@ -33,7 +33,8 @@ class RecordingRegistry : public IKyClassFactory, public IKyGSEventRegistry {
     else if (iid == IID_IKyGSEventRegistry)
       *object = static_cast<IKyGSEventRegistry*>(this);
     else
-      return *object = nullptr, E_NOINTERFACE;
+      *object = nullptr;
+    if (!*object) return E_NOINTERFACE;
     AddRef();
     return S_OK;
   }
