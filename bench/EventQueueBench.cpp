@@ -1,5 +1,5 @@
-// What one content event costs the service thread that raises it: QueueEvent for an HTTP keyword
-// event, against the floor of one allocation, two SysAllocString and one PostThreadMessage to a
+// What one content event costs the service thread that raises it: one OnKeywordBlockedEvent on an
+// HTTP event, through the handler object the service would hold, against the floor of one allocation, two SysAllocString and one PostThreadMessage to a
 // thread that frees what it receives. Both run in this one process, interleaved; the ratio is the
 // result, the absolute times are this machine's.
 #include <windows.h>
@@ -13,16 +13,21 @@
 #include <thread>
 #include <vector>
 
+#include <wrl/client.h>
+
 #include "KyClassFactory.h"
+#include "KyGSEvents.h"
 #include "LogInstance.h"
+#include "ObjectMap.h"
 #include "ZELEventHandlerModule.h"
+#include "ZelEventHandler.h"
 
 namespace {
 
 constexpr int kEventsPerRound = 50000;
 constexpr int kRounds = 5;
-constexpr wchar_t kUrl[] = L"http://www.example.com/search?q=forbidden+words&lang=en";
-constexpr wchar_t kPattern[] = L"forbidden*";
+wchar_t kUrl[] = L"http://www.example.com/search?q=forbidden+words&lang=en";
+wchar_t kPattern[] = L"forbidden*";
 // {5D0F4A61-8C3B-4E7A-9E52-0B7C2E1A9F30}: served by this program only, through CoRegisterClassObject.
 constexpr CLSID kBenchLoggerClass = {0x5d0f4a61, 0x8c3b, 0x4e7a, {0x9e, 0x52, 0x0b, 0x7c, 0x2e, 0x1a, 0x9f, 0x30}};
 
@@ -134,21 +139,27 @@ int main() {
     return 1;
   }
 
-  CZELEventHandlerModule module;
   LoggingThreadSettings settings;
   settings.loggerClass = kBenchLoggerClass;
-  module.SetLoggingThreadSettings(settings);
-  module.Lock();
+  g_module.SetLoggingThreadSettings(settings);
+  // The handler object holds the module, and so the logging thread, for as long as it lives.
+  Microsoft::WRL::ComPtr<IClassFactory> classObject;
+  Microsoft::WRL::ComPtr<IKyGSKeywordBlockedEvent> handler;
+  if (FAILED(GetEventHandlerClassObject(CLSID_GSKeywordBlockedEventHandler, IID_PPV_ARGS(&classObject))) ||
+      FAILED(classObject->CreateInstance(nullptr, IID_PPV_ARGS(&handler)))) {
+    std::printf("Could not create the keyword handler\n");
+    return 1;
+  }
+  KYGS_KEYWORD_DETAILS details{::GetCurrentProcessId(), KyGS_Content_Http, kPattern, kUrl};
 
   std::atomic<DWORD> floorThreadId{0};
   std::thread floorThread(DrainFloor, &floorThreadId);
   while (floorThreadId == 0) ::Sleep(1);
 
-  std::vector<double> queueEvent;
+  std::vector<double> eventCalls;
   std::vector<double> floor;
   for (int round = 0; round < kRounds; ++round) {
-    queueEvent.push_back(
-        NanosecondsPerCall([&] { module.QueueEvent(LogEvent_Keyword, kUrl, kPattern, 1); }));
+    eventCalls.push_back(NanosecondsPerCall([&] { handler->OnKeywordBlockedEvent(&details); }));
     floor.push_back(NanosecondsPerCall([&] {
       auto* item = new FloorItem{LogEvent_Keyword, ::SysAllocString(kUrl), ::SysAllocString(kPattern), 1};
       ::PostThreadMessageW(floorThreadId, WM_LOG_EVENT, reinterpret_cast<WPARAM>(item), 0);
@@ -156,13 +167,14 @@ int main() {
   }
   ::PostThreadMessageW(floorThreadId, WM_QUIT, 0, 0);
   floorThread.join();
-  module.Unlock();
+  handler.Reset();
+  classObject.Reset();
   ::CoRevokeClassObject(registration);
   ::CoUninitialize();
 
-  double eventCost = Median(queueEvent);
+  double eventCost = Median(eventCalls);
   double floorCost = Median(floor);
-  std::printf("QueueEvent (HTTP keyword event): %.0f ns per event\n", eventCost);
+  std::printf("OnKeywordBlockedEvent (HTTP): %.0f ns per event\n", eventCost);
   std::printf("Floor (new + 2 SysAllocString + PostThreadMessage): %.0f ns per event\n", floorCost);
   std::printf("Ratio: %.2f (median of %d rounds of %d events)\n", eventCost / floorCost, kRounds, kEventsPerRound);
   return 0;
