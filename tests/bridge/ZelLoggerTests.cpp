@@ -235,6 +235,22 @@ TEST_F(ZelLoggerTest, ScriptArrayElementThatCannotBeReadIsSkipped) {
   EXPECT_EQ(LineCount(LastMainText()), 2u);
 }
 
+TEST_F(ZelLoggerTest, DispatchIdsComeFromTheEmbeddedTypeLibrary) {
+  ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(Logger()->QueryInterface(IID_PPV_ARGS(&dispatch)), S_OK);
+  UINT count = 0;
+  EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 1u);
+  const wchar_t* names[] = {L"LogInfoUser", L"LogBlockingFeature", L"LogWebsite", L"LogPersonalInfo",
+                            L"LogKeyword", L"LogEvent", L"LogInetTimeLimit"};
+  for (DISPID expected = 1; expected <= 7; ++expected) {
+    LPOLESTR name = const_cast<LPOLESTR>(names[expected - 1]);
+    DISPID id = 0;
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK) << names[expected - 1];
+    EXPECT_EQ(id, expected);
+  }
+}
+
 TEST_F(ZelLoggerTest, ScriptsCallThroughIDispatchByNameWithTheResultAsReturnValue) {
   Log().answers = {{S_OK, 0x00020000}};
   ComPtr<IDispatch> dispatch;
