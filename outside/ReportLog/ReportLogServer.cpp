@@ -42,7 +42,7 @@ int Serve(const ServeOptions& options) {
     WriteDword(key.get(), L"ServerProcessId", ::GetCurrentProcessId());
   }
   Microsoft::WRL::ComPtr<IUnknown> factory;
-  factory.Attach(static_cast<IKyClassFactory*>(new SuiteClassFactory([standIn = options.standIn](REFIID iid, void** object) {
+  factory = Adopt<IUnknown>(static_cast<IKyClassFactory*>(new SuiteClassFactory([standIn = options.standIn](REFIID iid, void** object) {
     return ComObject<IKyReportLog>::CreateInstance<ReportLog>(iid, object, standIn);
   })));
   return FAILED(ServeClass(options.clsid, factory.Get())) ? 3 : 0;

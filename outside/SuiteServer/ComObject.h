@@ -9,6 +9,8 @@
 #include <new>
 #include <utility>
 
+#include <wrl/client.h>
+
 namespace ZelStandIns {
 
 // Keeps the serving module (an in-process library or a local server) alive while an object lives.
@@ -74,5 +76,14 @@ class ComObject : public First, public Others... {
  private:
   std::atomic<ULONG> references_{1};
 };
+
+// Takes over the one reference a new object starts with. MinGW's ComPtr::Attach adds a reference
+// of its own, unlike the Windows SDK's, so an object handed to it is never freed.
+template <typename Interface>
+Microsoft::WRL::ComPtr<Interface> Adopt(Interface* object) {
+  Microsoft::WRL::ComPtr<Interface> owner;
+  *owner.GetAddressOf() = object;
+  return owner;
+}
 
 }  // namespace ZelStandIns

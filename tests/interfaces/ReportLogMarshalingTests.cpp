@@ -82,7 +82,8 @@ class ReportLogApartment {
       threadId_ = ::GetCurrentThreadId();
       {
         ComPtr<IKyReportLog> log;
-        log.Attach(new RecordingReportLog(received));
+        // Takes the object's first reference; MinGW's ComPtr::Attach would add another.
+        *log.GetAddressOf() = new RecordingReportLog(received);
         ::CoMarshalInterThreadInterfaceInStream(IID_IKyReportLog, log.Get(), &stream_);
       }
       ::SetEvent(ready.get());

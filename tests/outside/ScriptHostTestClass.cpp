@@ -47,7 +47,7 @@ STDAPI DllGetClassObject(REFCLSID, REFIID iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   Microsoft::WRL::ComPtr<IKyClassFactory> factory;
-  factory.Attach(new (std::nothrow) SuiteClassFactory([](REFIID objectIid, void** created) {
+  factory = Adopt<IKyClassFactory>(new (std::nothrow) SuiteClassFactory([](REFIID objectIid, void** created) {
     return ComObject<IDispatch>::CreateInstance<ScriptTestObject>(objectIid, created);
   }));
   return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
