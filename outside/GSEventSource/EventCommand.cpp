@@ -1,5 +1,7 @@
 #include "EventCommand.h"
 
+#include <windows.h>
+
 #include <cwchar>
 
 namespace ZelEventSource {
@@ -30,6 +32,8 @@ const wchar_t* EventCommand::Text(const wchar_t* field) const {
 std::optional<unsigned long> EventCommand::Number(const wchar_t* field) const {
   const wchar_t* text = Text(field);
   if (!text) return 0UL;
+  // "self" names this program's own process, which lives in the caller's session.
+  if (std::wcscmp(text, L"self") == 0) return static_cast<unsigned long>(::GetCurrentProcessId());
   wchar_t* end = nullptr;
   unsigned long value = std::wcstoul(text, &end, 0);
   if (*text == L'\0' || *end != L'\0') return std::nullopt;

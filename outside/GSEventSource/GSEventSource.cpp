@@ -5,6 +5,7 @@
 //
 // EVENT and its fields (numbers are decimal or 0x-hexadecimal, 0 when left out; a text field left
 // out is passed as a null pointer, "url=" as an empty text):
+// A number field may be "self": this program's own process id.
 //   AccessDenied    pid content reason url
 //   ImageBlocked    pid content url rating
 //   KeywordBlocked  pid content pattern url
