@@ -6,35 +6,16 @@
 
 #include <wrl/client.h>
 
+#include "Registrar.h"
 #include "ZelTARN.h"
 #include "ZelTARNModule.h"
 #include "ZelTARNResources.h"
-
-// The system registrar of atl.dll. MinGW ships no declaration of it.
-struct IRegistrarBase : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE AddReplacement(LPCOLESTR key, LPCOLESTR item) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ClearReplacements() = 0;
-};
-__CRT_UUID_DECL(IRegistrarBase, 0xE21F8A85, 0xB05D, 0x4243, 0x81, 0x83, 0xC7, 0xCB, 0x40, 0x55, 0x88, 0xF7)
-
-struct IRegistrar : public IRegistrarBase {
-  virtual HRESULT STDMETHODCALLTYPE ResourceRegisterSz(LPCOLESTR fileName, LPCOLESTR id, LPCOLESTR type) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResourceUnregisterSz(LPCOLESTR fileName, LPCOLESTR id, LPCOLESTR type) = 0;
-  virtual HRESULT STDMETHODCALLTYPE FileRegister(LPCOLESTR fileName) = 0;
-  virtual HRESULT STDMETHODCALLTYPE FileUnregister(LPCOLESTR fileName) = 0;
-  virtual HRESULT STDMETHODCALLTYPE StringRegister(LPCOLESTR data) = 0;
-  virtual HRESULT STDMETHODCALLTYPE StringUnregister(LPCOLESTR data) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResourceRegister(LPCOLESTR fileName, UINT id, LPCOLESTR type) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResourceUnregister(LPCOLESTR fileName, UINT id, LPCOLESTR type) = 0;
-};
-__CRT_UUID_DECL(IRegistrar, 0x44EC053B, 0x400F, 0x11D0, 0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3)
 
 namespace ServerRegistration {
 namespace {
 
 using Microsoft::WRL::ComPtr;
 
-const CLSID kRegistrarClassId = {0x44EC053A, 0x400F, 0x11D0, {0x9D, 0xCD, 0x00, 0xA0, 0xC9, 0x03, 0x91, 0xD3}};
 constexpr wchar_t kScriptType[] = L"REGISTRY";
 
 std::wstring GuidText(REFGUID guid) {
@@ -59,7 +40,7 @@ class ComScope {
 class Scripts {
  public:
   HRESULT Open() {
-    HRESULT hr = ::CoCreateInstance(kRegistrarClassId, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IRegistrar),
+    HRESULT hr = ::CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IRegistrar),
                                     reinterpret_cast<void**>(registrar_.ReleaseAndGetAddressOf()));
     if (FAILED(hr)) return hr;
     modulePath_ = g_module.ModulePath();
