@@ -1,6 +1,7 @@
 #include "KyLogInfo.h"
 
 #include "FormatText.h"
+#include "RecordText.h"
 
 using Strata::Format;
 
@@ -99,4 +100,11 @@ wchar_t* CKyLogInfo::KeepText(const wchar_t* text) {
   wchar_t* copy = KeepString(text);
   if (text && !copy) Fail(E_OUTOFMEMORY);
   return copy;
+}
+
+void CKyLogInfo::SetUserSummaryAndMainText(const std::wstring& user, const std::wstring& summary,
+                                           const std::wstring& mainText) {
+  SetField(0, kUserFieldId, user.c_str());
+  SetField(1, kSummaryFieldId, summary.c_str());
+  SetDetail(0, kMainTextToken, mainText.c_str());
 }

@@ -125,6 +125,8 @@ class CKyLogInfo : public CSKyParam<tagKYLOG_INFO> {
   // Entries at or beyond the allocated counts are ignored.
   void SetField(DWORD index, DWORD fieldId, const wchar_t* text);
   void SetDetail(DWORD index, const wchar_t* token, const wchar_t* value);
+  // The layout most kinds share: the user and summary columns and the main text of the details.
+  void SetUserSummaryAndMainText(const std::wstring& user, const std::wstring& summary, const std::wstring& mainText);
 
   // Hands over the structure together with the arrays and texts it points at; the caller frees
   // each of them with CoTaskMemFree. Storage the structure does not point at (the unlinked action

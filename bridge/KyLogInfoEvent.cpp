@@ -50,9 +50,7 @@ CKyLogInfoEvent::CKyLogInfoEvent(const wchar_t* category, DWORD templateId, long
 
 void CKyLogInfoEvent::SetEntries(const std::wstring& name, const std::wstring& summary,
                                  const std::wstring& mainText, const std::wstring& contentValue) {
-  SetField(0, kUserFieldId, name.c_str());
-  SetField(1, kSummaryFieldId, summary.c_str());
-  SetDetail(0, kMainTextToken, mainText.c_str());
+  SetUserSummaryAndMainText(name, summary, mainText);
   SetDetail(1, L"%content%", contentValue.c_str());
 }
 

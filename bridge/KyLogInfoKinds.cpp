@@ -91,9 +91,7 @@ void CKyLogInfoBlockingFeature::ProcessLog(IRecordContext& context) {
     summary = context.ProductString(added_ ? texts->summaryAdded : texts->summaryRemoved);
     ReplacePlaceholder(&mainText, L"%feature%", context.ProductString(texts->featureName));
   }
-  SetField(0, kUserFieldId, name.c_str());
-  SetField(1, kSummaryFieldId, summary.c_str());
-  SetDetail(0, kMainTextToken, mainText.c_str());
+  SetUserSummaryAndMainText(name, summary, mainText);
 }
 
 CKyLogInfoWebsite::CKyLogInfoWebsite(IRecordContext& context, long action, long webSiteListType,
@@ -122,9 +120,7 @@ void CKyLogInfoWebsite::ProcessLog(IRecordContext& context) {
     }
   }
   ReplacePlaceholder(&mainText, L"%websitelist%", listName);
-  SetField(0, kUserFieldId, name.c_str());
-  SetField(1, kSummaryFieldId, summary.c_str());
-  SetDetail(0, kMainTextToken, mainText.c_str());
+  SetUserSummaryAndMainText(name, summary, mainText);
   SetDetail(1, L"%website%", webSite_.c_str());
 }
 
@@ -168,9 +164,7 @@ void CKyLogInfoKeyword::ProcessLog(IRecordContext& context) {
   ZEL_LOG(kLevelNormal, kSource, L"CKyLogInfoKeyword::ProcessLog",
           L"ZelTARNHelper::CKyLogInfoKeyword - Logging Keyword configuration");
   const std::wstring name = context.UserNameOfCurrentSession();
-  SetField(0, kUserFieldId, name.c_str());
-  SetField(1, kSummaryFieldId, context.ProductString(6000).c_str());
-  SetDetail(0, kMainTextToken, context.ProductString(6001).c_str());
+  SetUserSummaryAndMainText(name, context.ProductString(6000), context.ProductString(6001));
   SetDetail(1, L"%keyword%", keyword_.c_str());
   SetDetail(2, L"%agelevel%", ageLevel_.c_str());
 }
