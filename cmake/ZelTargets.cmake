@@ -32,3 +32,84 @@ function(zel_test name)
   zel_version_resource(${name} "ZEL test ${name}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
 endfunction()
+
+# zel_sign_all_binaries()
+# Signs every DLL and EXE this project builds, right after it is linked: the deliverables, the
+# stand-ins, the test programs and test libraries alike, so that the publisher check meets the same
+# signatures in tests as on a customer's machine. Called once, after every directory was added.
+# A target whose property ZEL_UNSIGNED is TRUE stays unsigned; targets of other projects
+# (googletest) are left alone.
+#
+# The signature goes on in the link step itself (as the targets' linker launcher): CMake accepts a
+# POST_BUILD command only from the directory that made the target, and one place has to see them all.
+function(zel_sign_all_binaries)
+  if(ZEL_SIGNING_CHAIN)
+    set(chain ${ZEL_SIGNING_CHAIN})
+    set(key ${ZEL_SIGNING_KEY})
+    set(certificate_target "")
+  else()
+    # The build folder's own development certificate. Its files are by-products, rewritten only
+    # when their contents change, so that re-running the script relinks nothing.
+    set(signing ${CMAKE_BINARY_DIR}/signing)
+    set(chain ${signing}/chain.pem)
+    set(key ${signing}/leaf.key)
+    set(script ${PROJECT_SOURCE_DIR}/cmake/make-signing-certificate.sh)
+    add_custom_command(
+      OUTPUT ${signing}/certificate.stamp
+      BYPRODUCTS ${chain} ${key} ${signing}/ZelDevelopmentRoot.cer ${ZEL_DEVELOPMENT_ROOT}
+      COMMAND ${script} ${signing} ${ZEL_PUBLISHER_NAME} ${ZEL_DEVELOPMENT_ROOT}
+      DEPENDS ${script}
+      COMMENT "Development code-signing certificate for ${ZEL_PUBLISHER_NAME}"
+      VERBATIM)
+    add_custom_target(zel_signing_certificate DEPENDS ${signing}/certificate.stamp)
+    set(certificate_target zel_signing_certificate)
+  endif()
+
+  set(launcher ${PROJECT_SOURCE_DIR}/cmake/sign-after-link.sh --chain ${chain} --key ${key})
+  if(ZEL_SIGNING_TIMESTAMP_URL)
+    list(APPEND launcher --timestamp ${ZEL_SIGNING_TIMESTAMP_URL})
+  endif()
+  list(APPEND launcher --)
+
+  _zel_binaries_under(${PROJECT_SOURCE_DIR} binaries)
+  foreach(target IN LISTS binaries)
+    get_target_property(unsigned ${target} ZEL_UNSIGNED)
+    if(unsigned)
+      continue()
+    endif()
+    foreach(lang C CXX)
+      # A launcher the target already has (a compiler cache, say) still runs, inside the signing.
+      get_target_property(existing ${target} ${lang}_LINKER_LAUNCHER)
+      if(NOT existing)
+        set(existing "")
+      endif()
+      set_property(TARGET ${target} PROPERTY ${lang}_LINKER_LAUNCHER ${launcher} ${existing})
+    endforeach()
+    # A new certificate, or a renewed one at the same path, signs everything again.
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${chain})
+    if(certificate_target)
+      add_dependencies(${target} ${certificate_target})
+    endif()
+  endforeach()
+endfunction()
+
+# _zel_binaries_under(<directory> <result variable>)
+# The DLL and EXE targets made by this project in <directory> and every directory below it.
+function(_zel_binaries_under directory result)
+  set(found "")
+  get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target IN LISTS targets)
+    get_target_property(type ${target} TYPE)
+    get_target_property(source_dir ${target} SOURCE_DIR)
+    cmake_path(IS_PREFIX PROJECT_SOURCE_DIR "${source_dir}" NORMALIZE ours)
+    if(ours AND type MATCHES "^(SHARED_LIBRARY|MODULE_LIBRARY|EXECUTABLE)$")
+      list(APPEND found ${target})
+    endif()
+  endforeach()
+  get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+  foreach(subdirectory IN LISTS subdirectories)
+    _zel_binaries_under(${subdirectory} below)
+    list(APPEND found ${below})
+  endforeach()
+  set(${result} ${found} PARENT_SCOPE)
+endfunction()

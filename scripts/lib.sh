@@ -19,9 +19,12 @@ zel_install_packages() {
   fi
 }
 
+# The product's policy unless a developer asks for a development build (ZEL_DEVELOPMENT_BUILD=ON),
+# also in a build folder whose cache still holds another choice.
 zel_build() {
   cmake -S "$ZEL_ROOT" -B "$ZEL_BUILD" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ZEL_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$ZEL_ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DZEL_DEVELOPMENT_BUILD="${ZEL_DEVELOPMENT_BUILD:-OFF}" >/dev/null
   cmake --build "$ZEL_BUILD" -j 2
 }
 

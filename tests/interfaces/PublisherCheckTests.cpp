@@ -73,9 +73,10 @@ TEST_F(PublisherCheck, LoadedModuleIsCheckedByTheCodeItHolds) {
   const void* code = reinterpret_cast<const void*>(::GetProcAddress(trusted.get(), "DllGetClassObject"));
   EXPECT_EQ(Ky::CheckPublisherOfCode(code, UnsignedModules::Refuse), S_OK);
 
-  // This test program is not signed.
-  EXPECT_EQ(Ky::CheckPublisherOfCode(reinterpret_cast<const void*>(&Ky::CheckPublisherOfCode), UnsignedModules::Refuse),
-            TRUST_E_NOSIGNATURE);
+  Strata::UniqueModule unsignedServer(::LoadLibraryW(TestServerPath().c_str()));
+  ASSERT_TRUE(unsignedServer);
+  code = reinterpret_cast<const void*>(::GetProcAddress(unsignedServer.get(), "DllGetClassObject"));
+  EXPECT_EQ(Ky::CheckPublisherOfCode(code, UnsignedModules::Refuse), TRUST_E_NOSIGNATURE);
 }
 
 }  // namespace
