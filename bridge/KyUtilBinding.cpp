@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "PublisherCheck.h"
+#include "VerifiedLibrary.h"
 
 namespace {
 
@@ -96,15 +96,8 @@ bool KyUtilBinding::LoadFromFolder(const std::wstring& folder) {
   if (path.back() != L'\\') path += L'\\';
   path += kLibraryName;
   if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-  // Already loaded: take a reference of our own to that copy.
-  HMODULE existing = nullptr;
-  if (::GetModuleHandleExW(0, path.c_str(), &existing)) {
-    library_.reset(existing);
-    return true;
-  }
-  if (FAILED(Ky::CheckPublisher(path.c_str()))) return false;
-  library_.reset(::LoadLibraryW(path.c_str()));
-  return library_.valid();
+  // A copy already loaded from that path is checked too and handed out with a reference of our own.
+  return SUCCEEDED(Ky::LoadVerifiedLibrary(path.c_str(), library_));
 }
 
 bool KyUtilBinding::LoadFromPlatformCommonFiles() {

@@ -21,7 +21,8 @@ class KyUtilBinding {
   // Tries, first success wins: the host program's folder; the folder the platform recorded under
   // "kyutil64_install_dir"; the newest version folder below "<common files>\kyutil" (recorded
   // for next time when the process runs as an administrator); the common-files folder itself.
-  // Then every export is looked up by name. False when no attempt loaded the library.
+  // Then every export is looked up by name. False when no attempt loaded the library. Each attempt
+  // loads only a file that passes the publisher check, by its full path.
   bool Load();
   bool IsLoaded() const { return library_.valid(); }
 

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "Handles.h"
+#include "LogInstance.h"
 #include "RtMui.h"
+#include "VerifiedLibrary.h"
 
 namespace ProductSettings {
 namespace {
@@ -74,9 +76,13 @@ std::optional<std::wstring> ReadProductFolder(bool shortForm) {
 
 void ReportToService(int code, BYTE flag, HRESULT hr) {
   std::optional<std::wstring> folder = ReadProductFolder(false);
-  const std::wstring path = folder ? *folder + L"\\zel.dll" : std::wstring(L"zel.dll");
-  Strata::UniqueModule library(::LoadLibraryW(path.c_str()));
-  if (!library) return;
+  if (!folder || folder->empty()) {
+    ZEL_LOG(ETWLogging::kLevelWarning, L"ZelTARNHelper", L"ReportToService",
+            L"Not reporting %d [0x%08X] to zel.dll: the product folder is unknown\r\n", code, hr);
+    return;
+  }
+  Strata::UniqueModule library;
+  if (FAILED(Ky::LoadVerifiedLibrary((*folder + L"\\zel.dll").c_str(), library))) return;
   using DllCanDeferFn = HRESULT WINAPI(int, BYTE, HRESULT);
   auto* canDefer = reinterpret_cast<DllCanDeferFn*>(::GetProcAddress(library.get(), "DllCanDefer"));
   if (canDefer) canDefer(code, flag, hr);

@@ -15,8 +15,9 @@ namespace ProductSettings {
 // short-path form (the value as read when it has none).
 std::optional<std::wstring> ReadProductFolder(bool shortForm);
 
-// Hands a failure to the service library "zel.dll" of the product folder (the bare name when the
-// folder is unknown) through its export DllCanDefer. A missing library or export is ignored.
+// Hands a failure to the service library "zel.dll" of the product folder through its export
+// DllCanDefer. The library is loaded by full path only: with the folder unknown or empty the report
+// is skipped with a diagnostic line. A missing or unverified library or a missing export is ignored.
 void ReportToService(int code, BYTE flag, HRESULT hr);
 
 // Text `id` of the product resource library "ZelRes2.DLL", loaded once per process through the

@@ -5,6 +5,7 @@
 
 #include "LogInstance.h"
 #include "ModuleVersion.h"
+#include "PublisherCheck.h"
 #include "ServerRegistration.h"
 #include "ZelTARNModule.h"
 
@@ -17,6 +18,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
     SetLogIdentity(nullptr, L"ZelTARN", nullptr, nullptr, ETWLogging::kMechanismFromRegistry);
     ZEL_LOG(kLevelNormal, L"ZelTARN", L"DllMain", L"ZEL TARN Loaded (Version %s)\r\n",
             Strata::GetModuleVersion().version.c_str());
+    Ky::NoteDevelopmentBuild(L"ZelTARN", L"DllMain");
   } else if (reason == DLL_PROCESS_DETACH) {
     ZEL_LOG(kLevelNormal, L"ZelTARN", L"DllMain", L"ZEL TARN Unloaded\r\n\r\n");
   }

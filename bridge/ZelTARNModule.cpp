@@ -57,8 +57,8 @@ HRESULT CZelTARNModule::GetClassObject(REFCLSID clsid, REFIID iid, void** object
     if (*served.clsid != clsid) continue;
     if (!served.create) return CLASS_E_CLASSNOTAVAILABLE;
     std::lock_guard<std::mutex> guard(classObjectLock_);
-    std::unique_ptr<CSuiteClassObject>& classObject = classObjects_[clsid];
-    if (!classObject) classObject.reset(new (std::nothrow) CSuiteClassObject(served.create));
+    Microsoft::WRL::ComPtr<Ky::CSuiteClassObject>& classObject = classObjects_[clsid];
+    if (!classObject) classObject = Ky::AdoptNew(new (std::nothrow) Ky::CSuiteClassObject(served.create, L"ZelTARN"));
     if (!classObject) return E_OUTOFMEMORY;
     return classObject->QueryInterface(iid, object);
   }

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -18,7 +17,7 @@
 // One class of the library: how it is created and how it is registered.
 struct ZelTARNClass {
   const CLSID* clsid;
-  ObjectCreator create;  // null: registered, but not served by this build
+  Ky::ObjectCreator create;  // null: registered, but not served by this build
   const wchar_t* progId;  // version-independent; the versioned one adds ".1"
   const wchar_t* description;
   bool control;  // registered with the keys of a control
@@ -64,7 +63,7 @@ class CZelTARNModule {
 
   // Guards classObjects_.
   std::mutex classObjectLock_;
-  std::map<GUID, std::unique_ptr<CSuiteClassObject>, bool (*)(const GUID&, const GUID&)> classObjects_;
+  std::map<GUID, Microsoft::WRL::ComPtr<Ky::CSuiteClassObject>, bool (*)(const GUID&, const GUID&)> classObjects_;
 
   // Guards typeLibrary_ and typeInfos_.
   std::mutex typeLock_;

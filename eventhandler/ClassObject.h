@@ -1,5 +1,5 @@
-// The class object of one entry of the object map. It answers IClassFactory or the suite's two
-// class-factory interfaces, as its kind says, and each server lock holds one module lock.
+// The standard class object of one of the library's service-event sinks: IClassFactory, with each
+// server lock holding one module lock. Classes of the suite kind are served by Ky::CSuiteClassObject.
 #pragma once
 
 #include <windows.h>
@@ -7,19 +7,11 @@
 
 #include <atomic>
 
-#include <wrl/client.h>
-
-#include "KyClassFactory.h"
 #include "ObjectMap.h"
-#include "PublisherCheck.h"
 
-class CClassObject : public IClassFactory, public IKyClassFactory, public IKyClassFactory_PreComponentization {
+class CClassObject final : public IClassFactory {
  public:
-  // The entry must outlive the object. `unsignedPolicy` is what the suite kind's publisher check
-  // makes of an unsigned caller.
-  explicit CClassObject(const ObjectMapEntry& entry,
-                        Ky::UnsignedModules unsignedPolicy = Ky::BuildUnsignedModulePolicy());
-  virtual ~CClassObject() = default;
+  explicit CClassObject(CreateObjectFn create) noexcept : create_(create) {}
   CClassObject(const CClassObject&) = delete;
   CClassObject& operator=(const CClassObject&) = delete;
 
@@ -27,23 +19,12 @@ class CClassObject : public IClassFactory, public IKyClassFactory, public IKyCla
   STDMETHODIMP_(ULONG) AddRef() override;
   STDMETHODIMP_(ULONG) Release() override;
 
-  // IClassFactory.
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override;
   STDMETHODIMP LockServer(BOOL lock) override;
 
-  // IKyClassFactory and IKyClassFactory_PreComponentization.
-  STDMETHODIMP CreateInstance(REFIID iid, IUnknown** object) override;
-
  private:
-  const ObjectMapEntry& entry_;
-  const Ky::UnsignedModules unsignedPolicy_;
+  ~CClassObject() = default;
+
+  const CreateObjectFn create_;
   std::atomic<ULONG> references_{1};
 };
-
-// Takes over the creation reference of a new class object. (MinGW's ComPtr::Attach adds a
-// reference of its own, unlike the Windows SDK's, so it cannot be used for this.)
-inline Microsoft::WRL::ComPtr<CClassObject> AdoptClassObject(CClassObject* created) {
-  Microsoft::WRL::ComPtr<CClassObject> owner;
-  *owner.GetAddressOf() = created;
-  return owner;
-}

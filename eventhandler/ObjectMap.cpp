@@ -12,6 +12,7 @@
 #include "GSSignInEventHandler.h"
 #include "GSSignOutEventHandler.h"
 #include "GSUrlVisitedEventHandler.h"
+#include "SuiteClassObject.h"
 #include "ZelEventHandler.h"
 
 namespace {
@@ -48,22 +49,28 @@ const ObjectMapEntry kEntries[] = {
 
 const ObjectMap kObjectMap{kEntries, ARRAYSIZE(kEntries)};
 
+Microsoft::WRL::ComPtr<IUnknown> NewClassObject(const ObjectMapEntry& entry) {
+  if (!entry.create) return nullptr;
+  if (entry.kind == ClassObjectKind::Suite) {
+    return Ky::AdoptNew<IKyClassFactory>(new (std::nothrow) Ky::CSuiteClassObject(entry.create, L"ZEL EventHandler"));
+  }
+  return Ky::AdoptNew<IClassFactory>(new (std::nothrow) CClassObject(entry.create));
+}
+
 // One class object per served class, made on first request and kept until the library unloads.
 class ClassObjectCache {
  public:
   ClassObjectCache() {
-    for (const ObjectMapEntry& entry : kObjectMap) {
-      objects_.push_back(entry.create ? AdoptClassObject(new (std::nothrow) CClassObject(entry)) : nullptr);
-    }
+    for (const ObjectMapEntry& entry : kObjectMap) objects_.push_back(NewClassObject(entry));
   }
-  CClassObject* Find(REFCLSID clsid) const {
+  IUnknown* Find(REFCLSID clsid) const {
     for (size_t index = 0; index < kObjectMap.count; ++index)
       if (*kEntries[index].clsid == clsid) return objects_[index].Get();
     return nullptr;
   }
 
  private:
-  std::vector<Microsoft::WRL::ComPtr<CClassObject>> objects_;
+  std::vector<Microsoft::WRL::ComPtr<IUnknown>> objects_;
 };
 
 }  // namespace
@@ -74,7 +81,7 @@ HRESULT GetEventHandlerClassObject(REFCLSID clsid, REFIID iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   static ClassObjectCache cache;
-  CClassObject* classObject = cache.Find(clsid);
+  IUnknown* classObject = cache.Find(clsid);
   if (!classObject) return CLASS_E_CLASSNOTAVAILABLE;
   return classObject->QueryInterface(iid, object);
 }

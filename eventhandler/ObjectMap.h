@@ -5,11 +5,13 @@
 
 #include <cstddef>
 
+#include "SuiteClassObject.h"
+
 // Standard: IClassFactory. Suite: only the suite's class-factory interfaces, whose creation checks
-// the publisher of the calling module.
+// the publisher of the calling module (Ky::CSuiteClassObject).
 enum class ClassObjectKind { Standard, Suite };
 
-using CreateObjectFn = HRESULT (*)(REFIID iid, void** object);
+using CreateObjectFn = Ky::ObjectCreator;
 
 struct ObjectMapEntry {
   const CLSID* clsid;

@@ -53,9 +53,10 @@ std::optional<std::wstring> ResourceLibraryPath() {
   return folder + L"\\ZelRes2.DLL";
 }
 
-std::wstring ServiceLibraryPath() {
+std::optional<std::wstring> ServiceLibraryPath() {
   std::optional<std::wstring> directory = UsableDirectory();
-  return directory ? *directory + L"\\zel.dll" : std::wstring(L"zel.dll");
+  if (!directory || directory->empty()) return std::nullopt;
+  return *directory + L"\\zel.dll";
 }
 
 }  // namespace ProductFolder

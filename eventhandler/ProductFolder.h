@@ -15,7 +15,8 @@ std::optional<std::wstring> ReadInstallDir();
 std::optional<std::wstring> BridgeLibraryPath();
 // "<short form of dir>\ZelRes2.DLL", or nothing without a usable directory (at most 260 characters).
 std::optional<std::wstring> ResourceLibraryPath();
-// "<dir>\zel.dll", or the bare "zel.dll" without a usable directory (at most 260 characters).
-std::wstring ServiceLibraryPath();
+// "<dir>\zel.dll", or nothing without a usable directory (non-empty, at most 260 characters): the
+// service's library is loaded by full path only, never found through the search order.
+std::optional<std::wstring> ServiceLibraryPath();
 
 }  // namespace ProductFolder

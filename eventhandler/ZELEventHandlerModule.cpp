@@ -7,6 +7,7 @@
 #include "LogInstance.h"
 #include "ProductFolder.h"
 #include "RtMui.h"
+#include "VerifiedLibrary.h"
 
 using Microsoft::WRL::ComPtr;
 using ETWLogging::kLevelError;
@@ -218,10 +219,11 @@ bool CZELEventHandlerModule::reregisterZelTarn() {
     ReportServiceFailure(kNoBridgeLibraryPath, 0, 0);
     return false;
   }
-  Strata::UniqueModule library(::LoadLibraryW(path->c_str()));
-  if (!library) {
+  Strata::UniqueModule library;
+  HRESULT loaded = Ky::LoadVerifiedLibrary(path->c_str(), library);
+  if (FAILED(loaded)) {
     ZEL_LOG(kLevelError, kSource, L"reregisterZelTarn", L"Failed to load ZelTARN.DLL (Error %d)\r\n",
-            ::GetLastError());
+            HRESULT_FACILITY(loaded) == FACILITY_WIN32 ? HRESULT_CODE(loaded) : loaded);
     ReportServiceFailure(kBridgeLibraryNotLoadable, 0, 0);
     return false;
   }
@@ -233,8 +235,14 @@ bool CZELEventHandlerModule::reregisterZelTarn() {
 }
 
 void CZELEventHandlerModule::ReportServiceFailure(unsigned code, BYTE flag, unsigned value) {
-  Strata::UniqueModule library(::LoadLibraryW(ProductFolder::ServiceLibraryPath().c_str()));
-  if (!library) return;
+  std::optional<std::wstring> path = ProductFolder::ServiceLibraryPath();
+  if (!path) {
+    ZEL_LOG(ETWLogging::kLevelWarning, kSource, L"ReportServiceFailure",
+            L"Not reporting %u to zel.dll: the product folder is unknown\r\n", code);
+    return;
+  }
+  Strata::UniqueModule library;
+  if (FAILED(Ky::LoadVerifiedLibrary(path->c_str(), library))) return;
   auto canDefer = reinterpret_cast<DllCanDeferFn>(::GetProcAddress(library.get(), "DllCanDefer"));
   if (canDefer) canDefer(static_cast<long>(code), flag, static_cast<long>(value));
 }

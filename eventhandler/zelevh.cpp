@@ -6,6 +6,7 @@
 #include "LogInstance.h"
 #include "ModuleVersion.h"
 #include "ObjectMap.h"
+#include "PublisherCheck.h"
 #include "ServerRegistration.h"
 #include "ZELEventHandlerModule.h"
 
@@ -18,6 +19,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
     SetLogIdentity(nullptr, L"ZelEventHandler", nullptr, nullptr, ETWLogging::kMechanismFromRegistry);
     ZEL_LOG(kLevelNormal, L"stdafx", L"CZELEventHandlerModule::DllMain", L"ZelEventHandler: Starting (Version %s)\r\n",
             Strata::GetModuleVersion().version.c_str());
+    Ky::NoteDevelopmentBuild(L"stdafx", L"CZELEventHandlerModule::DllMain");
   } else if (reason == DLL_PROCESS_DETACH) {
     ZEL_LOG(kLevelNormal, L"stdafx", L"CZELEventHandlerModule::DllMain", L"ZelEventHandler: Exiting\r\n");
   }

@@ -10,7 +10,11 @@ namespace Ky {
 enum class CreationForm {
   // Through IKyClassFactory, else IKyClassFactory_PreComponentization.
   Plain,
-  // As Plain, but only from a serving module that passes the publisher check (else E_ACCESSDENIED).
+  // As Plain, but only from the module that passes the publisher check, else E_ACCESSDENIED with
+  // one diagnostic line naming the module. The server is the one the machine's classes register
+  // (REGDB_E_CLASSNOTREG without one): in process, the library is verified before it is loaded and
+  // the factory's creation method must be its code; out of process, the executable is verified and
+  // the class object must be COM's proxy to it.
   Checked,
   // CoCreateInstance, for classes that still serve IClassFactory.
   CoCreate,

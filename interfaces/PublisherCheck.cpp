@@ -7,7 +7,9 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <algorithm>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -140,6 +142,78 @@ void NoteUnsignedModuleAccepted(const wchar_t* filePath) {
   });
 }
 
+// What makes a file the same file: a file replaced under its name, or written to, is another.
+struct FileIdentity {
+  DWORD volume;
+  DWORD indexHigh;
+  DWORD indexLow;
+  DWORD sizeHigh;
+  DWORD sizeLow;
+  FILETIME lastWrite;
+
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow &&
+           sizeHigh == other.sizeHigh && sizeLow == other.sizeLow &&
+           lastWrite.dwLowDateTime == other.lastWrite.dwLowDateTime &&
+           lastWrite.dwHighDateTime == other.lastWrite.dwHighDateTime;
+  }
+};
+
+std::optional<FileIdentity> IdentityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file, &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow,
+                      info.nFileSizeHigh,        info.nFileSizeLow,   info.ftLastWriteTime};
+}
+
+// Files that passed the full check in this process. A verification reads and hashes the whole file
+// and builds a certificate chain; the caller check of a class object runs on every creation.
+class VerifiedFiles {
+ public:
+  bool Contains(const FileIdentity& identity) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return std::find(files_.begin(), files_.end(), identity) != files_.end();
+  }
+  void Add(const FileIdentity& identity) {
+    std::lock_guard<std::mutex> guard(lock_);
+    // A process verifies a handful of modules; a bound keeps a process that sees many replaced
+    // files from growing for ever.
+    if (files_.size() >= kCapacity) files_.clear();
+    files_.push_back(identity);
+  }
+
+ private:
+  static constexpr size_t kCapacity = 64;
+  // Guards files_; held for the look-up or the insertion only, never across a verification.
+  std::mutex lock_;
+  std::vector<FileIdentity> files_;
+};
+
+VerifiedFiles& ProcessVerifiedFiles() {
+  static VerifiedFiles files;
+  return files;
+}
+
+HRESULT VerifyOpenFile(const wchar_t* filePath, HANDLE file, UnsignedModules unsignedPolicy) {
+  TrustVerification verification(filePath, file);
+  HRESULT hr = verification.Status();
+  if (hr == TRUST_E_NOSIGNATURE && unsignedPolicy == UnsignedModules::Accept) {
+    NoteUnsignedModuleAccepted(filePath);
+    return S_OK;
+  }
+  if (FAILED(hr)) return hr;
+
+  CRYPT_PROVIDER_SGNR* signer = verification.Signer();
+  CRYPT_PROVIDER_CERT* signerCert = signer && signer->csCertChain ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+  if (!signerCert || !signerCert->pCert) return TRUST_E_NO_SIGNER_CERT;
+
+  hr = CheckChainToMachineRoot(signerCert->pCert, verification.SignatureCertificates().get(), signer->sftVerifyAsOf);
+  if (FAILED(hr)) return hr;
+  hr = CheckCodeSigningUsage(signerCert->pCert);
+  if (FAILED(hr)) return hr;
+  return CheckPublisherName(signerCert->pCert);
+}
+
 }  // namespace
 
 UnsignedModules BuildUnsignedModulePolicy() noexcept {
@@ -154,28 +228,24 @@ const wchar_t* ProductPublisherName() noexcept { return ZEL_PUBLISHER_NAME; }
 
 HRESULT CheckPublisher(const wchar_t* filePath, UnsignedModules unsignedPolicy) noexcept {
   if (!filePath || !*filePath) return E_INVALIDARG;
+  // A file that cannot be read is an error of its own, never an unsigned module.
+  Strata::UniqueFile file(::CreateFileW(filePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+  if (!file) return HRESULT_FROM_WIN32(::GetLastError());
+  return CheckPublisherOfOpenFile(filePath, file.get(), unsignedPolicy);
+}
+
+HRESULT CheckPublisherOfOpenFile(const wchar_t* filePath, HANDLE file, UnsignedModules unsignedPolicy) noexcept {
+  if (!filePath || !*filePath || !file || file == INVALID_HANDLE_VALUE) return E_INVALIDARG;
   try {
-    // A file that cannot be read is an error of its own, never an unsigned module.
-    Strata::UniqueFile file(::CreateFileW(filePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
-    if (!file) return HRESULT_FROM_WIN32(::GetLastError());
-    TrustVerification verification(filePath, file.get());
-    HRESULT hr = verification.Status();
-    if (hr == TRUST_E_NOSIGNATURE && unsignedPolicy == UnsignedModules::Accept) {
-      NoteUnsignedModuleAccepted(filePath);
-      return S_OK;
-    }
-    if (FAILED(hr)) return hr;
-
-    CRYPT_PROVIDER_SGNR* signer = verification.Signer();
-    CRYPT_PROVIDER_CERT* signerCert = signer && signer->csCertChain ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
-    if (!signerCert || !signerCert->pCert) return TRUST_E_NO_SIGNER_CERT;
-
-    hr = CheckChainToMachineRoot(signerCert->pCert, verification.SignatureCertificates().get(), signer->sftVerifyAsOf);
-    if (FAILED(hr)) return hr;
-    hr = CheckCodeSigningUsage(signerCert->pCert);
-    if (FAILED(hr)) return hr;
-    return CheckPublisherName(signerCert->pCert);
+    std::optional<FileIdentity> identity = IdentityOf(file);
+    if (identity && ProcessVerifiedFiles().Contains(*identity)) return S_OK;
+    // Verifying the handle rather than the path leaves no moment in which the file could be
+    // swapped for another.
+    HRESULT hr = VerifyOpenFile(filePath, file, unsignedPolicy);
+    // An unsigned module accepted by a development build is not remembered as verified.
+    if (hr == S_OK && identity && unsignedPolicy == UnsignedModules::Refuse) ProcessVerifiedFiles().Add(*identity);
+    return hr;
   } catch (...) {
     return E_OUTOFMEMORY;
   }
@@ -184,28 +254,47 @@ HRESULT CheckPublisher(const wchar_t* filePath, UnsignedModules unsignedPolicy) 
 HRESULT CheckModulePublisher(HMODULE module, UnsignedModules unsignedPolicy) noexcept {
   if (!module) return E_INVALIDARG;
   try {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-      DWORD length = ::GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
-      if (length == 0) return HRESULT_FROM_WIN32(::GetLastError());
-      if (length < path.size()) {
-        path.resize(length);
-        return CheckPublisher(path.c_str(), unsignedPolicy);
-      }
-      path.resize(path.size() * 2);
-    }
+    std::wstring path = ModuleFileName(module);
+    if (path.empty()) return HRESULT_FROM_WIN32(::GetLastError());
+    return CheckPublisher(path.c_str(), unsignedPolicy);
   } catch (...) {
     return E_OUTOFMEMORY;
   }
 }
 
 HRESULT CheckPublisherOfCode(const void* address, UnsignedModules unsignedPolicy) noexcept {
+  HMODULE module = ModuleOfCode(address);
+  if (!module) return HRESULT_FROM_WIN32(::GetLastError());
+  return CheckModulePublisher(module, unsignedPolicy);
+}
+
+HMODULE ModuleOfCode(const void* address) noexcept {
   HMODULE module = nullptr;
   if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             static_cast<LPCWSTR>(address), &module)) {
-    return HRESULT_FROM_WIN32(::GetLastError());
+    return nullptr;
   }
-  return CheckModulePublisher(module, unsignedPolicy);
+  return module;
+}
+
+std::wstring ModuleFileName(HMODULE module) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = ::GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
+    if (length == 0) return std::wstring();
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+void NoteDevelopmentBuild(const wchar_t* sourceFile, const wchar_t* function) noexcept {
+  if (BuildUnsignedModulePolicy() == UnsignedModules::Accept) {
+    ZEL_LOG(ETWLogging::kLevelWarning, sourceFile, function,
+            L"Development build: modules without a signature pass the publisher check\r\n");
+  }
 }
 
 }  // namespace Ky

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace Ky {
 
 // What the check makes of a module that carries no signature at all. A product build refuses it;
@@ -24,6 +26,12 @@ const wchar_t* ProductPublisherName() noexcept;
 HRESULT CheckPublisher(const wchar_t* filePath,
                        UnsignedModules unsignedPolicy = BuildUnsignedModulePolicy()) noexcept;
 
+// The same check of a file the caller holds open. Holding it open without sharing write or delete
+// access keeps the verified file in place until the caller closes it. A file that passed once is
+// not verified again for the life of the process, unless it is replaced or written to.
+HRESULT CheckPublisherOfOpenFile(const wchar_t* filePath, HANDLE file,
+                                 UnsignedModules unsignedPolicy = BuildUnsignedModulePolicy()) noexcept;
+
 // The same check of a module loaded in this process.
 HRESULT CheckModulePublisher(HMODULE module, UnsignedModules unsignedPolicy = BuildUnsignedModulePolicy()) noexcept;
 
@@ -31,5 +39,16 @@ HRESULT CheckModulePublisher(HMODULE module, UnsignedModules unsignedPolicy = Bu
 // return address to learn whether the calling module may create its objects.
 HRESULT CheckPublisherOfCode(const void* address,
                              UnsignedModules unsignedPolicy = BuildUnsignedModulePolicy()) noexcept;
+
+// The module that holds the code at `address`, without taking a reference to it; null when no
+// module does.
+HMODULE ModuleOfCode(const void* address) noexcept;
+
+// The full path of a loaded module; empty when it cannot be had.
+std::wstring ModuleFileName(HMODULE module);
+
+// A development build writes one warning line saying that it accepts unsigned modules, so that its
+// diagnostic log is never taken for a product build's. A product build writes nothing.
+void NoteDevelopmentBuild(const wchar_t* sourceFile, const wchar_t* function) noexcept;
 
 }  // namespace Ky

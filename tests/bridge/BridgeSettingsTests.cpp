@@ -8,6 +8,7 @@
 #include <wrl/client.h>
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "Handles.h"
@@ -81,15 +82,39 @@ TEST_F(ProductSettingsTest, AffiliateCategoriesOverrideTheDefaultOnes) {
   EXPECT_EQ(categories, (std::map<std::wstring, long>{{L"Games", 10}, {L"News", -5}, {L"Chat", 0}}));
 }
 
-TEST(ServiceReport, FailureReachesTheServiceLibraryOfTheProductFolder) {
-  const std::wstring reports =
-      L"Software\\ZelStandIns\\Service\\DllCanDefer\\" + std::to_wstring(::GetCurrentProcessId());
-  ProductSettings::ReportToService(22, 0, CO_E_SERVER_STOPPING);
+// Where the service library stand-in records this process's reports.
+std::wstring ServiceReportsKey() {
+  return L"Software\\ZelStandIns\\Service\\DllCanDefer\\" + std::to_wstring(::GetCurrentProcessId());
+}
+
+std::wstring FirstServiceReport() {
   wchar_t text[64] = {};
   DWORD bytes = sizeof(text);
-  ASSERT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, reports.c_str(), L"1", RRF_RT_REG_SZ, nullptr, text, &bytes),
-            ERROR_SUCCESS);
-  EXPECT_STREQ(text, L"22 0 0x80080008");
+  ::RegGetValueW(HKEY_LOCAL_MACHINE, ServiceReportsKey().c_str(), L"1", RRF_RT_REG_SZ, nullptr, text, &bytes);
+  return text;
+}
+
+TEST(ServiceReport, FailureReachesTheServiceLibraryOfTheProductFolder) {
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, ServiceReportsKey().c_str());
+  ProductSettings::ReportToService(22, 0, CO_E_SERVER_STOPPING);
+  EXPECT_EQ(FirstServiceReport(), L"22 0 0x80080008");
+}
+
+TEST(ServiceReport, WithoutTheProductFolderNoLibraryIsLookedForByItsBareName) {
+  // A copy of the service library lies beside this program, where the search order would find it.
+  ASSERT_TRUE(ZelTest::FileExists(ZelTest::SiblingPath(L"zel.dll")));
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, ServiceReportsKey().c_str());
+  std::optional<std::wstring> folder = ProductSettings::ReadProductFolder(false);
+  ASSERT_TRUE(folder);
+  for (const wchar_t* value : {L"", static_cast<const wchar_t*>(nullptr)}) {
+    if (value)
+      SetValue(L"Software\\Varant\\ZEL", L"Install Dir", REG_SZ, value);
+    else
+      ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Varant\\ZEL", L"Install Dir");
+    ProductSettings::ReportToService(22, 0, CO_E_SERVER_STOPPING);
+  }
+  SetValue(L"Software\\Varant\\ZEL", L"Install Dir", REG_SZ, *folder);
+  EXPECT_EQ(FirstServiceReport(), L"");
 }
 
 class ZelHelperTest : public ::testing::Test {

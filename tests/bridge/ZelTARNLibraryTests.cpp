@@ -8,6 +8,7 @@
 #include <wrl/client.h>
 
 #include "Handles.h"
+#include "InterfaceTestSupport.h"
 #include "KyClassFactory.h"
 #include "KyUserManager.h"
 #include "TestSupport.h"
@@ -60,6 +61,15 @@ TEST_F(ZelTARNLibrary, ClassObjectsAnswerOnlyTheSuiteFactoryInterfaces) {
     EXPECT_EQ(getClassObject_(*clsid, IID_PPV_ARGS(&again)), S_OK);
     EXPECT_EQ(current.Get(), again.Get()) << "one class object per class, kept";
   }
+}
+
+TEST_F(ZelTARNLibrary, ClassObjectsServeOnlySignedCallersThroughTheSuiteFactory) {
+  for (const CLSID* clsid : {&CLSID_ZelLogger, &CLSID_UserHelper}) {
+    ComPtr<IUnknown> classObject;
+    ASSERT_EQ(getClassObject_(*clsid, IID_PPV_ARGS(&classObject)), S_OK);
+    ZelTest::ExpectOnlySignedCallersServed(classObject.Get(), IID_IUnknown);
+  }
+  EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
 TEST_F(ZelTARNLibrary, ConfigurationClassAndUnknownClassesAreNotServed) {

@@ -133,15 +133,24 @@ TEST_F(BridgeRepairTest, MissingInstallDirFailsTheRepairWithoutLoadingAnything) 
   EXPECT_EQ(module_.GetZelTarn(), nullptr);
   EXPECT_EQ(FakeBridgeState(L"Registrations"), 0u);
   EXPECT_EQ(log_.Count(L"Failed to load ZelTARN.DLL (Error 126)\r\n"), 0u);
-  // Without a folder the service library is looked for by its bare name, beside this program.
-  std::vector<std::wstring> reports = {L"30 0 0x00000000", L"30 0 0x00000000"};
-  EXPECT_EQ(FailureReports(), reports);
+  // Without a folder the service library is not looked for at all: a bare name would find the
+  // copy beside this program through the search order.
+  EXPECT_TRUE(FailureReports().empty());
+  EXPECT_EQ(log_.Count(L"Not reporting 30 to zel.dll: the product folder is unknown\r\n"), 2u);
 }
 
 TEST_F(BridgeRepairTest, MissingBridgeLibraryIsReportedWithItsLoadError) {
   ::DeleteFileW((installFolder_ / L"ZelTARN.DLL").c_str());
   EXPECT_FALSE(CZELEventHandlerModule::reregisterZelTarn());
-  EXPECT_EQ(log_.Count(L"Failed to load ZelTARN.DLL (Error 126)\r\n"), 1u);
+  EXPECT_EQ(log_.Count(L"Failed to load ZelTARN.DLL (Error 2)\r\n"), 1u);
+  EXPECT_EQ(FailureReports(), std::vector<std::wstring>{L"42 0 0x00000000"});
+}
+
+TEST_F(BridgeRepairTest, UnsignedBridgeLibraryIsNeverLoadedToRegisterIt) {
+  const std::wstring bridge = installFolder_ / L"ZelTARN.DLL";
+  ASSERT_TRUE(::CopyFileW(SiblingPath(L"FactoryTestServer.dll").c_str(), bridge.c_str(), FALSE));
+  EXPECT_FALSE(CZELEventHandlerModule::reregisterZelTarn());
+  EXPECT_EQ(::GetModuleHandleW(bridge.c_str()), nullptr);
   EXPECT_EQ(FailureReports(), std::vector<std::wstring>{L"42 0 0x00000000"});
 }
 

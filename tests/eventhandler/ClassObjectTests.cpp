@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "ClassObject.h"
+#include "GSSignInEventHandler.h"
 #include "HandlerTestSupport.h"
+#include "InterfaceTestSupport.h"
 #include "KyClassFactory.h"
 
 namespace {
@@ -94,46 +96,16 @@ TEST_F(ClassObjectTest, AServerLockHoldsTheModule) {
 }
 
 // The suite kind, as the user-events class will use it, shown with a class that is served today.
-ObjectMapEntry SuiteEntryOf(REFCLSID clsid) {
-  for (const ObjectMapEntry& entry : EventHandlerObjectMap()) {
-    if (*entry.clsid != clsid) continue;
-    ObjectMapEntry suite = entry;
-    suite.kind = ClassObjectKind::Suite;
-    return suite;
-  }
-  return {};
-}
-
-TEST_F(ClassObjectTest, ASuiteClassObjectAnswersOnlyTheSuiteFactories) {
-  const ObjectMapEntry entry = SuiteEntryOf(CLSID_GSSignInEventHandler);
-  ComPtr<CClassObject> classObject = AdoptClassObject(new CClassObject(entry, Ky::UnsignedModules::Accept));
-  ComPtr<IClassFactory> standard;
-  EXPECT_EQ(classObject->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(standard.GetAddressOf())),
-            E_NOINTERFACE);
-  ComPtr<IKyClassFactory> factory;
+TEST_F(ClassObjectTest, ASuiteClassObjectServesOnlySignedCallersThroughTheSuiteFactories) {
+  ComPtr<Ky::CSuiteClassObject> classObject =
+      Ky::AdoptNew(new Ky::CSuiteClassObject(&CGSSignInEventHandler::Create<CGSSignInEventHandler>, L"test",
+                                             Ky::UnsignedModules::Refuse));
+  ExpectOnlySignedCallersServed(static_cast<IKyClassFactory*>(classObject.Get()), IID_IKyGSSignInEvent);
   ComPtr<IKyClassFactory_PreComponentization> older;
-  ASSERT_EQ(classObject->QueryInterface(IID_IKyClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())), S_OK);
-  ASSERT_EQ(classObject->QueryInterface(IID_IKyClassFactory_PreComponentization,
-                                        reinterpret_cast<void**>(older.GetAddressOf())),
-            S_OK);
-
-  ComPtr<IKyGSSignInEvent> first;
-  ComPtr<IKyGSSignInEvent> second;
-  EXPECT_EQ(factory->CreateInstance(IID_IKyGSSignInEvent, reinterpret_cast<IUnknown**>(first.GetAddressOf())), S_OK);
-  EXPECT_EQ(older->CreateInstance(IID_IKyGSSignInEvent, reinterpret_cast<IUnknown**>(second.GetAddressOf())), S_OK);
-  EXPECT_TRUE(first && second);
-  EXPECT_EQ(g_module.GetLockCount(), 2);
-}
-
-TEST_F(ClassObjectTest, ASuiteClassObjectRefusesACallerWithoutThePublishersSignature) {
-  const ObjectMapEntry entry = SuiteEntryOf(CLSID_GSSignInEventHandler);
-  ComPtr<CClassObject> classObject = AdoptClassObject(new CClassObject(entry, Ky::UnsignedModules::Refuse));
-  ComPtr<IKyClassFactory> factory;
-  ASSERT_EQ(classObject->QueryInterface(IID_IKyClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())), S_OK);
-  IUnknown* object = reinterpret_cast<IUnknown*>(1);
-  EXPECT_EQ(factory->CreateInstance(IID_IKyGSSignInEvent, &object), E_ACCESSDENIED);
-  EXPECT_EQ(object, nullptr);
-  EXPECT_EQ(g_module.GetLockCount(), 0);
+  ASSERT_EQ(classObject->QueryInterface(IID_PPV_ARGS(&older)), S_OK);
+  ComPtr<IKyGSSignInEvent> handler;
+  EXPECT_EQ(older->CreateInstance(IID_IKyGSSignInEvent, reinterpret_cast<IUnknown**>(handler.GetAddressOf())), S_OK);
+  EXPECT_EQ(g_module.GetLockCount(), 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "Handles.h"
 #include "RecordLayout.h"
 #include "InterfaceTestSupport.h"
 #include "TestSupport.h"
@@ -97,6 +98,60 @@ TEST_F(CreateViaFactory, CheckedFormFollowsThePolicyForUnsignedServers) {
   EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_PPV_ARGS(&object), CreationForm::Checked,
                                      UnsignedModules::Accept),
             S_OK);
+}
+
+// The checked form under the product policy: what it verifies must be what serves.
+TEST_F(CreateViaFactory, CheckedFormNeverLoadsAnInprocServerThatFailsTheCheck) {
+  ZelTest::TempFolder folder;
+  const std::wstring copy = folder / L"UnsignedServer.dll";
+  ASSERT_TRUE(::CopyFileW(ZelTest::TestServerPath().c_str(), copy.c_str(), FALSE));
+  RegisteredClass registered(copy);
+  void* object = Garbage();
+  EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_IUnknown, &object, CreationForm::Checked,
+                                     UnsignedModules::Refuse),
+            E_ACCESSDENIED);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(::GetModuleHandleW(copy.c_str()), nullptr);
+  EXPECT_NE(ZelTest::LoadedTestServer(), copy) << "the refused library's DllMain ran";
+}
+
+TEST_F(CreateViaFactory, CheckedFormRefusesASignedLibraryWhoseClassObjectIsAnotherModulesCode) {
+  RegisteredClass registered(ZelTest::SiblingPath(L"DelegatingTestServer.dll"));
+  ComPtr<IUnknown> object;
+  EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_PPV_ARGS(&object), CreationForm::Checked,
+                                     UnsignedModules::Refuse),
+            E_ACCESSDENIED);
+  EXPECT_EQ(object, nullptr);
+  // The plain form shows that the delegation itself works.
+  EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_PPV_ARGS(&object)), S_OK);
+}
+
+TEST_F(CreateViaFactory, CheckedFormRefusesAClassObjectOfThisProcessPosingAsAProxy) {
+  // The registration names a signed executable; the class object that COM hands out is an unsigned
+  // library's, registered in this process and answering IClientSecurity.
+  RegisteredClass registered(ZelTest::SiblingPath(L"interfaces_tests.exe"), L"LocalServer32");
+  Strata::UniqueModule server(::LoadLibraryW(ZelTest::TestServerPath().c_str()));
+  using RegisterFn = HRESULT (*)(REFCLSID, DWORD*);
+  auto registerPoser = reinterpret_cast<RegisterFn>(::GetProcAddress(server.get(), "RegisterProxyClaimingClassObject"));
+  ASSERT_NE(registerPoser, nullptr);
+  DWORD cookie = 0;
+  ASSERT_EQ(registerPoser(registered.Clsid(), &cookie), S_OK);
+  for (DWORD context : {DWORD{CLSCTX_LOCAL_SERVER}, DWORD{CLSCTX_LOCAL_SERVER | kInProcess}}) {
+    void* object = Garbage();
+    EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), context, IID_IUnknown, &object, CreationForm::Checked,
+                                       UnsignedModules::Refuse),
+              E_ACCESSDENIED);
+    EXPECT_EQ(object, nullptr);
+  }
+  EXPECT_EQ(::CoRevokeClassObject(cookie), S_OK);
+}
+
+TEST_F(CreateViaFactory, CheckedFormLooksOnlyAtTheMachinesRegistration) {
+  void* object = Garbage();
+  EXPECT_EQ(CreateInstanceViaFactory(CLSID_NULL, kInProcess | CLSCTX_LOCAL_SERVER, IID_IUnknown, &object,
+                                     CreationForm::Checked),
+            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(object, nullptr);
 }
 
 }  // namespace

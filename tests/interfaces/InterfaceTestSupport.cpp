@@ -4,11 +4,13 @@
 #include <wincrypt.h>
 
 #include <gtest/gtest.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "Handles.h"
+#include "KyClassFactory.h"
 #include "TestSupport.h"
 
 namespace ZelTest {
@@ -49,9 +51,10 @@ void RegisterSuiteProxyStub() {
   ASSERT_EQ(registerServer(), S_OK);
 }
 
-RegisteredClass::RegisteredClass(const std::wstring& serverPath) : clsidText_(L"{" + NewGuidText() + L"}") {
+RegisteredClass::RegisteredClass(const std::wstring& serverPath, const wchar_t* serverKind)
+    : clsidText_(L"{" + NewGuidText() + L"}") {
   ::CLSIDFromString(clsidText_.c_str(), &clsid_);
-  std::wstring key = KeyPath() + L"\\InprocServer32";
+  std::wstring key = KeyPath() + L"\\" + serverKind;
   Strata::UniqueHkey hkey;
   EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, hkey.put(), nullptr),
             ERROR_SUCCESS);
@@ -62,6 +65,43 @@ RegisteredClass::RegisteredClass(const std::wstring& serverPath) : clsidText_(L"
 RegisteredClass::~RegisteredClass() {
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, KeyPath().c_str());
   ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, KeyPath().c_str());
+}
+
+HRESULT CreateAsUnsignedCaller(IUnknown* classObject, REFIID iid, IUnknown** object) {
+  using CreateThroughFactoryFn = HRESULT (*)(IUnknown*, REFIID, IUnknown**);
+  static HMODULE server = ::LoadLibraryW(TestServerPath().c_str());
+  auto create = reinterpret_cast<CreateThroughFactoryFn>(::GetProcAddress(server, "CreateThroughFactory"));
+  EXPECT_NE(create, nullptr);
+  return create ? create(classObject, iid, object) : E_UNEXPECTED;
+}
+
+void ExpectOnlySignedCallersServed(IUnknown* classObject, REFIID iid) {
+  Microsoft::WRL::ComPtr<IUnknown> identity;
+  Microsoft::WRL::ComPtr<IKyClassFactory> factory;
+  ASSERT_EQ(classObject->QueryInterface(IID_PPV_ARGS(&identity)), S_OK);
+  ASSERT_EQ(classObject->QueryInterface(IID_PPV_ARGS(&factory)), S_OK);
+  EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(factory.Get()));
+  Microsoft::WRL::ComPtr<IClassFactory> standard;
+  EXPECT_EQ(classObject->QueryInterface(IID_PPV_ARGS(&standard)), E_NOINTERFACE);
+
+  // A caller that takes the identity for an IClassFactory.
+  void* object = nullptr;
+  EXPECT_TRUE(FAILED(reinterpret_cast<IClassFactory*>(identity.Get())->CreateInstance(nullptr, iid, &object)));
+  EXPECT_EQ(object, nullptr);
+
+  IUnknown* refused = reinterpret_cast<IUnknown*>(1);
+  EXPECT_EQ(CreateAsUnsignedCaller(classObject, iid, &refused), E_ACCESSDENIED);
+  EXPECT_EQ(refused, nullptr);
+
+  Microsoft::WRL::ComPtr<IUnknown> served;
+  EXPECT_EQ(factory->CreateInstance(iid, served.GetAddressOf()), S_OK);
+  EXPECT_NE(served, nullptr);
+}
+
+std::wstring LoadedTestServer() {
+  wchar_t path[MAX_PATH] = L"";
+  DWORD chars = ::GetEnvironmentVariableW(L"ZEL_FACTORY_TEST_SERVER_LOADED", path, MAX_PATH);
+  return chars > 0 && chars < MAX_PATH ? std::wstring(path, chars) : std::wstring();
 }
 
 void WriteTamperedCopy(const std::wstring& source, const std::wstring& target) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <unknwn.h>
 
 #include <string>
 
@@ -20,11 +21,12 @@ std::wstring TestServerPath(const std::wstring& signatureCase = L"");
 // Registers the proxy/stub library of the suite interfaces, as an installer would.
 void RegisterSuiteProxyStub();
 
-// A fresh class id served in process by a given module, registered for the length of one test. It goes under
-// the machine's classes: Wine's COM does not look at per-user class registrations.
+// A fresh class id served by a given module, registered for the length of one test, in process
+// ("InprocServer32") or out of process ("LocalServer32"). It goes under the machine's classes:
+// Wine's COM does not look at per-user class registrations.
 class RegisteredClass {
  public:
-  explicit RegisteredClass(const std::wstring& serverPath);
+  explicit RegisteredClass(const std::wstring& serverPath, const wchar_t* serverKind = L"InprocServer32");
   ~RegisteredClass();
   RegisteredClass(const RegisteredClass&) = delete;
   RegisteredClass& operator=(const RegisteredClass&) = delete;
@@ -37,6 +39,18 @@ class RegisteredClass {
   std::wstring clsidText_;
   CLSID clsid_{};
 };
+
+// Asks a suite class object for an object from the unsigned test server's code, so that the class
+// object sees a caller without the publisher's signature.
+HRESULT CreateAsUnsignedCaller(IUnknown* classObject, REFIID iid, IUnknown** object);
+
+// What every class object of the suite kind must hold: IUnknown is its suite factory, nothing is
+// created through IClassFactory's creation slot, an unsigned caller is refused and this signed test
+// program is served an object answering `iid`.
+void ExpectOnlySignedCallersServed(IUnknown* classObject, REFIID iid);
+
+// The path of the copy of the test server whose DllMain ran last in this process; empty for none.
+std::wstring LoadedTestServer();
 
 // Writes a copy of `source` to `target` with one byte of its data changed.
 void WriteTamperedCopy(const std::wstring& source, const std::wstring& target);

@@ -56,4 +56,23 @@ class OlderFactory : public CountedObject<IKyClassFactory_PreComponentization> {
   }
 };
 
+// A class object of this process that poses as COM's proxy to an out-of-process server.
+class ProxyClaimingFactory : public OlderFactory, public IClientSecurity {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    if (!object) return E_POINTER;
+    if (iid != IID_IClientSecurity) return OlderFactory::QueryInterface(iid, object);
+    *object = static_cast<IClientSecurity*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return OlderFactory::AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return OlderFactory::Release(); }
+  STDMETHODIMP QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**, DWORD*) override {
+    return S_OK;
+  }
+  STDMETHODIMP SetBlanket(IUnknown*, DWORD, DWORD, OLECHAR*, DWORD, DWORD, void*, DWORD) override { return S_OK; }
+  STDMETHODIMP CopyProxy(IUnknown*, IUnknown**) override { return E_NOTIMPL; }
+};
+
 }  // namespace ZelTest

@@ -73,6 +73,14 @@ TEST_F(InstalledPlatform, ReportLogByItsClassIdStoresWhatTheViewerPrints) {
             "Details: Dana created an account. Account: Jamie.\n");
 }
 
+TEST_F(InstalledPlatform, CheckedFormServesFromTheVerifiedLocalServerThroughCOMsProxy) {
+  ComPtr<IKyReportLog> log;
+  EXPECT_EQ(Ky::CreateInstanceViaFactory(CLSID_KyReportLog, kContext, IID_IKyReportLog, &log, Ky::CreationForm::Checked,
+                                         Ky::UnsignedModules::Refuse),
+            S_OK);
+  EXPECT_TRUE(log);
+}
+
 TEST_F(InstalledPlatform, ReportLogRegisteredInProcessServesFromTheCallersProcess) {
   ASSERT_EQ(ZelTest::RunProcess(L"regsvr32 /s \"" + kPlatform + L"KyReportLog.dll\""), 0u);
   ComPtr<IUnknown> factory;

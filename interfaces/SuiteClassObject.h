@@ -1,0 +1,56 @@
+// The class object of a class served only through the suite's class-factory interfaces. Both
+// product libraries serve such classes; it never answers IClassFactory, so clients come through the
+// platform's creation path, and it creates objects only for callers whose module passes the
+// publisher check.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include <wrl/client.h>
+
+#include "KyClassFactory.h"
+#include "PublisherCheck.h"
+
+namespace Ky {
+
+// Creates one new object of the class, handed out as `iid`; *object is null on failure.
+using ObjectCreator = HRESULT (*)(REFIID iid, void** object);
+
+// Takes over the creation reference of a new COM object. (MinGW's ComPtr::Attach adds a reference
+// of its own, unlike the Windows SDK's, so it cannot be used for this.)
+template <typename T>
+Microsoft::WRL::ComPtr<T> AdoptNew(T* created) {
+  Microsoft::WRL::ComPtr<T> owner;
+  *owner.GetAddressOf() = created;
+  return owner;
+}
+
+class CSuiteClassObject final : public IKyClassFactory, public IKyClassFactory_PreComponentization {
+ public:
+  // `logSource` is the source-file text of the diagnostic line a refusal writes. `unsignedPolicy`
+  // is what the check makes of an unsigned caller.
+  CSuiteClassObject(ObjectCreator create, const wchar_t* logSource,
+                    UnsignedModules unsignedPolicy = BuildUnsignedModulePolicy()) noexcept
+      : create_(create), logSource_(logSource), unsignedPolicy_(unsignedPolicy) {}
+  CSuiteClassObject(const CSuiteClassObject&) = delete;
+  CSuiteClassObject& operator=(const CSuiteClassObject&) = delete;
+
+  // IUnknown is the IKyClassFactory identity: nothing here is reachable as IClassFactory.
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  // Both factory identities share this one method.
+  STDMETHODIMP CreateInstance(REFIID iid, IUnknown** object) override;
+
+ private:
+  ~CSuiteClassObject() = default;
+
+  const ObjectCreator create_;
+  const wchar_t* const logSource_;
+  const UnsignedModules unsignedPolicy_;
+  std::atomic<ULONG> references_{1};
+};
+
+}  // namespace Ky
