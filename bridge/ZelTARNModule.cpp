@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "UserHelper.h"
+#include "ZelConfig.h"
 #include "ZelLogger.h"
 #include "ZelTARN.h"
 
@@ -17,7 +18,7 @@ namespace {
 bool GuidLess(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
 
 const ZelTARNClass kClasses[] = {
-    {&CLSID_ZelConfig, nullptr, L"ZelTARN.ZelConfig", L"ZelConfig Class", true},
+    {&CLSID_ZelConfig, &CZelConfig::Create, L"ZelTARN.ZelConfig", L"ZelConfig Class", true},
     {&CLSID_UserHelper, &CUserHelper::Create, L"ZelTARN.UserHelper", L"UserHelper Class", false},
     {&CLSID_ZelLogger, &CZelLogger::Create, L"ZelTARN.ZelLogger", L"ZelLogger Class", false},
 };

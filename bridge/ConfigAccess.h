@@ -1,0 +1,76 @@
+// The small steps the configuration object repeats against the service: reaching a configuration
+// object held in a VARIANT, judging an HRESULT together with its result code, and turning what a
+// script hands over (numbers in any VARIANT form, arrays of either script engine) into checked
+// values. Script input is never trusted: anything that does not convert is refused.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <wrl/client.h>
+
+#include <vector>
+
+#include "KyGSService.h"
+#include "VariantValue.h"
+
+namespace ConfigAccess {
+
+// The error part of a service result code.
+constexpr long kErrorMask = 0x1FFFF;
+// What a result code says before the service has answered, and after any step that failed
+// without the service saying why: its error part is not zero.
+constexpr long kResultUnknown = -1;
+// More elements than any settings page sends; a script claiming more is refused, not iterated.
+constexpr LONG kMaxScriptElements = 4096;
+
+// A service call succeeded only when both its HRESULT and its result code say so.
+constexpr bool Succeeded(HRESULT hr, long result) { return SUCCEEDED(hr) && (result & kErrorMask) == 0; }
+
+// Keeps the service's own code when it names an error; otherwise a failed HRESULT must still leave
+// a code that callers read as a failure.
+constexpr long FailureCode(HRESULT hr, long result) {
+  return (FAILED(hr) && (result & kErrorMask) == 0) ? kResultUnknown : result;
+}
+
+// The interface `iid` of the object a VARIANT holds (by value or by reference); E_NOINTERFACE for
+// a VARIANT that holds no object, so a missing object is never used.
+HRESULT QueryHeld(const VARIANT& holder, REFIID iid, void** object);
+
+template <typename Interface>
+HRESULT QueryHeld(const VARIANT& holder, Microsoft::WRL::ComPtr<Interface>& object) {
+  return QueryHeld(holder, __uuidof(Interface), reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
+}
+
+// Object `id` of the service root as `Interface`; the read's result code must say success too.
+template <typename Interface>
+HRESULT GetServiceObject(IKyGSService* service, long id, Microsoft::WRL::ComPtr<Interface>& object) {
+  CVariantValue held;
+  long result = kResultUnknown;
+  HRESULT hr = service->GetValue(id, held.Put(), &result);
+  if (FAILED(hr)) return hr;
+  if (!Succeeded(hr, result)) return E_FAIL;
+  return QueryHeld(held.Get(), object);
+}
+
+// A script number: any VARIANT the system converts to a 32-bit integer, references resolved.
+// E_INVALIDARG otherwise.
+HRESULT ToLong(const VARIANT& source, long* value);
+
+// A deep copy with references resolved, as the service must never hold a script's variable.
+HRESULT CopyResolved(const VARIANT& source, CVariantValue* copy);
+
+// Whether a script left an optional argument out.
+bool IsMissing(const VARIANT& argument);
+
+// The first `count` elements of a script array: a one-dimensional safe array of VARIANTs (by
+// value or by reference) or a script engine's array object. E_INVALIDARG for any other shape, a
+// count beyond the array's length or kMaxScriptElements, or an element that cannot be read.
+HRESULT ReadScriptArray(const VARIANT& source, LONG count, std::vector<CVariantValue>* elements);
+
+// Makes *array an empty-valued one-dimensional VT_ARRAY | VT_VARIANT of `count` elements.
+HRESULT CreateVariantArray(ULONG count, CVariantValue* array);
+// Copies `element` into place `index` of an array CreateVariantArray made.
+HRESULT PutElement(const CVariantValue& array, LONG index, const VARIANT& element);
+
+}  // namespace ConfigAccess

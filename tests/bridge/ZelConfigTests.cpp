@@ -1,0 +1,792 @@
+// The configuration object against the service stand-in, registered for real in the shared test
+// prefix and steered through this process's knobs; what the object wrote is read back from the
+// stand-in's own store. Item ids and user names carry this process's id, so cases running side
+// by side never meet.
+#include <windows.h>
+#include <oleauto.h>
+#include <ocidl.h>
+
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <cwchar>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Handles.h"
+#include "KyClassFactory.h"
+#include "ProcessKnobs.h"
+#include "ServiceResults.h"
+#include "ServiceStore.h"
+#include "StandInKnobs.h"
+#include "TestSupport.h"
+#include "VariantValue.h"
+#include "ZelConfig.h"
+#include "ZelTARN.h"
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using ZelService::kResultSuccess;
+
+constexpr wchar_t kPluginKey[] = L"Software\\Varant\\KyProxy\\Plugins\\{08533142-6DAA-40C0-829F-098475E66646}";
+constexpr long kUnknownCode = -1;
+
+CVariantValue I2(short value) {
+  CVariantValue v;
+  VARIANT* p = v.Put();
+  V_VT(p) = VT_I2;
+  V_I2(p) = value;
+  return v;
+}
+CVariantValue I4(long value) {
+  CVariantValue v;
+  VARIANT* p = v.Put();
+  V_VT(p) = VT_I4;
+  V_I4(p) = value;
+  return v;
+}
+CVariantValue Text(const std::wstring& text) {
+  CVariantValue v;
+  VARIANT* p = v.Put();
+  V_VT(p) = VT_BSTR;
+  V_BSTR(p) = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  return v;
+}
+// A script variable passed by reference; `target` must outlive it.
+CVariantValue RefTo(long* target) {
+  CVariantValue v;
+  VARIANT* p = v.Put();
+  V_VT(p) = VT_BYREF | VT_I4;
+  V_I4REF(p) = target;
+  return v;
+}
+CVariantValue Array(SAFEARRAY* array) {
+  CVariantValue v;
+  VARIANT* p = v.Put();
+  V_VT(p) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(p) = array;
+  return v;
+}
+CVariantValue VariantArray(const std::vector<const VARIANT*>& items) {
+  SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(items.size()));
+  for (LONG i = 0; i < static_cast<LONG>(items.size()); ++i)
+    ::SafeArrayPutElement(array, &i, const_cast<VARIANT*>(items[i]));
+  return Array(array);
+}
+CVariantValue TwoDimensionalArray() {
+  SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+  return Array(::SafeArrayCreate(VT_VARIANT, 2, bounds));
+}
+// A safe array of strings that claims to hold VARIANTs.
+CVariantValue MislabelledArray() {
+  SAFEARRAY* array = ::SafeArrayCreateVector(VT_BSTR, 0, 2);
+  return Array(array);
+}
+
+std::wstring TextOf(const VARIANT& value) {
+  CVariantValue text;
+  if (FAILED(::VariantChangeType(text.Put(), const_cast<VARIANT*>(&value), 0, VT_BSTR))) return L"(not text)";
+  return V_BSTR(&text.Get()) ? V_BSTR(&text.Get()) : L"";
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+class ZelConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(knobs_.Created());
+    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    service_.reset(::LoadLibraryW(ZelTest::SiblingPath(L"zel.dll").c_str()));
+    ASSERT_TRUE(service_);
+    auto registerServer =
+        reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(service_.get(), "DllRegisterServer"));
+    ASSERT_TRUE(registerServer);
+    ASSERT_EQ(registerServer(), S_OK);
+    RegisterPlugin();
+    userId_ = ZelTest::NewGuidText();
+    ASSERT_EQ(store_.WriteProperties(ZelService::ServiceStore::UserPath(userId_),
+                                     {{ZelService::kUserName, ZelService::Variant::Text(userName_.c_str())}}),
+              S_OK);
+  }
+  void TearDown() override {
+    config_.Reset();
+    store_.DeleteUser(userId_);
+    for (const wchar_t* path : {L"Global", L"AdminSettings", L"AgeGroups\\3"})
+      for (long item : {item_, item_ + 1})
+        ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(ZelService::kServiceKey) + L"\\" + path).c_str(),
+                             std::to_wstring(item).c_str());
+    ::CoUninitialize();
+  }
+
+  void RegisterPlugin() {
+    Strata::UniqueHkey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+  }
+  // A fresh object: a failed creation of the service object is final for the one that met it.
+  IZelConfig* Fresh() {
+    config_.Reset();
+    EXPECT_EQ(CZelConfig::Create(IID_IZelConfig, &config_), S_OK);
+    return config_.Get();
+  }
+  IZelConfig* Config() { return config_ ? config_.Get() : Fresh(); }
+
+  std::wstring KnobKey() const {
+    return ZelStandIns::StandInKnobs::ProcessKeyPath(ZelService::kStandInName, ::GetCurrentProcessId());
+  }
+  void SetKnobText(const wchar_t* name, const std::wstring& text) const {
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, KnobKey().c_str(), name, REG_SZ, text.c_str(),
+                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  }
+  void ClearKnob(const wchar_t* name) const { ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, KnobKey().c_str(), name); }
+  DWORD Calls(const wchar_t* operation) const {
+    return knobs_.ReadDword((std::wstring(operation) + L".Calls").c_str()).value_or(0);
+  }
+
+  std::optional<std::wstring> Stored(const std::wstring& path, long item) const {
+    ZelService::PropertyMap properties = store_.ReadProperties(path);
+    auto found = properties.find(item);
+    if (found == properties.end()) return std::nullopt;
+    return TextOf(found->second.Get());
+  }
+  std::wstring UserPath() const { return ZelService::ServiceStore::UserPath(userId_); }
+  std::optional<std::wstring> NewUserId(const std::wstring& name) const { return store_.FindUserByName(name); }
+
+  void RegisterUserManager() {
+    ASSERT_TRUE(userManager_.Created());
+    Strata::UniqueModule library(::LoadLibraryW(ZelTest::SiblingPath(L"KyUserManager.dll").c_str()));
+    ASSERT_TRUE(library);
+    auto registerServer =
+        reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(library.get(), "DllRegisterServer"));
+    ASSERT_TRUE(registerServer);
+    ASSERT_EQ(registerServer(), S_OK);
+  }
+  // A value of the user manager stand-in's state for this process.
+  void SetPlatform(const std::wstring& below, const wchar_t* name, DWORD type, const std::wstring& data) const {
+    const std::wstring key =
+        ZelStandIns::StandInKnobs::ProcessKeyPath(L"UserManager", ::GetCurrentProcessId()) + L"\\" + below;
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, type, data.c_str(),
+                      static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  }
+  void SetPlatformDword(const std::wstring& below, const wchar_t* name, DWORD value) const {
+    const std::wstring key =
+        ZelStandIns::StandInKnobs::ProcessKeyPath(L"UserManager", ::GetCurrentProcessId()) + L"\\" + below;
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_DWORD, &value, sizeof(value));
+  }
+
+  ZelTest::ProcessKnobs knobs_{ZelService::kStandInName};
+  ZelTest::ProcessKnobs userManager_{L"UserManager"};
+  ZelService::ServiceStore store_;
+  Strata::UniqueModule service_;
+  ComPtr<IZelConfig> config_;
+  const long item_ = 10000 + static_cast<long>(::GetCurrentProcessId() % 50000);
+  const std::wstring userName_ = L"kid" + std::to_wstring(::GetCurrentProcessId());
+  std::wstring userId_;
+};
+
+// ---- Settings readers and writers ----
+
+struct SettingsCase {
+  const char* name;
+  const wchar_t* path;  // where the stand-in keeps the object's applied values
+  // null: the object has no writer and the value is put into the stand-in's store
+  std::function<HRESULT(IZelConfig*, const VARIANT& item, const VARIANT& value, LONG* code)> write;
+  std::function<HRESULT(IZelConfig*, const VARIANT& item, VARIANT* code, VARIANT* value)> read;
+};
+
+TEST_F(ZelConfigTest, SettingsAreWrittenAppliedAndReadBackWhateverFormTheItemComesIn) {
+  const std::wstring user = userName_;
+  const std::wstring shouted = L"KID" + std::to_wstring(::GetCurrentProcessId());
+  const SettingsCase cases[] = {
+      {"global", L"Global",
+       [](IZelConfig* c, const VARIANT& i, const VARIANT& v, LONG* r) { return c->SetGlobalConfigsValue(i, v, r); },
+       [](IZelConfig* c, const VARIANT& i, VARIANT* r, VARIANT* v) { return c->GetGlobalConfigsValue(i, r, v); }},
+      {"administrator", L"AdminSettings",
+       [](IZelConfig* c, const VARIANT& i, const VARIANT& v, LONG* r) { return c->SetAdminSettingsConfigValue(i, v, r); },
+       [](IZelConfig* c, const VARIANT& i, VARIANT* r, VARIANT* v) { return c->GetAdminSettingsConfigValue(i, r, v); }},
+      {"age group 3", L"AgeGroups\\3", nullptr,
+       [](IZelConfig* c, const VARIANT& i, VARIANT* r, VARIANT* v) { return c->GetAgeGroupConfigsValue(3, i, r, v); }},
+  };
+  long byReference = item_;
+  const std::pair<const char*, CVariantValue> forms[] = {
+      {"VT_I2", I2(static_cast<short>(item_))},
+      {"VT_I4", I4(item_)},
+      {"decimal text", Text(std::to_wstring(item_))},
+      {"reference", RefTo(&byReference)},
+  };
+  int round = 0;
+  for (const SettingsCase& c : cases) {
+    for (const auto& [formName, item] : forms) {
+      SCOPED_TRACE(std::string(c.name) + ", item as " + formName);
+      const std::wstring value = L"value " + std::to_wstring(++round);
+      if (c.write) {
+        LONG code = 0;
+        ASSERT_EQ(c.write(Fresh(), item.Get(), Text(value).Get(), &code), S_OK);
+        EXPECT_EQ(code, kResultSuccess);
+      } else {
+        ASSERT_EQ(store_.WriteProperties(c.path, {{item_, ZelService::Variant::Text(value.c_str())}}), S_OK);
+      }
+      EXPECT_EQ(Stored(c.path, item_), value);
+
+      CVariantValue code = Text(L"stale text the reader must free");
+      VARIANT read;
+      ASSERT_EQ(c.read(Fresh(), item.Get(), const_cast<VARIANT*>(&code.Get()), &read), S_OK);
+      CVariantValue owned;
+      *owned.Put() = read;
+      EXPECT_EQ(V_VT(&code.Get()), VT_I4);
+      EXPECT_EQ(V_I4(&code.Get()), kResultSuccess);
+      EXPECT_EQ(TextOf(owned.Get()), value);
+    }
+  }
+
+  // Per-user settings are found by name in any letter case.
+  LONG code = 0;
+  Strata::UniqueBstr capitals(::SysAllocString(shouted.c_str()));
+  ASSERT_EQ(Config()->SetUserConfigValue(capitals.get(), item_, Text(L"per user").Get(), &code), S_OK);
+  EXPECT_EQ(code, kResultSuccess);
+  EXPECT_EQ(Stored(UserPath(), item_), L"per user");
+  Strata::UniqueBstr name(::SysAllocString(user.c_str()));
+  VARIANT read;
+  ASSERT_EQ(Config()->GetUserConfigValue(name.get(), item_, &read), S_OK);
+  CVariantValue owned;
+  *owned.Put() = read;
+  EXPECT_EQ(TextOf(owned.Get()), L"per user");
+}
+
+TEST_F(ZelConfigTest, AgeGroupSelectionAndReadAreOneStepForConcurrentCallers) {
+  for (long group : {1L, 2L})
+    ASSERT_EQ(store_.WriteProperties(L"AgeGroups\\" + std::to_wstring(group),
+                                     {{item_, ZelService::Variant::Text(std::to_wstring(group).c_str())}}),
+              S_OK);
+  IZelConfig* shared = Config();
+  auto reader = [&](long group, int* mismatches) {
+    for (int i = 0; i < 40; ++i) {
+      CVariantValue code;
+      VARIANT read;
+      if (FAILED(shared->GetAgeGroupConfigsValue(group, I4(item_).Get(), code.Put(), &read))) {
+        ++*mismatches;
+        continue;
+      }
+      CVariantValue owned;
+      *owned.Put() = read;
+      if (TextOf(owned.Get()) != std::to_wstring(group)) ++*mismatches;
+    }
+  };
+  int mismatches[2] = {0, 0};
+  std::thread first(reader, 1L, &mismatches[0]);
+  std::thread second(reader, 2L, &mismatches[1]);
+  first.join();
+  second.join();
+  EXPECT_EQ(mismatches[0] + mismatches[1], 0);
+  for (long group : {1L, 2L})
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE,
+                         (std::wstring(ZelService::kServiceKey) + L"\\AgeGroups\\" + std::to_wstring(group)).c_str(),
+                         std::to_wstring(item_).c_str());
+}
+
+// ---- Password and security answer ----
+
+struct SecretCheck {
+  const char* name;
+  std::function<HRESULT(IZelConfig*, VARIANT_BOOL*)> ask;
+};
+
+TEST_F(ZelConfigTest, SecretChecksAnswerYesOnlyWhenTheServiceVerifiablyAcceptedTheWrite) {
+  // No password or answer configured: the service accepts only the empty text, so every check
+  // below is right about the secret and may fail only through the service.
+  const SecretCheck checks[] = {
+      {"VerifyAdminPassword", [](IZelConfig* c, VARIANT_BOOL* b) { return c->VerifyAdminPassword(nullptr, b); }},
+      {"VerifyAdminSecurityAnswer",
+       [](IZelConfig* c, VARIANT_BOOL* b) { return c->VerifyAdminSecurityAnswer(nullptr, b); }},
+      {"IsAdminPasswordAbsent", [](IZelConfig* c, VARIANT_BOOL* b) { return c->IsAdminPasswordAbsent(b); }},
+  };
+  struct Failure {
+    const char* name;
+    const wchar_t* knob;
+    DWORD value;
+    VARIANT_BOOL expected;
+  };
+  const Failure failures[] = {
+      {"the service answers", L"", 0, VARIANT_TRUE},
+      {"the service cannot be created", L"Create.HResult", static_cast<DWORD>(CO_E_SERVER_EXEC_FAILURE), VARIANT_FALSE},
+      {"the settings object cannot be read", L"GetValue.HResult", static_cast<DWORD>(E_FAIL), VARIANT_FALSE},
+      {"the settings object read is refused", L"GetValue.Result", ZelService::kResultNotFound, VARIANT_FALSE},
+      {"a failed set leaves the code alone", L"ConfigSetValue.HResult", static_cast<DWORD>(E_FAIL), VARIANT_FALSE},
+      {"the set is refused", L"ConfigSetValue.Result", ZelService::kResultValueRefused, VARIANT_FALSE},
+  };
+  for (const Failure& failure : failures) {
+    for (const SecretCheck& check : checks) {
+      SCOPED_TRACE(std::string(check.name) + " when " + failure.name);
+      if (*failure.knob) knobs_.SetDword(failure.knob, failure.value);
+      VARIANT_BOOL answer = failure.expected == VARIANT_TRUE ? VARIANT_FALSE : VARIANT_TRUE;
+      EXPECT_EQ(check.ask(Fresh(), &answer), S_OK);
+      EXPECT_EQ(answer, failure.expected);
+      if (*failure.knob) ClearKnob(failure.knob);
+    }
+  }
+  EXPECT_EQ(Calls(L"ConfigApply"), 0u) << "a check never applies what it wrote";
+}
+
+TEST_F(ZelConfigTest, WrongSecretsAreRefusedAndAConfiguredPasswordIsNotAbsent) {
+  SetKnobText(L"AdminPassword", L"Secret1");
+  SetKnobText(L"SecurityAnswer", L"blue");
+  struct Case {
+    const char* name;
+    std::function<HRESULT(IZelConfig*, VARIANT_BOOL*)> ask;
+    VARIANT_BOOL expected;
+  };
+  Strata::UniqueBstr right(::SysAllocString(L"Secret1")), otherCase(::SysAllocString(L"secret1")),
+      answer(::SysAllocString(L"blue")), empty(::SysAllocString(L"")), huge(::SysAllocStringLen(nullptr, 1 << 20));
+  for (UINT i = 0; i < (1u << 20); ++i) huge.get()[i] = L'x';
+  const Case cases[] = {
+      {"right password", [&](IZelConfig* c, VARIANT_BOOL* b) { return c->VerifyAdminPassword(right.get(), b); },
+       VARIANT_TRUE},
+      {"password in other case",
+       [&](IZelConfig* c, VARIANT_BOOL* b) { return c->VerifyAdminPassword(otherCase.get(), b); }, VARIANT_FALSE},
+      {"empty password", [&](IZelConfig* c, VARIANT_BOOL* b) { return c->VerifyAdminPassword(empty.get(), b); },
+       VARIANT_FALSE},
+      {"1 MB password", [&](IZelConfig* c, VARIANT_BOOL* b) { return c->VerifyAdminPassword(huge.get(), b); },
+       VARIANT_FALSE},
+      {"password given as the answer",
+       [&](IZelConfig* c, VARIANT_BOOL* b) { return c->VerifyAdminSecurityAnswer(right.get(), b); }, VARIANT_FALSE},
+      {"right answer", [&](IZelConfig* c, VARIANT_BOOL* b) { return c->VerifyAdminSecurityAnswer(answer.get(), b); },
+       VARIANT_TRUE},
+      {"absent password", [](IZelConfig* c, VARIANT_BOOL* b) { return c->IsAdminPasswordAbsent(b); }, VARIANT_FALSE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    VARIANT_BOOL result = c.expected == VARIANT_TRUE ? VARIANT_FALSE : VARIANT_TRUE;
+    EXPECT_EQ(c.ask(Config(), &result), S_OK);
+    EXPECT_EQ(result, c.expected);
+  }
+}
+
+// ---- Bad input ----
+
+struct BadInput {
+  const char* name;
+  std::function<HRESULT(IZelConfig*, LONG* code)> call;
+  HRESULT expected;
+  std::optional<LONG> expectedCode;
+};
+
+TEST_F(ZelConfigTest, BadInputIsRefusedWithAClearAnswerAndNothingReachesTheService) {
+  const std::wstring megabyte(1 << 20, L'k');
+  long item = item_;
+  Strata::UniqueBstr user(::SysAllocString(userName_.c_str()));
+  const CVariantValue one = I4(item_);
+  const CVariantValue notNumber = Text(L"12x");
+  const CVariantValue value = Text(L"must not arrive");
+  const VARIANT* twoItems[] = {&one.Get(), &notNumber.Get()};
+  const BadInput cases[] = {
+      {"global item that is not a number",
+       [&](IZelConfig* c, LONG* r) { return c->SetGlobalConfigsValue(Text(L"abc").Get(), value.Get(), r); },
+       E_INVALIDARG, kUnknownCode},
+      {"global item that is empty text",
+       [&](IZelConfig* c, LONG* r) { return c->SetGlobalConfigsValue(Text(L"").Get(), value.Get(), r); },
+       E_INVALIDARG, kUnknownCode},
+      {"global item of 1 MB",
+       [&](IZelConfig* c, LONG* r) { return c->SetGlobalConfigsValue(Text(megabyte).Get(), value.Get(), r); },
+       E_INVALIDARG, kUnknownCode},
+      {"administrator item that is not a number",
+       [&](IZelConfig* c, LONG* r) { return c->SetAdminSettingsConfigValue(notNumber.Get(), value.Get(), r); },
+       E_INVALIDARG, kUnknownCode},
+      {"writer without a result pointer",
+       [&](IZelConfig* c, LONG*) { return c->SetGlobalConfigsValue(one.Get(), value.Get(), nullptr); }, E_INVALIDARG,
+       std::nullopt},
+      {"reader without a result VARIANT",
+       [&](IZelConfig* c, LONG*) {
+         VARIANT v;
+         return c->GetGlobalConfigsValue(one.Get(), nullptr, &v);
+       },
+       E_INVALIDARG, std::nullopt},
+      {"reader without a value VARIANT",
+       [&](IZelConfig* c, LONG*) {
+         CVariantValue code;
+         return c->GetAdminSettingsConfigValue(one.Get(), code.Put(), nullptr);
+       },
+       E_INVALIDARG, std::nullopt},
+      {"reader item that is not a number",
+       [&](IZelConfig* c, LONG* r) {
+         CVariantValue code;
+         VARIANT v;
+         HRESULT hr = c->GetAgeGroupConfigsValue(3, Text(L"abc").Get(), code.Put(), &v);
+         *r = V_VT(&code.Get()) == VT_I4 ? V_I4(&code.Get()) : 0;
+         return hr;
+       },
+       E_INVALIDARG, kUnknownCode},
+      {"user values in a two-dimensional array",
+       [&](IZelConfig* c, LONG* r) {
+         return c->SetUserConfigValues(user.get(), TwoDimensionalArray().Get(), TwoDimensionalArray().Get(), 2, r);
+       },
+       E_INVALIDARG, kUnknownCode},
+      {"user values in an array of another element type",
+       [&](IZelConfig* c, LONG* r) {
+         return c->SetUserConfigValues(user.get(), MislabelledArray().Get(), MislabelledArray().Get(), 1, r);
+       },
+       E_INVALIDARG, kUnknownCode},
+      {"more changes than elements",
+       [&](IZelConfig* c, LONG* r) {
+         return c->SetUserConfigValues(user.get(), VariantArray({&one.Get()}).Get(), VariantArray({&value.Get()}).Get(),
+                                       2, r);
+       },
+       E_INVALIDARG, kUnknownCode},
+      {"a negative number of changes",
+       [&](IZelConfig* c, LONG* r) {
+         return c->SetUserConfigValues(user.get(), VariantArray({&one.Get()}).Get(), VariantArray({&value.Get()}).Get(),
+                                       -1, r);
+       },
+       E_INVALIDARG, kUnknownCode},
+      {"an absurd number of changes",
+       [&](IZelConfig* c, LONG* r) {
+         return c->SetUserConfigValues(user.get(), VariantArray({&one.Get()}).Get(), VariantArray({&value.Get()}).Get(),
+                                       1 << 30, r);
+       },
+       E_INVALIDARG, kUnknownCode},
+      {"a property id that is not a number after a good one",
+       [&](IZelConfig* c, LONG* r) {
+         return c->SetUserConfigValues(user.get(), VariantArray({twoItems[0], twoItems[1]}).Get(),
+                                       VariantArray({&value.Get(), &value.Get()}).Get(), 2, r);
+       },
+       E_INVALIDARG, kUnknownCode},
+      {"arrays that are plain numbers",
+       [&](IZelConfig* c, LONG* r) { return c->SetUserConfigValues(user.get(), one.Get(), one.Get(), 1, r); },
+       E_INVALIDARG, kUnknownCode},
+      {"user values without a result pointer",
+       [&](IZelConfig* c, LONG*) {
+         return c->SetUserConfigValues(user.get(), VariantArray({&one.Get()}).Get(), VariantArray({&value.Get()}).Get(),
+                                       1, nullptr);
+       },
+       E_INVALIDARG, std::nullopt},
+      {"user value by reference to an unknown user",
+       [&](IZelConfig* c, LONG* r) {
+         Strata::UniqueBstr nobody(::SysAllocString(L"nobody at all"));
+         return c->SetUserConfigValue(nobody.get(), item_, RefTo(&item).Get(), r);
+       },
+       S_OK, kUnknownCode},
+      {"user value for a 1 MB name",
+       [&](IZelConfig* c, LONG* r) {
+         Strata::UniqueBstr name(::SysAllocString(megabyte.c_str()));
+         return c->SetUserConfigValue(name.get(), item_, value.Get(), r);
+       },
+       S_OK, kUnknownCode},
+      {"user value for a null name",
+       [&](IZelConfig* c, LONG* r) { return c->SetUserConfigValue(nullptr, item_, value.Get(), r); }, S_OK,
+       kUnknownCode},
+      {"user value without a result pointer",
+       [&](IZelConfig* c, LONG*) { return c->SetUserConfigValue(user.get(), item_, value.Get(), nullptr); },
+       E_INVALIDARG, std::nullopt},
+      {"user read without a value pointer",
+       [&](IZelConfig* c, LONG*) { return c->GetUserConfigValue(user.get(), item_, nullptr); }, E_INVALIDARG,
+       std::nullopt},
+      {"existence of an empty name",
+       [&](IZelConfig* c, LONG* r) {
+         Strata::UniqueBstr empty(::SysAllocString(L""));
+         return c->DoesUserExist(empty.get(), r);
+       },
+       S_OK, 0},
+      {"existence of a 1 MB name",
+       [&](IZelConfig* c, LONG* r) {
+         Strata::UniqueBstr name(::SysAllocString(megabyte.c_str()));
+         return c->DoesUserExist(name.get(), r);
+       },
+       S_OK, 0},
+      {"existence without a result pointer",
+       [&](IZelConfig* c, LONG*) { return c->DoesUserExist(user.get(), nullptr); }, E_INVALIDARG, std::nullopt},
+      {"protection without a result pointer",
+       [&](IZelConfig* c, LONG*) { return c->IsUserProtected(user.get(), nullptr); }, E_INVALIDARG, std::nullopt},
+      {"new user without a result pointer",
+       [&](IZelConfig* c, LONG*) { return c->CreateNewZelUser(user.get(), nullptr); }, E_INVALIDARG, std::nullopt},
+      {"password check without a result pointer",
+       [&](IZelConfig* c, LONG*) { return c->VerifyAdminPassword(user.get(), nullptr); }, E_INVALIDARG, std::nullopt},
+      {"platform user without a name pointer",
+       [&](IZelConfig* c, LONG* r) { return c->GetCurrentTarnUserNameAndType(nullptr, nullptr, nullptr, r); },
+       E_POINTER, std::nullopt},
+      {"install folder without a pointer", [&](IZelConfig* c, LONG*) { return c->GetInstallDir(nullptr); },
+       E_INVALIDARG, std::nullopt},
+  };
+  for (const BadInput& c : cases) {
+    SCOPED_TRACE(c.name);
+    LONG code = 12345;
+    EXPECT_EQ(c.call(Fresh(), &code), c.expected);
+    if (c.expectedCode) EXPECT_EQ(code, *c.expectedCode);
+  }
+  for (const wchar_t* path : {L"Global", L"AdminSettings"}) EXPECT_FALSE(Stored(path, item_)) << Narrow(path);
+  EXPECT_FALSE(Stored(UserPath(), item_));
+  EXPECT_EQ(Stored(UserPath(), ZelService::kUserName), userName_);
+}
+
+// ---- Several user values at once, and new users ----
+
+TEST_F(ZelConfigTest, SeveralUserValuesAreAppliedTogetherOrNotAtAll) {
+  Strata::UniqueBstr user(::SysAllocString(userName_.c_str()));
+  const CVariantValue first = I4(item_), second = Text(std::to_wstring(item_ + 1));
+  const CVariantValue text = Text(L"a"), number = I4(7);
+  // The object itself stands for a value the service cannot keep.
+  CVariantValue object;
+  V_VT(object.Put()) = VT_DISPATCH;
+  ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(Config()->QueryInterface(IID_PPV_ARGS(&dispatch)), S_OK);
+  V_DISPATCH(const_cast<VARIANT*>(&object.Get())) = dispatch.Detach();
+
+  LONG code = 0;
+  ASSERT_EQ(Fresh()->SetUserConfigValues(user.get(), VariantArray({&first.Get(), &second.Get()}).Get(),
+                                         VariantArray({&text.Get(), &object.Get()}).Get(), 2, &code),
+            S_OK);
+  EXPECT_NE(code & ZelService::kErrorMask, 0);
+  EXPECT_FALSE(Stored(UserPath(), item_)) << "nothing is applied after a refused write";
+  EXPECT_EQ(Calls(L"ConfigApply"), 0u);
+
+  ASSERT_EQ(Fresh()->SetUserConfigValues(user.get(), VariantArray({&first.Get(), &second.Get()}).Get(),
+                                         VariantArray({&text.Get(), &number.Get()}).Get(), 2, &code),
+            S_OK);
+  EXPECT_EQ(code, kResultSuccess);
+  EXPECT_EQ(Stored(UserPath(), item_), L"a");
+  EXPECT_EQ(Stored(UserPath(), item_ + 1), L"7");
+
+  ASSERT_EQ(Fresh()->SetUserConfigValues(user.get(), VariantArray({}).Get(), VariantArray({}).Get(), 0, &code), S_OK);
+  EXPECT_EQ(code, kResultSuccess);
+  EXPECT_EQ(Calls(L"ConfigApply"), 2u) << "no changes still apply the user once";
+}
+
+TEST_F(ZelConfigTest, NewUserIsAddedOnlyWhenItsNameWasWritten) {
+  struct Case {
+    const char* name;
+    const wchar_t* knob;
+    DWORD value;
+    bool created;
+    std::optional<LONG> code;
+  };
+  const Case cases[] = {
+      {"the service accepts", L"", 0, true, kResultSuccess},
+      {"the name cannot be written", L"ConfigSetValue.HResult", static_cast<DWORD>(E_FAIL), false, kUnknownCode},
+      {"the name is refused", L"ConfigSetValue.Result", ZelService::kResultValueRefused, false,
+       ZelService::kResultValueRefused},
+      {"the addition is refused", L"Add.Result", ZelService::kResultAlreadyExists, false,
+       ZelService::kResultAlreadyExists},
+      {"the item cannot be created", L"CreateItem.HResult", static_cast<DWORD>(E_OUTOFMEMORY), false, kUnknownCode},
+  };
+  int round = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring name = userName_ + L"new" + std::to_wstring(++round);
+    if (*c.knob) knobs_.SetDword(c.knob, c.value);
+    Strata::UniqueBstr bstr(::SysAllocString(name.c_str()));
+    LONG code = 0;
+    EXPECT_EQ(Fresh()->CreateNewZelUser(bstr.get(), &code), S_OK);
+    if (*c.knob) ClearKnob(c.knob);
+    EXPECT_EQ(code, *c.code);
+    std::optional<std::wstring> created = NewUserId(name);
+    EXPECT_EQ(created.has_value(), c.created);
+    if (created) store_.DeleteUser(*created);
+  }
+  EXPECT_EQ(Calls(L"Add"), 2u) << "only the accepted name and the refused addition reach Add";
+}
+
+TEST_F(ZelConfigTest, UserQueriesFindUsersRegardlessOfCaseAndAnswerNoForStrangers) {
+  Strata::UniqueBstr shouted(::SysAllocString((L"KID" + std::to_wstring(::GetCurrentProcessId())).c_str()));
+  Strata::UniqueBstr stranger(::SysAllocString(L"stranger"));
+  LONG exists = -7;
+  EXPECT_EQ(Config()->DoesUserExist(shouted.get(), &exists), S_OK);
+  EXPECT_EQ(exists, 1);
+  EXPECT_EQ(Config()->DoesUserExist(stranger.get(), &exists), S_OK);
+  EXPECT_EQ(exists, 0);
+
+  VARIANT value;
+  EXPECT_EQ(Config()->GetUserConfigValue(stranger.get(), item_, &value), S_OK);
+  EXPECT_EQ(V_VT(&value), VT_EMPTY);
+
+  VARIANT_BOOL protectedUser = VARIANT_TRUE;
+  EXPECT_EQ(Config()->IsUserProtected(shouted.get(), &protectedUser), S_OK);
+  EXPECT_EQ(protectedUser, VARIANT_FALSE);
+  LONG code = 0;
+  EXPECT_EQ(Config()->SetUserProtected(shouted.get(), VARIANT_TRUE, &code), S_OK);
+  EXPECT_EQ(code, kResultSuccess);
+  EXPECT_EQ(Config()->IsUserProtected(shouted.get(), &protectedUser), S_OK);
+  EXPECT_EQ(protectedUser, VARIANT_TRUE);
+  EXPECT_EQ(Config()->SetUserProtected(stranger.get(), VARIANT_TRUE, &code), S_OK);
+  EXPECT_EQ(code, kUnknownCode);
+}
+
+// ---- The class as COM clients meet it ----
+
+TEST_F(ZelConfigTest, LibraryServesTheClassWithOnlyItsScriptingInterfaces) {
+  Strata::UniqueModule library(::LoadLibraryW(ZelTest::SiblingPath(L"ZelTARN.dll").c_str()));
+  ASSERT_TRUE(library);
+  auto getClassObject = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+      ::GetProcAddress(library.get(), "DllGetClassObject"));
+  ASSERT_TRUE(getClassObject);
+  ComPtr<IKyClassFactory> factory;
+  ASSERT_EQ(getClassObject(CLSID_ZelConfig, IID_PPV_ARGS(&factory)), S_OK);
+  ComPtr<IZelConfig> config;
+  ASSERT_EQ(factory->CreateInstance(IID_IZelConfig, reinterpret_cast<IUnknown**>(config.GetAddressOf())), S_OK);
+  ComPtr<IUnknown> other;
+  EXPECT_EQ(config.As(&other), S_OK);
+  for (const IID* refused : {&IID_IOleObject, &IID_IViewObject, &IID_IPersistStreamInit, &IID_IOleControl})
+    EXPECT_EQ(config->QueryInterface(*refused, reinterpret_cast<void**>(other.ReleaseAndGetAddressOf())),
+              E_NOINTERFACE);
+
+  ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(config.As(&dispatch), S_OK);
+  LPOLESTR name = const_cast<LPOLESTR>(L"IsZelPluginRegistered");
+  DISPID id = 0;
+  ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  EXPECT_EQ(id, 78);
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  CVariantValue answer;
+  ASSERT_EQ(dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, answer.Put(), nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(V_VT(&answer.Get()), VT_BOOL);
+  EXPECT_EQ(V_BOOL(&answer.Get()), VARIANT_TRUE);
+}
+
+// ---- Platform users, categories and the plug-in ----
+
+// The elements of a one-dimensional VT_ARRAY | VT_VARIANT, each turned into text.
+std::vector<std::vector<std::wstring>> Rows(const VARIANT& list) {
+  std::vector<std::vector<std::wstring>> rows;
+  if (V_VT(&list) != (VT_ARRAY | VT_VARIANT)) return rows;
+  LONG upper = -1;
+  ::SafeArrayGetUBound(V_ARRAY(&list), 1, &upper);
+  for (LONG i = 0; i <= upper; ++i) {
+    CVariantValue row;
+    ::SafeArrayGetElement(V_ARRAY(&list), &i, row.Put());
+    std::vector<std::wstring> cells;
+    LONG last = -1;
+    if (V_VT(&row.Get()) == (VT_ARRAY | VT_VARIANT)) ::SafeArrayGetUBound(V_ARRAY(&row.Get()), 1, &last);
+    for (LONG j = 0; j <= last; ++j) {
+      CVariantValue cell;
+      ::SafeArrayGetElement(V_ARRAY(&row.Get()), &j, cell.Put());
+      cells.push_back(V_VT(&cell.Get()) == VT_BOOL ? (V_BOOL(&cell.Get()) ? L"true" : L"false") : TextOf(cell.Get()));
+    }
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+TEST_F(ZelConfigTest, PlatformUserListKeepsRegularAccountsAndSkipsOnlyUnreadableOnes) {
+  RegisterUserManager();
+  VARIANT list;
+  ASSERT_EQ(Config()->GetTARNUserList(&list), S_OK);
+  EXPECT_EQ(V_VT(&list), VT_EMPTY) << "no users: nothing";
+
+  SetPlatform(L"Users\\alice", L"DisplayName", REG_SZ, L"Alice A");
+  SetPlatform(L"Users\\alice", L"GroupSids", REG_MULTI_SZ, std::wstring(L"S-1-5-21-9") + L'\0' + L"S-1-5-32-545" + L'\0');
+  SetPlatformDword(L"Users\\bob", L"UserFlag", 1);
+  SetPlatformDword(L"Users\\carol", L"NameResult", ERROR_ACCESS_DENIED);
+  SetPlatform(L"Users\\dave", L"GroupSids", REG_MULTI_SZ, std::wstring(L"S-1-5-32-555") + L'\0');
+  SetPlatformDword(L"Users\\erin", L"Kind", 1);
+  SetPlatformDword(L"Users\\erin", L"AdminFlag", 1);
+  SetPlatform(L"Users\\erin", L"GroupSids", REG_MULTI_SZ, std::wstring(L"S-1-5-32-544") + L'\0');
+  ASSERT_EQ(Config()->GetTARNUserList(&list), S_OK);
+  CVariantValue owned;
+  *owned.Put() = list;
+  EXPECT_EQ(Rows(owned.Get()), (std::vector<std::vector<std::wstring>>{{L"Alice A", L"alice", L"false"},
+                                                                      {L"bob", L"bob", L"true"},
+                                                                      {L"erin", L"erin", L"true"}}));
+  EXPECT_EQ(Config()->GetTARNUserList(nullptr), E_INVALIDARG);
+}
+
+TEST_F(ZelConfigTest, PlatformUserOfASessionIsPendingUntilLoggedOn) {
+  RegisterUserManager();
+  struct Case {
+    const char* name;
+    DWORD session;
+    HRESULT expected;
+    const wchar_t* user;
+  };
+  SetPlatform(L"Sessions\\7", L"User", REG_SZ, L"frank");
+  SetPlatformDword(L"Users\\frank", L"Startup", 1);
+  SetPlatformDword(L"Sessions\\8", L"Result", 1008);
+  const Case cases[] = {
+      {"signed on", 7, S_OK, L"frank"},
+      {"not logged on yet", 6, E_PENDING, nullptr},
+      {"no token", 8, E_FAIL, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CVariantValue name = Text(L"stale");
+    LONG code = 55;
+    VARIANT fresh;
+    ::VariantInit(&fresh);
+    EXPECT_EQ(Config()->GetSessionCurrentTarnUserNameAndType(c.session, &fresh, &code), c.expected);
+    *name.Put() = fresh;
+    EXPECT_EQ(code, c.user ? 0 : 55);
+    if (c.user) EXPECT_EQ(TextOf(name.Get()), c.user);
+  }
+}
+
+TEST_F(ZelConfigTest, CategoryListGivesEachNameOnceWithTheAffiliatesNumber) {
+  constexpr wchar_t kSettings[] = L"Software\\Varant\\ZEL\\Settings";
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettings);
+  VARIANT list;
+  ASSERT_EQ(Config()->GetSupportedCategoryList(&list), S_OK);
+  CVariantValue empty;
+  *empty.Put() = list;
+  EXPECT_EQ(V_VT(&empty.Get()), VT_ARRAY | VT_VARIANT);
+  EXPECT_TRUE(Rows(empty.Get()).empty());
+
+  auto set = [&](const std::wstring& key, const wchar_t* name, const wchar_t* data) {
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(kSettings) + key).c_str(), name, REG_SZ, data,
+                      static_cast<DWORD>((std::wcslen(data) + 1) * sizeof(wchar_t)));
+  };
+  set(L"\\default\\Categories", L"Games", L"10");
+  set(L"\\default\\Categories", L"News", L"20");
+  set(L"\\partner\\Categories", L"News", L"25");
+  set(L"", L"affid", L"partner");
+  ASSERT_EQ(Config()->GetSupportedCategoryList(&list), S_OK);
+  CVariantValue owned;
+  *owned.Put() = list;
+  EXPECT_EQ(Rows(owned.Get()), (std::vector<std::vector<std::wstring>>{{L"Games", L"10"}, {L"News", L"25"}}));
+  EXPECT_EQ(Config()->GetSupportedCategoryList(nullptr), E_INVALIDARG);
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSettings);
+}
+
+TEST_F(ZelConfigTest, PluginRegistrationWaitsForAFreshAcknowledgement) {
+  constexpr wchar_t kEvent[] = L"Local\\{117497F9-4481-DA00-7A12-89BAF027BCE3}";
+  Strata::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, kEvent));
+  ASSERT_TRUE(event);
+  struct Case {
+    const char* name;
+    bool staleSet;
+    bool acknowledge;
+    LONG expected;
+  };
+  const Case cases[] = {
+      {"acknowledged by the proxy", false, true, ERROR_SUCCESS},
+      {"only a stale acknowledgement", true, false, ERROR_TIMEOUT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::ResetEvent(event.get());
+    if (c.staleSet) ::SetEvent(event.get());
+    std::thread proxy([&] {
+      if (!c.acknowledge) return;
+      ::Sleep(300);
+      ::SetEvent(event.get());
+    });
+    LONG code = -5;
+    const ULONGLONG started = ::GetTickCount64();
+    EXPECT_EQ(Config()->RegisterZelPlugin(&code), S_OK);
+    const ULONGLONG elapsed = ::GetTickCount64() - started;
+    proxy.join();
+    EXPECT_EQ(code, c.expected);
+    if (c.expected == ERROR_TIMEOUT) EXPECT_GE(elapsed, 9500u);
+    if (c.expected == ERROR_SUCCESS) EXPECT_LT(elapsed, 5000u);
+  }
+  DWORD protocols = 0;
+  DWORD bytes = sizeof(protocols);
+  EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, kPluginKey, L"Protocols", RRF_RT_REG_DWORD, nullptr, &protocols, &bytes),
+            ERROR_SUCCESS);
+  EXPECT_EQ(protocols, 1u);
+  VARIANT_BOOL registered = VARIANT_FALSE;
+  EXPECT_EQ(Config()->IsZelPluginRegistered(&registered), S_OK);
+  EXPECT_EQ(registered, VARIANT_TRUE);
+  EXPECT_EQ(Config()->RegisterZelPlugin(nullptr), E_INVALIDARG);
+}
+
+}  // namespace
