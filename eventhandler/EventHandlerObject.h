@@ -1,6 +1,6 @@
-// What every service-event handler object shares: one event interface besides IUnknown, a
-// reference count, no aggregation, and one module lock for as long as it lives, which keeps the
-// logging thread running while the service holds a handler.
+// What every event handler object shares: its event interfaces besides IUnknown (the first is its
+// identity), a reference count, no aggregation, and one module lock for as long as it lives, which
+// keeps the logging thread running while the service or the platform holds a handler.
 #pragma once
 
 #include <windows.h>
@@ -11,8 +11,8 @@
 
 #include "ZELEventHandlerModule.h"
 
-template <typename Interface>
-class CEventHandlerObject : public Interface {
+template <typename First, typename... Others>
+class CEventHandlerObject : public First, public Others... {
  public:
   CEventHandlerObject() { g_module.Lock(); }
   virtual ~CEventHandlerObject() { g_module.Unlock(); }
@@ -34,11 +34,13 @@ class CEventHandlerObject : public Interface {
 
   STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
-    if (iid != IID_IUnknown && iid != __uuidof(Interface)) {
-      *object = nullptr;
-      return E_NOINTERFACE;
+    *object = nullptr;
+    if (iid == IID_IUnknown || iid == __uuidof(First)) {
+      *object = static_cast<First*>(this);
+    } else {
+      ((iid == __uuidof(Others) ? (*object = static_cast<Others*>(this)) : nullptr), ...);
     }
-    *object = static_cast<Interface*>(this);
+    if (!*object) return E_NOINTERFACE;
     AddRef();
     return S_OK;
   }

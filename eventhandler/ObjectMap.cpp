@@ -13,6 +13,7 @@
 #include "GSSignOutEventHandler.h"
 #include "GSUrlVisitedEventHandler.h"
 #include "SuiteClassObject.h"
+#include "UserEvents.h"
 #include "ZelEventHandler.h"
 
 namespace {
@@ -20,10 +21,9 @@ namespace {
 template <typename Handler>
 constexpr CreateObjectFn kCreate = &Handler::template Create<Handler>;
 
-// The user-events and sign-in-required classes are registered already; they are served once
-// they are built.
+// The sign-in-required class is registered already; it is served once it is built.
 const ObjectMapEntry kEntries[] = {
-    {&CLSID_UserEvents, 112, ClassObjectKind::Suite, nullptr, L"ZelEventHandler.UserEvents.1",
+    {&CLSID_UserEvents, 112, ClassObjectKind::Suite, kCreate<CUserEvents>, L"ZelEventHandler.UserEvents.1",
      L"ZelEventHandler.UserEvents", L"UserEvents Class"},
     {&CLSID_GSAccessDeniedEventHandler, 104, ClassObjectKind::Standard, kCreate<CGSAccessDeniedEventHandler>,
      L"ZelEventHandler.GSAccessDeniedEventHa.1", L"ZelEventHandler.GSAccessDeniedEventHand",

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "ClassObject.h"
-#include "GSSignInEventHandler.h"
 #include "HandlerTestSupport.h"
 #include "InterfaceTestSupport.h"
 #include "KyClassFactory.h"
+#include "KyUserManager.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ TEST_F(ClassObjectTest, ServedClassesHaveOneCachedStandardFactory) {
 }
 
 TEST_F(ClassObjectTest, ClassesNotBuiltYetAndUnknownClassesAreNotAvailable) {
-  const CLSID* const unavailable[] = {&CLSID_UserEvents, &CLSID_GSSignInRequiredEventHandler,
+  const CLSID* const unavailable[] = {&CLSID_GSSignInRequiredEventHandler,
                                       &CLSID_GSPIIDetectedEventHandler, &CLSID_NULL};
   for (const CLSID* clsid : unavailable) {
     void* object = reinterpret_cast<void*>(1);
@@ -95,16 +95,14 @@ TEST_F(ClassObjectTest, AServerLockHoldsTheModule) {
   EXPECT_EQ(g_module.CanUnloadNow(), S_OK);
 }
 
-// The suite kind, as the user-events class will use it, shown with a class that is served today.
-TEST_F(ClassObjectTest, ASuiteClassObjectServesOnlySignedCallersThroughTheSuiteFactories) {
-  ComPtr<Ky::CSuiteClassObject> classObject =
-      Ky::AdoptNew(new Ky::CSuiteClassObject(&CGSSignInEventHandler::Create<CGSSignInEventHandler>, L"test",
-                                             Ky::UnsignedModules::Refuse));
-  ExpectOnlySignedCallersServed(static_cast<IKyClassFactory*>(classObject.Get()), IID_IKyGSSignInEvent);
+TEST_F(ClassObjectTest, TheUserEventsClassObjectServesOnlySignedCallersThroughTheSuiteFactories) {
+  ComPtr<IUnknown> classObject;
+  ASSERT_EQ(GetEventHandlerClassObject(CLSID_UserEvents, IID_PPV_ARGS(&classObject)), S_OK);
+  ExpectOnlySignedCallersServed(classObject.Get(), IID_IKyUserEvents);
   ComPtr<IKyClassFactory_PreComponentization> older;
-  ASSERT_EQ(classObject->QueryInterface(IID_PPV_ARGS(&older)), S_OK);
-  ComPtr<IKyGSSignInEvent> handler;
-  EXPECT_EQ(older->CreateInstance(IID_IKyGSSignInEvent, reinterpret_cast<IUnknown**>(handler.GetAddressOf())), S_OK);
+  ASSERT_EQ(classObject.As(&older), S_OK);
+  ComPtr<IKyUserSettings> settings;
+  EXPECT_EQ(older->CreateInstance(IID_IKyUserSettings, reinterpret_cast<IUnknown**>(settings.GetAddressOf())), S_OK);
   EXPECT_EQ(g_module.GetLockCount(), 1);
 }
 

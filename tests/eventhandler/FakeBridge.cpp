@@ -1,9 +1,12 @@
-// Stands in for the bridge library in the repair tests: its configuration class answers
+// Stands in for the bridge library in the prefix tests: its configuration class answers
 // REGDB_E_IIDNOTREG until its registration has run with "RegistrationRepairs" set, as a bridge
-// whose interface registration was lost would. State under HKCU\Software\ZelTests\FakeBridge:
+// whose interface registration was lost would, and names the platform user of the session. State
+// under HKCU\Software\ZelTests\FakeBridge:
 //   RegistrationRepairs  REG_DWORD  1: DllRegisterServer makes creation work
 //   Registered           REG_DWORD  set by such a registration
 //   Registrations        REG_DWORD  how many times DllRegisterServer ran
+//   CurrentUser          REG_SZ     the platform user GetCurrentTarnUserNameAndType names (absent:
+//                                   the call answers result code 0x08020002)
 #include <windows.h>
 #include <objbase.h>
 
@@ -63,7 +66,24 @@ class FakeConfig final : public Object<IZelConfig> {
   STDMETHODIMP GetGlobalConfigsValue(VARIANT, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
   STDMETHODIMP SetGlobalConfigsValue(VARIANT, VARIANT, long*) override { return E_NOTIMPL; }
   STDMETHODIMP GetTARNUserList(VARIANT*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetCurrentTarnUserNameAndType(VARIANT*, VARIANT*, VARIANT*, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetCurrentTarnUserNameAndType(VARIANT* name, VARIANT* kind, VARIANT* startup, long* result) override {
+    if (!name || !kind || !startup || !result) return E_POINTER;
+    wchar_t text[256] = L"";
+    DWORD bytes = sizeof(text);
+    if (::RegGetValueW(HKEY_CURRENT_USER, kStateKey, L"CurrentUser", RRF_RT_REG_SZ, nullptr, text, &bytes) !=
+        ERROR_SUCCESS) {
+      *result = 0x08020002;
+      return S_OK;
+    }
+    V_VT(name) = VT_BSTR;
+    V_BSTR(name) = ::SysAllocString(text);
+    V_VT(kind) = VT_I4;
+    V_I4(kind) = 1;
+    V_VT(startup) = VT_BOOL;
+    V_BOOL(startup) = VARIANT_FALSE;
+    *result = 0;
+    return V_BSTR(name) ? S_OK : E_OUTOFMEMORY;
+  }
   STDMETHODIMP GetInstallDir(VARIANT*) override { return E_NOTIMPL; }
   STDMETHODIMP GetSessionCurrentTarnUserNameAndType(ULONG, VARIANT*, long*) override { return E_NOTIMPL; }
   STDMETHODIMP CreateNewZelUser(BSTR, long*) override { return E_NOTIMPL; }

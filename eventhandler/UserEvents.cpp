@@ -1,0 +1,411 @@
+#include "UserEvents.h"
+
+#include <cwchar>
+#include <string_view>
+
+#include "CreateInstanceViaFactory.h"
+#include "Handles.h"
+#include "LogInstance.h"
+#include "VariantValue.h"
+#include "ZelTARN.h"
+
+using ETWLogging::kLevelError;
+using ETWLogging::kLevelNormal;
+using ETWLogging::kLevelWarning;
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr wchar_t kSource[] = L"UserEvents";
+constexpr wchar_t kLogonModeSwitched[] = L"Logon Mode Switched";
+constexpr wchar_t kTemporaryUser[] = L"adult_temp";
+constexpr long kUsersCollection = 102;
+constexpr long kUserName = 200;
+constexpr unsigned long kEverySession = 0xFFFFFFFE;
+constexpr long kSignedIn = 0x08020000;
+constexpr long kNoSuchUser = 0x08020003;
+constexpr long kErrorBits = 0x1FFFF;
+constexpr DWORD kBridgeContext =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+constexpr long kUserCreated = 1;
+constexpr long kUserDeleted = 0;
+
+bool Succeeded(HRESULT hr, long result) { return SUCCEEDED(hr) && (result & kErrorBits) == 0; }
+
+// Serialises finding, creating and removing service users among this library's events, so that
+// two events for one name never both create it. Never held across a call to the bridge library or
+// a report-log write.
+std::mutex& ServiceUsersLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// The object a VARIANT holds, or null.
+IUnknown* ObjectOf(const VARIANT& value) {
+  return (V_VT(&value) == VT_DISPATCH || V_VT(&value) == VT_UNKNOWN) ? V_UNKNOWN(&value) : nullptr;
+}
+
+bool SameName(BSTR stored, const wchar_t* name) {
+  return stored && std::wstring_view(stored, ::SysStringLen(stored)) == std::wstring_view(name);
+}
+
+bool SameNameIgnoringCase(const std::wstring& first, const wchar_t* second) {
+  return ::CompareStringOrdinal(first.c_str(), -1, second, -1, TRUE) == CSTR_EQUAL;
+}
+
+struct ServiceAnswer {
+  HRESULT hr;
+  long result;
+};
+
+ServiceAnswer SignIn(IKyGSService* service, unsigned long session, const wchar_t* name) {
+  Strata::UniqueBstr user(::SysAllocString(name));
+  if (!user) return {E_OUTOFMEMORY, -1};
+  long result = -1;
+  HRESULT hr = service->SignIn(session, user.get(), nullptr, &result);
+  return {hr, result};
+}
+
+// A sign-in counts only with the service's own success code.
+HRESULT SignInOutcome(const ServiceAnswer& answer) {
+  return Succeeded(answer.hr, answer.result) && answer.result == kSignedIn ? S_OK : E_FAIL;
+}
+
+void LogFailedSignIn(const wchar_t* function, const wchar_t* name, const ServiceAnswer& answer) {
+  ZEL_LOG(kLevelError, kSource, function, L"Failed to login ZEL user \"%s\" [Error 0x%08X][Result 0x%08X]\r\n", name,
+          answer.hr, answer.result);
+}
+
+// Writes the name of a new user object; a user that cannot be named is not added.
+HRESULT NameNewUser(IKyConfig* user, const wchar_t* name) {
+  CVariantValue value;
+  VARIANT* text = value.Put();
+  V_VT(text) = VT_BSTR;
+  V_BSTR(text) = ::SysAllocString(name);
+  if (!V_BSTR(text)) return E_OUTOFMEMORY;
+  long result = -1;
+  HRESULT hr = user->SetValue(kUserName, value.Get(), &result);
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, L"CUserEvents::createZelUser",
+            L"Failed to set the new ZEL user's name [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+// Creates, names, adds and applies a user object under the users lock.
+HRESULT AddNewUser(IKyGSConfigCollection* collection, const wchar_t* name) {
+  constexpr wchar_t kFunction[] = L"CUserEvents::createZelUser";
+  CVariantValue item;
+  long result = -1;
+  HRESULT hr = collection->CreateItem(item.Put(), &result);
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to create new ZEL user object [Error 0x%08X][Result 0x%08X]\r\n",
+            hr, result);
+    return E_FAIL;
+  }
+  ComPtr<IKyConfig> user;
+  IUnknown* object = ObjectOf(item.Get());
+  if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&user)))) {
+    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get IKyConfig interface from new user\r\n");
+    return E_UNEXPECTED;
+  }
+  hr = NameNewUser(user.Get(), name);
+  if (FAILED(hr)) return hr;
+  result = -1;
+  hr = collection->Add(item.Get(), &result);
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, kFunction,
+            L"Failed to add new user object to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
+    return E_FAIL;
+  }
+  result = -1;
+  hr = collection->Apply(&result);
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, kFunction,
+            L"Failed to apply new user object to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+// Removes and applies a found user under the users lock.
+HRESULT RemoveUser(IKyGSConfigCollection* collection, IKyConfig* user, const wchar_t* name) {
+  constexpr wchar_t kFunction[] = L"CUserEvents::notifyDeleteUser";
+  ComPtr<IDispatch> dispatch;
+  HRESULT hr = user->QueryInterface(IID_PPV_ARGS(&dispatch));
+  long result = -1;
+  if (SUCCEEDED(hr)) {
+    VARIANT item;
+    V_VT(&item) = VT_DISPATCH;
+    V_DISPATCH(&item) = dispatch.Get();
+    hr = collection->Remove(item, &result);
+  }
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to delete user \"%s\" from ZEL [Error 0x%08X][Result 0x%08X]\r\n",
+            name, hr, result);
+    return E_FAIL;
+  }
+  result = -1;
+  hr = collection->Apply(&result);
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, kFunction,
+            L"Failed to apply user deletion to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+STDMETHODIMP CUserEvents::NotifyEvent(DWORD eventId, LPCWSTR info) {
+  if (!info) return E_INVALIDARG;
+  try {
+    return dispatchEvent(eventId, info);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT CUserEvents::dispatchEvent(DWORD eventId, const wchar_t* info) {
+  if (eventId == 1 && std::wcscmp(info, kLogonModeSwitched) == 0) return logCurrentTarnUserIntoZel();
+  struct Handler {
+    HRESULT (CUserEvents::*handle)(const wchar_t*);
+    const wchar_t* failure;
+  };
+  static const Handler kHandlers[] = {
+      {&CUserEvents::notifyLogon, L"Failed to logon TARN user \"%s\" in ZEL [Error 0x%08X]\r\n"},
+      {&CUserEvents::notifyNewUser, L"Failed to create new TARN user \"%s\" in ZEL [Error 0x%08X]\r\n"},
+      {&CUserEvents::notifyDeleteUser, L"Failed to delete TARN user \"%s\" from ZEL [Error 0x%08X]\r\n"},
+      {&CUserEvents::notifyEditUser, L"Failed to edit TARN user \"%s\" in ZEL [Error 0x%08X]\r\n"},
+  };
+  if (eventId < 1 || eventId > ARRAYSIZE(kHandlers)) {
+    ZEL_LOG(kLevelWarning, kSource, L"CUserEvents::NotifyEvent", L"Unrecognized user event id %d (info \"%s\")\r\n",
+            eventId, info);
+    return S_FALSE;
+  }
+  const Handler& handler = kHandlers[eventId - 1];
+  HRESULT hr = (this->*handler.handle)(info);
+  if (FAILED(hr)) ZEL_LOG(kLevelError, kSource, L"CUserEvents::NotifyEvent", handler.failure, info, hr);
+  return hr;
+}
+
+HRESULT CUserEvents::notifyLogon(const wchar_t* name) {
+  ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::notifyLogon", L"TARN Event: Logon [%s]\r\n", name);
+  ComPtr<IKyGSService> service = g_module.GetGadrelService();
+  if (!service) return E_UNEXPECTED;
+  long result = -1;
+  HRESULT hr = service->SignOut(kEverySession, &result);
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, L"CUserEvents::notifyLogon",
+            L"Failed to logout current ZEL user [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
+  }
+  ServiceAnswer answer = SignIn(service.Get(), kEverySession, name);
+  if (Succeeded(answer.hr, answer.result)) return SignInOutcome(answer);
+  LogFailedSignIn(L"CUserEvents::notifyLogon", name, answer);
+  // Only a user the service does not know is created and signed in once more.
+  if (answer.result != kNoSuchUser) return E_FAIL;
+  DWORD session = 0;
+  getSessionId(&session);
+  if (FAILED(createZelUser(name, session))) return E_FAIL;
+  return SignInOutcome(SignIn(service.Get(), kEverySession, name));
+}
+
+HRESULT CUserEvents::logCurrentTarnUserIntoZel() {
+  ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::logCurrentTarnUserIntoZel", L"TARN Event: Logon Mode Switched\r\n");
+  TarnUser user;
+  if (!getCurrentTarnUserNameAndType(&user)) return E_FAIL;
+  DWORD session = 0;
+  getSessionId(&session);
+  HRESULT hr = createZelUser(user.name.c_str(), session);
+  if (FAILED(hr)) return hr;
+  ComPtr<IKyGSService> service = g_module.GetGadrelService();
+  if (!service) return E_UNEXPECTED;
+  ServiceAnswer answer = SignIn(service.Get(), session, user.name.c_str());
+  if (!Succeeded(answer.hr, answer.result)) {
+    LogFailedSignIn(L"CUserEvents::logCurrentTarnUserIntoZel", user.name.c_str(), answer);
+  }
+  return SignInOutcome(answer);
+}
+
+HRESULT CUserEvents::notifyNewUser(const wchar_t* name) {
+  ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::notifyNewUser", L"TARN Event: New User [%s]\r\n", name);
+  DWORD session = 0;
+  getSessionId(&session);
+  return createZelUser(name, session);
+}
+
+HRESULT CUserEvents::notifyEditUser(const wchar_t* name) {
+  ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::notifyEditUser", L"TARN Event: Edit User [%s]\r\n", name);
+  return S_OK;
+}
+
+HRESULT CUserEvents::notifyDeleteUser(const wchar_t* name) {
+  ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::notifyDeleteUser", L"TARN Event: Delete User [%s]\r\n", name);
+  ComPtr<IKyGSConfigCollection> collection;
+  if (!getZelUsersCollection(&collection)) return E_UNEXPECTED;
+  {
+    std::lock_guard<std::mutex> guard(ServiceUsersLock());
+    ComPtr<IKyConfig> user;
+    if (!getZelUser(collection.Get(), name, &user)) return S_FALSE;
+    HRESULT hr = RemoveUser(collection.Get(), user.Get(), name);
+    if (FAILED(hr)) return hr;
+  }
+  TarnUser current;
+  const bool known = getCurrentTarnUserNameAndType(&current);
+  if (!known) ZEL_LOG(kLevelWarning, kSource, L"CUserEvents::notifyDeleteUser", L"Failed to get the current TARN user\r\n");
+  g_module.QueueUserInfo(kUserDeleted, name, known ? current.name.c_str() : nullptr);
+  return S_OK;
+}
+
+HRESULT CUserEvents::createZelUser(const wchar_t* name, DWORD sessionId) {
+  if (!name) return E_INVALIDARG;
+  if (std::wcscmp(name, kTemporaryUser) == 0) return S_FALSE;
+  ComPtr<IKyGSConfigCollection> collection;
+  if (!getZelUsersCollection(&collection)) return E_UNEXPECTED;
+  {
+    std::lock_guard<std::mutex> guard(ServiceUsersLock());
+    ComPtr<IKyConfig> existing;
+    if (getZelUser(collection.Get(), name, &existing)) return S_OK;
+    HRESULT hr = AddNewUser(collection.Get(), name);
+    if (FAILED(hr)) return hr;
+  }
+  ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::createZelUser", L"Successfully created user \"%s\"\r\n", name);
+  TarnUser current;
+  if (!getCurrentTarnUserNameAndType(&current)) {
+    ZEL_LOG(kLevelWarning, kSource, L"CUserEvents::createZelUser", L"Failed to get the current TARN user in session %d\r\n",
+            sessionId);
+  } else if (!SameNameIgnoringCase(current.name, name)) {
+    g_module.QueueUserInfo(kUserCreated, name, current.name.c_str());
+  }
+  return S_OK;
+}
+
+bool CUserEvents::getZelUsersCollection(ComPtr<IKyGSConfigCollection>* collection) {
+  constexpr wchar_t kFunction[] = L"CUserEvents::getZelUsersCollection";
+  ComPtr<IKyGSService> service = g_module.GetGadrelService();
+  if (!service) return false;
+  CVariantValue value;
+  long result = -1;
+  HRESULT hr = service->GetValue(kUsersCollection, value.Put(), &result);
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get the users collection [Error 0x%08X][Result 0x%08X]\r\n", hr,
+            result);
+    return false;
+  }
+  IUnknown* object = ObjectOf(value.Get());
+  if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(collection->ReleaseAndGetAddressOf())))) {
+    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get IKyGSConfigCollection interface from users collection\r\n");
+    return false;
+  }
+  return true;
+}
+
+bool CUserEvents::getZelUser(IKyGSConfigCollection* collection, const wchar_t* name, ComPtr<IKyConfig>* user) {
+  constexpr wchar_t kFunction[] = L"CUserEvents::getZelUser";
+  ComPtr<IUnknown> enumerator;
+  HRESULT hr = collection->GetEnumerator(&enumerator);
+  if (FAILED(hr) || !enumerator) {
+    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get ZEL users enumeration [Error 0x%08X]\r\n", hr);
+    return false;
+  }
+  ComPtr<IEnumVARIANT> items;
+  if (FAILED(enumerator.As(&items))) return false;
+  for (;;) {
+    CVariantValue item;
+    ULONG fetched = 0;
+    if (items->Next(1, item.Put(), &fetched) != S_OK || fetched != 1) return false;
+    ComPtr<IKyConfig> candidate;
+    IUnknown* object = ObjectOf(item.Get());
+    if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&candidate)))) continue;
+    CVariantValue value;
+    long result = -1;
+    hr = candidate->GetValue(kUserName, value.Put(), &result);
+    if (!Succeeded(hr, result) || V_VT(&value.Get()) != VT_BSTR) {
+      // One unreadable user must not hide the others.
+      ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get ZEL user name [Error 0x%08X][Result 0x%08X]\r\n", hr,
+              result);
+      continue;
+    }
+    if (SameName(V_BSTR(&value.Get()), name)) {
+      *user = candidate;
+      return true;
+    }
+  }
+}
+
+bool CUserEvents::getCurrentTarnUserNameAndType(TarnUser* user) {
+  constexpr wchar_t kFunction[] = L"CUserEvents::getCurrentTarnUserNameAndType";
+  ComPtr<IZelConfig> config = g_module.GetZelTarn();
+  if (!config) {
+    ZEL_LOG(kLevelError, kSource, kFunction, L"getCurrentTarnUserNameAndType Failed to create IZelConfig instance");
+    return false;
+  }
+  CVariantValue name;
+  CVariantValue kind;
+  CVariantValue startup;
+  long result = -1;
+  HRESULT hr = config->GetCurrentTarnUserNameAndType(name.Put(), kind.Put(), startup.Put(), &result);
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, kFunction, L"getCurrentTarnUserNameAndType called to ZelTarnConfig failed hr = %08x lResult = %08x",
+            hr, result);
+    return false;
+  }
+  if (V_VT(&name.Get()) != VT_BSTR || !V_BSTR(&name.Get())) {
+    ZEL_LOG(kLevelError, kSource, kFunction, L"getCurrentTarnUserNameAndType answered without a name\r\n");
+    return false;
+  }
+  user->name.assign(V_BSTR(&name.Get()), ::SysStringLen(V_BSTR(&name.Get())));
+  user->kind = V_VT(&kind.Get()) == VT_I4 ? V_I4(&kind.Get()) : 0;
+  user->isStartupUser = V_VT(&startup.Get()) == VT_BOOL ? V_BOOL(&startup.Get()) : 0;
+  return true;
+}
+
+HRESULT CUserEvents::getSessionId(DWORD* sessionId) {
+  Strata::UniqueHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+    ZEL_LOG(kLevelError, kSource, L"getSessionId", L"Failed to open the process token (err %d)\r\n", ::GetLastError());
+    return 0x8001013C;
+  }
+  DWORD session = 0;
+  DWORD bytes = 0;
+  if (!::GetTokenInformation(token.get(), TokenSessionId, &session, sizeof(session), &bytes)) {
+    ZEL_LOG(kLevelError, kSource, L"getSessionId", L"Failed to get token information (err %d)\r\n", ::GetLastError());
+    return 0x80010126;
+  }
+  *sessionId = session;
+  return S_OK;
+}
+
+STDMETHODIMP CUserEvents::GetSettings(ULONG_PTR first, ULONG_PTR second, ULONG_PTR third) {
+  try {
+    ComPtr<IKyUserSettings> settings;
+    HRESULT hr = settingsHelper(&settings);
+    if (FAILED(hr)) return hr;
+    return settings->GetSettings(first, second, third);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+// The cached helper, created on first use outside the lock; a reference of the caller's own.
+HRESULT CUserEvents::settingsHelper(ComPtr<IKyUserSettings>* settings) {
+  {
+    std::lock_guard<std::mutex> guard(settingsLock_);
+    *settings = settings_;
+  }
+  if (*settings) return S_OK;
+  ComPtr<IUnknown> helper;
+  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_UserHelper, kBridgeContext, IID_PPV_ARGS(&helper));
+  if (FAILED(hr)) {
+    ZEL_LOG(kLevelError, kSource, L"CUserEvents::GetSettings", L"Failed to create UserHelper [Error 0x%08X]", hr);
+    return E_FAIL;
+  }
+  if (FAILED(helper.As(settings))) {
+    ZEL_LOG(kLevelError, kSource, L"CUserEvents::GetSettings", L"Failed to get UserSettings interface");
+    return E_NOINTERFACE;
+  }
+  std::lock_guard<std::mutex> guard(settingsLock_);
+  settings_ = *settings;
+  return S_OK;
+}

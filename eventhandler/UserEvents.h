@@ -1,0 +1,52 @@
+// The platform's user events: keeps the service's users and its signed-on user in step with the
+// platform's. Creating a service user is shared with the sign-in-required handler.
+#pragma once
+
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+
+#include <wrl/client.h>
+
+#include "EventHandlerObject.h"
+#include "KyGSService.h"
+#include "KyUserManager.h"
+
+// The platform user of this session, as the bridge's configuration object names it.
+struct TarnUser {
+  std::wstring name;
+  long kind = 0;
+  short isStartupUser = 0;
+};
+
+class CUserEvents : public CEventHandlerObject<IKyUserEvents, IKyUserSettings> {
+ public:
+  // IKyUserEvents: 1 logon, 2 new user, 3 user deleted, 4 user edited; S_FALSE for another id.
+  STDMETHODIMP NotifyEvent(DWORD eventId, LPCWSTR info) override;
+  // IKyUserSettings: forwarded to the bridge library's user helper.
+  STDMETHODIMP GetSettings(ULONG_PTR first, ULONG_PTR second, ULONG_PTR third) override;
+
+  // Creates the service user `name` unless it exists; "adult_temp" is never created (S_FALSE).
+  static HRESULT createZelUser(const wchar_t* name, DWORD sessionId);
+  static bool getZelUsersCollection(Microsoft::WRL::ComPtr<IKyGSConfigCollection>* collection);
+  // The user of that exact name; users whose name cannot be read are passed over.
+  static bool getZelUser(IKyGSConfigCollection* collection, const wchar_t* name,
+                         Microsoft::WRL::ComPtr<IKyConfig>* user);
+  static bool getCurrentTarnUserNameAndType(TarnUser* user);
+  // The session of the calling process's token; *sessionId is written only on success.
+  static HRESULT getSessionId(DWORD* sessionId);
+
+ private:
+  HRESULT dispatchEvent(DWORD eventId, const wchar_t* info);
+  HRESULT notifyLogon(const wchar_t* name);
+  HRESULT logCurrentTarnUserIntoZel();
+  HRESULT notifyNewUser(const wchar_t* name);
+  HRESULT notifyDeleteUser(const wchar_t* name);
+  HRESULT notifyEditUser(const wchar_t* name);
+  HRESULT settingsHelper(Microsoft::WRL::ComPtr<IKyUserSettings>* settings);
+
+  // Guards settings_; a call is forwarded through a reference of its own, outside the lock.
+  std::mutex settingsLock_;
+  Microsoft::WRL::ComPtr<IKyUserSettings> settings_;
+};
