@@ -6,13 +6,21 @@
 
 namespace {
 
+// More elements than any caller sends; a script claiming more is refused, not iterated.
+constexpr LONG kMaxElements = 4096;
+
+// A list is one-dimensional and holds VARIANTs, whatever the VARIANT around it claims: an array of
+// another element type would be copied into VARIANTs it does not fit.
 HRESULT AppendSafeArray(SAFEARRAY* array, VariantList* list) {
-  if (!array) return E_INVALIDARG;
+  if (!array || ::SafeArrayGetDim(array) != 1) return E_INVALIDARG;
+  VARTYPE elementType = VT_EMPTY;
+  if (FAILED(::SafeArrayGetVartype(array, &elementType)) || elementType != VT_VARIANT) return E_INVALIDARG;
   LONG lower = 0;
   LONG upper = -1;
   HRESULT hr = ::SafeArrayGetLBound(array, 1, &lower);
   if (SUCCEEDED(hr)) hr = ::SafeArrayGetUBound(array, 1, &upper);
   if (FAILED(hr)) return hr;
+  if (static_cast<LONGLONG>(upper) - lower + 1 > kMaxElements) return E_INVALIDARG;
   for (LONG index = lower; index <= upper; ++index) {
     CVariantValue element;
     hr = ::SafeArrayGetElement(array, &index, element.Put());
@@ -41,6 +49,7 @@ HRESULT AppendScriptArray(IDispatch* array, VariantList* list) {
   CVariantValue count;
   hr = ::VariantChangeType(count.Put(), const_cast<VARIANT*>(&length.Get()), 0, VT_I4);
   if (FAILED(hr)) return hr;
+  if (V_I4(&count.Get()) < 0 || V_I4(&count.Get()) > kMaxElements) return E_INVALIDARG;
   for (LONG index = 0; index < V_I4(&count.Get()); ++index) {
     CVariantValue element;
     hr = GetProperty(array, std::to_wstring(index), element.Put());

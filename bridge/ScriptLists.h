@@ -9,5 +9,6 @@
 
 // Appends the elements of `source` to *list. Any other type of VARIANT gives no elements and
 // succeeds. A JScript element that cannot be read is skipped, but the answer is that of the last
-// element's request.
+// element's request. A safe array that is not one-dimensional or does not hold VARIANTs, and a
+// list longer than 4096 elements, give E_INVALIDARG.
 HRESULT ConvertScriptList(const VARIANT& source, VariantList* list);

@@ -50,7 +50,7 @@ class ScriptArray : public IDispatch {
     if (id == kLengthId) {
       if (FAILED(lengthAnswer)) return lengthAnswer;
       V_VT(result) = VT_I4;
-      V_I4(result) = static_cast<LONG>(items_.size());
+      V_I4(result) = claimedLength >= 0 ? claimedLength : static_cast<LONG>(items_.size());
       return S_OK;
     }
     const size_t index = static_cast<size_t>(id - kFirstItemId);
@@ -62,6 +62,8 @@ class ScriptArray : public IDispatch {
 
   HRESULT lengthAnswer = S_OK;
   size_t unreadableIndex = ~size_t(0);
+  // A length other than the items', as a hostile script can claim.
+  LONG claimedLength = -1;
 
  private:
   static constexpr DISPID kLengthId = 100;
@@ -222,6 +224,30 @@ TEST_F(ZelLoggerTest, UnreadableScriptArrayFailsWithoutWriting) {
             DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(Log().WriteCount(), 0u);
   EXPECT_EQ(result, kUntouched);
+}
+
+TEST_F(ZelLoggerTest, MisshapenListsAreRefusedBeforeAnythingIsRead) {
+  ScriptArray huge({L"Mon"});
+  huge.claimedLength = 1000000000;
+  ScriptArray negative({L"Mon"});
+  negative.claimedLength = -5;
+  SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
+  OwnedVariant twoDimensions, strings;
+  V_VT(&twoDimensions.value) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(&twoDimensions.value) = ::SafeArrayCreate(VT_VARIANT, 2, square);
+  // The VARIANT claims VARIANT elements; the array holds strings.
+  V_VT(&strings.value) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(&strings.value) = ::SafeArrayCreate(VT_BSTR, 1, square);
+  OwnedVariant empty;
+  // Shallow copies: the owners above clear what they hold.
+  const VARIANT lists[] = {DispatchVariant(&huge), DispatchVariant(&negative), twoDimensions.value, strings.value};
+  for (const VARIANT& list : lists) {
+    LONG result = kUntouched;
+    EXPECT_EQ(Logger()->LogInetTimeLimit(nullptr, list, empty.value, empty.value, &result), E_INVALIDARG);
+    EXPECT_EQ(result, kUntouched);
+  }
+  V_VT(&strings.value) = VT_ARRAY | VT_BSTR;  // cleared as what it is
+  EXPECT_EQ(Log().WriteCount(), 0u);
 }
 
 TEST_F(ZelLoggerTest, ScriptArrayElementThatCannotBeReadIsSkipped) {
