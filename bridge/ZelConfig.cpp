@@ -14,6 +14,7 @@
 #include "Handles.h"
 #include "LogInstance.h"
 #include "ProductSettings.h"
+#include "TarnLogHelper.h"
 
 using ConfigAccess::FailureCode;
 using ConfigAccess::kErrorMask;
@@ -305,12 +306,20 @@ HRESULT CZelConfig::GetService(ComPtr<IKyGSService>* service) {
   return hr;
 }
 
-HRESULT CZelConfig::GetSettingsObject(long objectId, ConfigPtr* object) {
+template <typename Interface>
+HRESULT CZelConfig::ServiceObject(long id, ComPtr<Interface>& object) {
   ComPtr<IKyGSService> service;
   HRESULT hr = GetService(&service);
   if (FAILED(hr)) return hr;
-  return ConfigAccess::GetServiceObject(service.Get(), objectId, *object);
+  hr = ConfigAccess::GetServiceObject(service.Get(), id, object);
+  if (!IsRpcFailure(hr)) return hr;
+  ZEL_LOG(kLevelWarning, kSource, L"CZelConfig::ServiceObject", L"ZEL gave RPC error 0x%08X\r\n", hr);
+  hr = zelHelper_->Reconnect(service.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
+  return ConfigAccess::GetServiceObject(service.Get(), id, object);
 }
+
+HRESULT CZelConfig::GetSettingsObject(long objectId, ConfigPtr* object) { return ServiceObject(objectId, *object); }
 
 HRESULT CZelConfig::findUser(BSTR name, ConfigPtr* user) {
   const UINT length = ::SysStringLen(name);
@@ -318,11 +327,8 @@ HRESULT CZelConfig::findUser(BSTR name, ConfigPtr* user) {
   Strata::UniqueBstr wanted;
   HRESULT hr = LowerCased(name, length, &wanted);
   if (FAILED(hr)) return hr;
-  ComPtr<IKyGSService> service;
-  hr = GetService(&service);
-  if (FAILED(hr)) return hr;
   ComPtr<IKyGSConfigCollection> collection;
-  hr = ConfigAccess::GetServiceObject(service.Get(), kUsersCollection, collection);
+  hr = ServiceObject(kUsersCollection, collection);
   if (FAILED(hr)) return hr;
   ComPtr<IUnknown> enumerator;
   hr = collection->GetEnumerator(&enumerator);
@@ -594,11 +600,8 @@ STDMETHODIMP CZelConfig::CreateNewZelUser(BSTR strName, LONG* plResult) {
   return Guarded([&] {
     if (!plResult) return E_INVALIDARG;
     *plResult = kResultUnknown;
-    ComPtr<IKyGSService> service;
     ComPtr<IKyGSConfigCollection> users;
-    if (FAILED(GetService(&service)) ||
-        FAILED(ConfigAccess::GetServiceObject(service.Get(), kUsersCollection, users)))
-      return S_OK;
+    if (FAILED(ServiceObject(kUsersCollection, users))) return S_OK;
     CVariantValue item;
     long result = kResultUnknown;
     HRESULT hr = users->CreateItem(item.Put(), &result);

@@ -62,6 +62,11 @@ class CZelConfig : public CZelComObject<CTypeLibDispatch<IZelConfig>> {
   using ConfigPtr = Microsoft::WRL::ComPtr<IKyConfig>;
 
   HRESULT GetService(Microsoft::WRL::ComPtr<IKyGSService>* service);
+  // Object `id` of the service root as `Interface`. The read is the first real call on the root
+  // object; when it meets an RPC failure (the service's process has gone), the root object is made
+  // afresh and the read tried once more.
+  template <typename Interface>
+  HRESULT ServiceObject(long id, Microsoft::WRL::ComPtr<Interface>& object);
   // Configuration object `objectId` of the service root.
   HRESULT GetSettingsObject(long objectId, ConfigPtr* object);
   // The service user whose name equals `name` regardless of case.

@@ -62,6 +62,18 @@ HRESULT CZelHelper::GetConfig(IKyGSService** service) {
   return hr;
 }
 
+HRESULT CZelHelper::Reconnect(IKyGSService** service) {
+  if (!service) return E_POINTER;
+  *service = nullptr;
+  std::lock_guard<std::mutex> guard(lock_);
+  service_.Reset();
+  if (FAILED(createConfigLocked())) {
+    ZEL_LOG(kLevelError, kSource, L"CZelHelper::GetConfig", L"Failed to reacquire ZEL [0x%08X]\r\n", creationResult_);
+    return creationResult_;
+  }
+  return service_->QueryInterface(IID_IKyGSService, reinterpret_cast<void**>(service));
+}
+
 HRESULT CZelHelper::createConfig() {
   std::lock_guard<std::mutex> guard(lock_);
   return createConfigLocked();
@@ -79,6 +91,11 @@ HRESULT CZelHelper::createConfigLocked() {
       ZEL_LOG(kLevelError, kSource, kFunction,
               L"Failed to create ZEL Config object after restarting the service [0x%08X]\r\n", creationResult_);
     }
+  }
+  // A creation that claims success without an object would be used as one.
+  if (SUCCEEDED(creationResult_) && !service_) {
+    creationResult_ = E_UNEXPECTED;
+    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to create ZEL Config instance [0x%08X]\r\n", creationResult_);
   }
   return creationResult_;
 }

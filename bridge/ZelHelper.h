@@ -28,6 +28,9 @@ class CZelHelper {
   // Creates the service root object (once more at once when the first answer is E_FAIL, counting
   // on COM to start the service again) and keeps the result.
   HRESULT createConfig();
+  // Drops the root object and creates it afresh, for a caller whose call on it met an RPC failure:
+  // a proxy answers QueryInterface itself, so only a real call shows that the service has gone.
+  HRESULT Reconnect(IKyGSService** service);
 
  private:
   HRESULT createConfigLocked();

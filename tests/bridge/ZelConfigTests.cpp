@@ -790,3 +790,34 @@ TEST_F(ZelConfigTest, PluginRegistrationWaitsForAFreshAcknowledgement) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr HRESULT kServerGone = static_cast<HRESULT>(0x800706BA);
+
+// A proxy answers QueryInterface by itself, so a service that went away shows only on a real call.
+TEST_F(ZelConfigTest, AServiceThatWentAwayIsMadeAfreshOnceWhenARealCallMeetsIt) {
+  const std::wstring value = L"after the restart";
+  ASSERT_EQ(store_.WriteProperties(L"Global", {{item_, ZelService::Variant::Text(value.c_str())}}), S_OK);
+  IZelConfig* config = Fresh();
+  CVariantValue code;
+  VARIANT read;
+  ASSERT_EQ(config->GetGlobalConfigsValue(I4(item_).Get(), code.Put(), &read), S_OK);
+  ::VariantClear(&read);
+  const DWORD creations = Calls(L"Create");
+
+  knobs_.SetDword(L"GetValue.HResult", static_cast<DWORD>(kServerGone));
+  knobs_.SetDword(L"GetValue.Times", 1);
+  ASSERT_EQ(config->GetGlobalConfigsValue(I4(item_).Get(), code.Put(), &read), S_OK);
+  CVariantValue owned;
+  *owned.Put() = read;
+  EXPECT_EQ(TextOf(owned.Get()), value);
+  EXPECT_EQ(Calls(L"Create"), creations + 1);
+
+  // Gone for good: one re-creation, then the failure is the caller's.
+  knobs_.SetDword(L"GetValue.Times", 5);
+  EXPECT_EQ(config->GetGlobalConfigsValue(I4(item_).Get(), code.Put(), &read), kServerGone);
+  EXPECT_EQ(Calls(L"Create"), creations + 2);
+}
+
+}  // namespace
