@@ -8,6 +8,7 @@
 
 #include "FormatText.h"
 #include "LogLine.h"
+#include "LogLock.h"
 #include "LogPaths.h"
 
 namespace ETWLogging {
@@ -15,7 +16,6 @@ namespace {
 
 constexpr wchar_t kConfigSection[] = L"Config";
 constexpr wchar_t kLastLogIdx[] = L"LastLogIdx";
-constexpr wchar_t kMutexSuffix[] = L"CAD0E02E86CD4436B6318C111B9092AC";
 constexpr DWORD kSilencedThreshold = 10000;
 constexpr WCHAR kByteOrderMark = 0xFEFF;
 
@@ -117,8 +117,7 @@ DWORD CLogging::InitializeLocked(const wchar_t* group, const wchar_t* module, co
   moduleBaseName_ = WithoutExtension(FileNameOf(executable));
   if (moduleBaseName_.empty()) return kLogOutOfMemory;
 
-  std::wstring mutexName = Strata::Format(L"%s_%s", moduleBaseName_.c_str(), kMutexSuffix);
-  mutex_.reset(::CreateMutexW(nullptr, FALSE, (L"Local\\" + mutexName).c_str()));
+  mutex_ = OpenLogMutex(moduleBaseName_);
   if (!mutex_) return ::GetLastError();
 
   moduleFileName_ = FileNameOf(module ? std::wstring(module) : executable);
@@ -179,6 +178,8 @@ void CLogging::ResetToDefaults() {
   processId_ = 0;
   mutex_.reset();
   writeCheck_ = WriteCheck::NotRun;
+  lastIndex_ = 0;
+  current_.reset();
   enabled_ = true;
   severity_ = kDefaultSeverity;
   options_ = kDefaultOptions;
@@ -226,53 +227,88 @@ DWORD CLogging::LogText(const wchar_t* sourceFile, const wchar_t* function, int 
   }
   if (formatted.empty()) return kLogInvalidParameter;
 
-  Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
-  if (!CanWrite()) return kLogInvalidParameter;
-  Strata::UniqueFile file;
-  DWORD opened = OpenCurrentFile(&file);
+  DWORD indexError = kLogOk;
+  DWORD opened = PrepareCurrentFile(&indexError);
   if (opened != kLogOk) return opened;
-  DWORD written = WriteAll(file.get(), formatted.data(), static_cast<DWORD>(formatted.size() * sizeof(wchar_t)));
+  DWORD written = WriteAll(current_.get(), formatted.data(), static_cast<DWORD>(formatted.size() * sizeof(wchar_t)));
+  if (written != kLogOk) current_.reset();
   if (written == 0 && (options_ & kOptionDebugger)) ::OutputDebugStringW(formatted.c_str());
-  return written;
+  return written != kLogOk ? written : indexError;
 }
 
 std::wstring CLogging::FilePath(unsigned index) const {
   return LogFilePath(logFolder_, moduleBaseName_, hasHostSuffix_ ? &hostSuffix_ : nullptr, index);
 }
 
-DWORD CLogging::CreateFresh(unsigned index, Strata::UniqueFile* file) {
-  file->reset(::CreateFileW(FilePath(index).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+// The current file stays open between lines: reopening it and reading "LastLogIdx" for every line
+// cost far more than the line. Another process of the same name rotates only a full file, so the
+// held file being full is the one sign that the ring may have moved on; only then are the index
+// and the file looked up again, under the cross-process lock that guards the ring and the INI.
+// A line itself needs no lock: it is one append, placed at the end by the system. A size that
+// cannot be had counts as room.
+DWORD CLogging::PrepareCurrentFile(DWORD* indexError) {
+  LARGE_INTEGER size{};
+  if (current_ && (!::GetFileSizeEx(current_.get(), &size) || static_cast<ULONGLONG>(size.QuadPart) < maxSize_))
+    return kLogOk;
+  Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
+  if (!CanWrite()) return kLogInvalidParameter;
+  current_.reset();
+  return OpenCurrentFile(&current_, indexError);
+}
+
+// Appends are positioned by the system (an append-only handle), so a writer that goes on after a
+// lost lock wait cannot overwrite another's line. Links planted in the folder are not followed.
+DWORD CLogging::OpenForAppend(unsigned index, Strata::UniqueFile* file) {
+  file->reset(::CreateFileW(FilePath(index).c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!*file) return ::GetLastError();
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) return kLogOk;
   return WriteAll(file->get(), &kByteOrderMark, sizeof(kByteOrderMark));
 }
 
-DWORD CLogging::OpenCurrentFile(Strata::UniqueFile* file) {
+DWORD CLogging::CreateFresh(unsigned index) {
+  Strata::UniqueFile file(::CreateFileW(FilePath(index).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
+  if (!file) return ::GetLastError();
+  return WriteAll(file.get(), &kByteOrderMark, sizeof(kByteOrderMark));
+}
+
+// The index is written before the next file is truncated: with the old index still on disk, the
+// next line would find the full file again and truncate the one just started. When the index
+// cannot be written the ring stands still and the line goes to the current file.
+DWORD CLogging::Rotate(unsigned from, unsigned to, Strata::UniqueFile* file, DWORD* indexError) {
+  if (!moduleIni_.WriteDword(kConfigSection, kLastLogIdx, to)) {
+    *indexError = ERROR_WRITE_FAULT;
+    return *file ? kLogOk : OpenForAppend(from, file);
+  }
+  file->reset();
+  lastIndex_ = to;
+  DWORD created = CreateFresh(to);
+  return created != kLogOk ? created : OpenForAppend(to, file);
+}
+
+// A "LastLogIdx" or a size that cannot be read never truncates anything: the line is appended to
+// the file last known to be current.
+DWORD CLogging::OpenCurrentFile(Strata::UniqueFile* file, DWORD* indexError) {
   if (logFolder_.empty() || moduleBaseName_.empty() || (hasHostSuffix_ && hostSuffix_.empty()))
     return kLogInvalidParameter;
   DWORD index = 0;
-  if (!moduleIni_.ReadDword(kConfigSection, kLastLogIdx, &index)) index = 0;
-  if (index >= maxEntries_) {
-    DWORD created = CreateFresh(0, file);
-    moduleIni_.WriteDword(kConfigSection, kLastLogIdx, 0);
-    return created;
+  // Another process may have moved the ring a moment ago; its INI can look like the one parsed.
+  moduleIni_.Forget();
+  DWORD read = moduleIni_.TryReadDword(kConfigSection, kLastLogIdx, &index);
+  if (read != ERROR_SUCCESS && read != ERROR_NOT_FOUND) {
+    *indexError = read;
+    return OpenForAppend(lastIndex_, file);
   }
-
-  WIN32_FILE_ATTRIBUTE_DATA attributes;
-  if (!::GetFileAttributesExW(FilePath(index).c_str(), GetFileExInfoStandard, &attributes))
-    return CreateFresh(index, file);
-  ULONGLONG size = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
-  if (size >= maxSize_) {
-    index = (index + 1) % maxEntries_;
-    DWORD created = CreateFresh(index, file);
-    moduleIni_.WriteDword(kConfigSection, kLastLogIdx, index);
-    return created;
-  }
-  file->reset(::CreateFileW(FilePath(index).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr));
-  if (!*file) return ::GetLastError();
-  LARGE_INTEGER end{};
-  return ::SetFilePointerEx(file->get(), end, nullptr, FILE_END) ? kLogOk : ::GetLastError();
+  if (read == ERROR_NOT_FOUND) index = 0;
+  if (index >= maxEntries_) return Rotate(index, 0, file, indexError);
+  lastIndex_ = index;
+  DWORD opened = OpenForAppend(index, file);
+  LARGE_INTEGER size{};
+  if (opened != kLogOk || !::GetFileSizeEx(file->get(), &size) || static_cast<ULONGLONG>(size.QuadPart) < maxSize_)
+    return opened;
+  return Rotate(index, (index + 1) % maxEntries_, file, indexError);
 }
 
 }  // namespace ETWLogging

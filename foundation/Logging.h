@@ -72,8 +72,12 @@ class CLogging : public CLoggingIf {
   void LoadConfiguration();
   void LoadConfigKey(const ConfigKey& key);
   bool CanWrite();
-  DWORD OpenCurrentFile(Strata::UniqueFile* file);
-  DWORD CreateFresh(unsigned index, Strata::UniqueFile* file);
+  DWORD PrepareCurrentFile(DWORD* indexError);
+  // `indexError` receives why "LastLogIdx" could not be read or written; the line still goes out.
+  DWORD OpenCurrentFile(Strata::UniqueFile* file, DWORD* indexError);
+  DWORD OpenForAppend(unsigned index, Strata::UniqueFile* file);
+  DWORD CreateFresh(unsigned index);
+  DWORD Rotate(unsigned from, unsigned to, Strata::UniqueFile* file, DWORD* indexError);
   std::wstring FilePath(unsigned index) const;
 
   Strata::ShlObjAPI& shell_;
@@ -100,6 +104,8 @@ class CLogging : public CLoggingIf {
   DWORD processId_ = 0;
   Strata::UniqueHandle mutex_;
   WriteCheck writeCheck_ = WriteCheck::NotRun;
+  unsigned lastIndex_ = 0;  // the index last read or written, used while the INI cannot be read
+  Strata::UniqueFile current_;  // append-only handle on the current file, kept between lines
   Strata::CObfuscatedIniReader moduleIni_;
   Strata::CObfuscatedIniReader sharedIni_;
 };

@@ -56,16 +56,17 @@ std::wstring Decode(const std::vector<BYTE>& bytes) {
   return text;
 }
 
-// The whole file behind `file`; empty when it cannot be read or is too big to be ours.
-std::vector<BYTE> ReadAll(HANDLE file) {
-  std::vector<BYTE> bytes;
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file, &size) || static_cast<ULONGLONG>(size.QuadPart) > kMaxFileBytes) return bytes;
-  bytes.resize(static_cast<size_t>(size.QuadPart));
+// The whole file behind `file`, of the size its stamp gave. A file too big to be ours reads as
+// empty; a failed read is an error.
+DWORD ReadAll(HANDLE file, ULONGLONG size, std::vector<BYTE>* bytes) {
+  bytes->clear();
+  if (size > kMaxFileBytes) return ERROR_SUCCESS;
+  bytes->resize(static_cast<size_t>(size));
   DWORD got = 0;
-  if (!bytes.empty() && !::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
-  bytes.resize(got);
-  return bytes;
+  if (!bytes->empty() && !::ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &got, nullptr))
+    return ::GetLastError();
+  bytes->resize(got);
+  return ERROR_SUCCESS;
 }
 
 bool WriteAll(HANDLE file, const void* data, size_t bytes) {
@@ -174,21 +175,31 @@ bool CObfuscatedIniReader::Load(const wchar_t* path) {
 }
 
 bool CObfuscatedIniReader::ReadDword(const wchar_t* section, const wchar_t* key, DWORD* value) {
-  if (!section || !key || !value) return false;
+  return TryReadDword(section, key, value) == ERROR_SUCCESS;
+}
+
+void CObfuscatedIniReader::Forget() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stamp_ = Stamp();
+}
+
+DWORD CObfuscatedIniReader::TryReadDword(const wchar_t* section, const wchar_t* key, DWORD* value) {
+  if (!section || !key || !value) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::mutex> lock(mutex_);
   try {
-    RefreshLocked();
+    DWORD refreshed = RefreshLocked();
+    if (refreshed != ERROR_SUCCESS) return refreshed;
     const std::wstring* text = document_.Find(section, key);
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
     if (!text || !Scrambler::OpenText(SealName(section, key), *text, &type, &data) || type != REG_DWORD ||
         data.size() != sizeof(DWORD))
-      return false;
+      return ERROR_NOT_FOUND;
     std::memcpy(value, data.data(), sizeof(DWORD));
-    return true;
+    return ERROR_SUCCESS;
   } catch (const std::bad_alloc&) {
     stamp_ = Stamp();
-    return false;
+    return ERROR_OUTOFMEMORY;
   }
 }
 
@@ -196,7 +207,7 @@ bool CObfuscatedIniReader::WriteDword(const wchar_t* section, const wchar_t* key
   if (Path().empty() || !IsStorableSection(section) || !IsStorableKey(key)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   try {
-    RefreshLocked();
+    if (RefreshLocked() != ERROR_SUCCESS) return false;
     document_.Put(section, key, Scrambler::SealText(SealName(section, key), REG_DWORD, &value, sizeof(value)), true);
     bool written = ReplaceFile(document_.Serialize());
     // The next read parses what is on disk now, whether or not this write reached it.
@@ -225,14 +236,30 @@ CObfuscatedIniReader::Stamp CObfuscatedIniReader::StampOf(HANDLE file, DWORD ope
   return stamp;
 }
 
-void CObfuscatedIniReader::RefreshLocked() {
+DWORD CObfuscatedIniReader::RefreshLocked() {
   // The stamp and the content come from one handle, so they always describe the same version.
   UniqueFile file(::CreateFileW(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  Stamp current = StampOf(file.get(), ::GetLastError());
-  if (current == stamp_) return;
-  document_ = file ? Document::Parse(Decode(ReadAll(file.get()))) : Document();
+  DWORD openError = file ? ERROR_SUCCESS : ::GetLastError();
+  Stamp current = StampOf(file.get(), openError);
+  if (!current.known) return Unreadable(file ? ::GetLastError() : openError);
+  if (current == stamp_) return ERROR_SUCCESS;
+  Document parsed;
+  if (file) {
+    std::vector<BYTE> bytes;
+    DWORD read = ReadAll(file.get(), current.size, &bytes);
+    if (read != ERROR_SUCCESS) return Unreadable(read);
+    parsed = Document::Parse(Decode(bytes));
+  }
+  document_ = std::move(parsed);
   stamp_ = current;
+  return ERROR_SUCCESS;
+}
+
+// Forgets the parsed version, so that nothing is written back until the file reads again.
+DWORD CObfuscatedIniReader::Unreadable(DWORD error) {
+  stamp_ = Stamp();
+  return error == ERROR_SUCCESS ? ERROR_READ_FAULT : error;
 }
 
 bool CObfuscatedIniReader::ReplaceFile(const std::wstring& text) const {

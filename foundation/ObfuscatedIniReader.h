@@ -21,7 +21,19 @@ class CObfuscatedIniReader : public CBaseIniReader {
  public:
   bool Load(const wchar_t* path) override;
   bool ReadDword(const wchar_t* section, const wchar_t* key, DWORD* value) override;
+  // Refuses (false) when the file exists but cannot be opened or read: writing then would save a
+  // file holding only this key over every other setting.
   bool WriteDword(const wchar_t* section, const wchar_t* key, DWORD value) override;
+
+  // Makes the next read parse the file whatever its stamp says: a replaced file can come back with
+  // the inode number of the one it replaced, its size and a write time within the clock's grain,
+  // so a reader whose decision others depend on reads afresh.
+  void Forget();
+
+  // 0 with the value; ERROR_NOT_FOUND when the file or the key is missing or the value does not
+  // unscramble; otherwise the error that kept the file from being read (a sharing violation, a
+  // denied access).
+  DWORD TryReadDword(const wchar_t* section, const wchar_t* key, DWORD* value);
 
  private:
   struct Entry {
@@ -56,8 +68,10 @@ class CObfuscatedIniReader : public CBaseIniReader {
 
   // The stamp of an open file, or of a file that could not be opened for `openError`.
   static Stamp StampOf(HANDLE file, DWORD openError);
-  // Parses the file again when it is not the version last parsed.
-  void RefreshLocked();
+  // Parses the file again when it is not the version last parsed: 0, or the error that kept the
+  // file from being read (the document then stays unknown, never empty).
+  DWORD RefreshLocked();
+  DWORD Unreadable(DWORD error);
   bool ReplaceFile(const std::wstring& text) const;
 
   // mutex_ guards document_ and stamp_ (the path is fixed by Load before the reader is shared).

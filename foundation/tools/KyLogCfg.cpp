@@ -4,6 +4,7 @@
 //   KyLogCfg set KEY VALUE [GROUP MODULE]    write a "Config" key of the shared or a module's log.ini
 //   KyLogCfg get KEY [GROUP MODULE]          print it
 //   KyLogCfg print FILE                      print a UTF-16 log file as UTF-8
+//   KyLogCfg help                            how to capture the event-tracing back end on Windows
 #include <windows.h>
 #include <shlobj.h>
 
@@ -12,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "ETWAppProperties.h"
 #include "Handles.h"
+#include "LogLock.h"
 #include "LogPaths.h"
 #include "LoggingIf.h"
 #include "ObfuscatedIniReader.h"
@@ -23,6 +26,7 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr int kFailure = 1;
 constexpr wchar_t kConfigSection[] = L"Config";
+constexpr DWORD kLogLockWaitMs = 7000;  // as long as the logger itself waits
 
 int Fail(int code, const std::wstring& message) {
   fwprintf(stderr, L"KyLogCfg: %ls\n", message.c_str());
@@ -31,7 +35,42 @@ int Fail(int code, const std::wstring& message) {
 
 int Usage() {
   return Fail(kUsageError, L"usage: KyLogCfg mechanism file|trace | set KEY VALUE [GROUP MODULE] | "
-                           L"get KEY [GROUP MODULE] | print FILE");
+                           L"get KEY [GROUP MODULE] | print FILE | help");
+}
+
+// Support staff read this on the customer's machine, so it names the provider as that machine
+// has it configured, and gives commands that work there without further reading.
+constexpr wchar_t kTraceHelp[] =
+    L"The event-tracing back end (the default: \"Logging Mechanism\" is not 1) is a classic trace\n"
+    L"provider. It sends nothing until a trace session enables it.\n"
+    L"\n"
+    L"  provider GUID: %ls\n"
+    L"\n"
+    L"Capture a trace on Windows, from an elevated command prompt:\n"
+    L"  logman start ZelTrace -p %ls 0 5 -o %%TEMP%%\\zel.etl -ets\n"
+    L"      (the number after the flags 0 is the lowest level sent: 1 sends everything, 5 only\n"
+    L"       critical messages; level 3 messages are always sent)\n"
+    L"  ... reproduce the problem ...\n"
+    L"  logman stop ZelTrace -ets\n"
+    L"  tracerpt %%TEMP%%\\zel.etl -o %%TEMP%%\\zel.xml -of XML\n"
+    L"\n"
+    L"Each message is one event of class {CD1DAAD0-54CC-11E0-B8AF-0800200C9A66}, type 1, version 1, its\n"
+    L"level in the header (6 is sent as 3). tracerpt shows its user data in hexadecimal: a sequence of\n"
+    L"items, each a 4-byte item type, a 4-byte value kind (2 or 5: 4-byte integer; 4: UTF-16 text\n"
+    L"without terminator), a 2-byte byte length and the value, little-endian, in this order:\n"
+    L"  4 process ID, 5 thread ID, 13 executable, 6 source file, 7 line, 8 function,\n"
+    L"  9 module file name, 10 module version, 11 group, 12 message text.\n"
+    L"\n"
+    L"Switches under HKLM\\%ls (DWORD \"Enable\", \"Severity\"; also in its subkeys GROUP and\n"
+    L"GROUP\\MODULE, the most specific winning) override what the session asks for.\n";
+
+int PrintTraceHelp() {
+  ETWLogging::internal::ETWAppProperties properties;
+  if (properties.Load(nullptr) != 0) return Fail(kFailure, L"the event-tracing properties cannot be loaded");
+  wchar_t guid[40];
+  ::StringFromGUID2(properties.ProviderGuid(), guid, 40);
+  wprintf(kTraceHelp, guid, guid, properties.ProviderKey().c_str());
+  return 0;
 }
 
 bool ParseDword(const wchar_t* text, DWORD* value) {
@@ -74,6 +113,12 @@ int SetKey(int argc, wchar_t** argv) {
   int created = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
   if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS)
     return Fail(kFailure, L"cannot create " + folder);
+  // A module's logger rewrites its log.ini ("LastLogIdx", repaired settings) under this lock; a
+  // rewrite of ours outside it could be lost to, or lose, one of the logger's.
+  Strata::UniqueHandle mutex;
+  if (argc > 4) mutex = ETWLogging::OpenLogMutex(argv[5]);
+  Strata::MutexLock lock = Strata::AcquireMutex(mutex.get(), kLogLockWaitMs);
+  if (mutex && !lock) return Fail(kFailure, L"the module's logger holds its lock; try again");
   Strata::CObfuscatedIniReader ini;
   ini.Load(path.c_str());
   if (!ini.WriteDword(kConfigSection, argv[2], value)) return Fail(kFailure, L"cannot write " + path);
@@ -120,5 +165,6 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"set" && (argc == 4 || argc == 6)) return SetKey(argc, argv);
   if (command == L"get" && (argc == 3 || argc == 5)) return GetKey(argc, argv);
   if (command == L"print" && argc == 3) return PrintLog(argv[2]);
+  if (command == L"help" && argc == 2) return PrintTraceHelp();
   return Usage();
 }

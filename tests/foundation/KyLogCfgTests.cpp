@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include "LogLock.h"
 #include "LogTestSupport.h"
 #include "ObfuscatedIniReader.h"
 #include "ObfuscatedRegKey.h"
@@ -40,6 +41,22 @@ TEST(KyLogCfg, ModuleSettingRoundTripsThroughTheScrambledFile) {
   DeleteTree(ProgramData() + L"\\Varant\\KYLOGS\\" + group);
 }
 
+// A module's logger rewrites its log.ini under its lock; the tool must not rewrite it meanwhile.
+TEST(KyLogCfg, SetWaitsForTheModuleLoggersLock) {
+  std::wstring group = L"Cfg-" + NewGuidText();
+  std::wstring module = L"Locked" + NewGuidText().substr(0, 8);
+  std::wstring ini = ProgramData() + L"\\Varant\\KYLOGS\\" + group + L"\\" + module + L"\\log.ini";
+  Strata::UniqueHandle logger(
+      ::CreateMutexW(nullptr, TRUE, (L"Global\\" + ETWLogging::LogMutexName(module)).c_str()));
+  ASSERT_TRUE(logger.valid());
+  EXPECT_EQ(1u, RunTool(L"set Severity 1 " + group + L" " + module)) << "the logger holds its lock throughout";
+  EXPECT_FALSE(FileExists(ini));
+  ::ReleaseMutex(logger.get());
+  EXPECT_EQ(0u, RunTool(L"set Severity 1 " + group + L" " + module));
+  EXPECT_TRUE(FileExists(ini));
+  DeleteTree(ProgramData() + L"\\Varant\\KYLOGS\\" + group);
+}
+
 TEST(KyLogCfg, SharedSettingAndHexValues) {
   ASSERT_EQ(0u, RunTool(L"set KyLogCfgTestKey 0x10"));
   std::string output;
@@ -70,6 +87,13 @@ TEST(KyLogCfg, PrintsUtf16LogsAsUtf8) {
   std::string output;
   ASSERT_EQ(0u, RunTool(L"print \"" + path + L"\"", &output));
   EXPECT_EQ("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\r\n", output);
+}
+
+TEST(KyLogCfg, HelpNamesTheProviderAndTheCaptureCommands) {
+  std::string output;
+  ASSERT_EQ(0u, RunTool(L"help", &output));
+  for (const char* expected : {"{E16CA450-55CC-11E0-B8AF-0800200C9A66}", "logman start", "logman stop", "tracerpt"})
+    EXPECT_NE(std::string::npos, output.find(expected)) << expected << "\n" << output;
 }
 
 TEST(KyLogCfg, BadRequestsFailWithNonZeroCodes) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -8,7 +9,9 @@
 #include "DefaultLogBuilder.h"
 #include "ETWLogging.h"
 #include "LogInstance.h"
+#include "LogLock.h"
 #include "LogTestSupport.h"
+#include "ObfuscatedIniReader.h"
 #include "ObfuscatedRegKey.h"
 
 namespace {
@@ -223,45 +226,95 @@ TEST_F(LogBuilderTest, ALoggerThatFailsToInitializeIsNotHandedOut) {
   EXPECT_EQ(nullptr, logger);
 }
 
-// Two processes with the same executable name share the files; the named mutex keeps lines whole.
-TEST(ProcessLog, TwoProcessesAppendWithoutLosingOrInterleavingLines) {
-  std::wstring group = L"Appender-" + NewGuidText();
-  PWSTR programData = nullptr;
-  ASSERT_EQ(S_OK, ::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData));
-  std::wstring groupFolder = std::wstring(programData) + L"\\Varant\\KYLOGS\\" + group;
-  ::CoTaskMemFree(programData);
+// Processes with the same executable name share the files, in every user's session; the lock
+// they share keeps every line whole and in order, across rotations.
+class ProcessLog : public ::testing::Test {
+ protected:
+  ProcessLog() {
+    PWSTR programData = nullptr;
+    ::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData);
+    groupFolder_ = std::wstring(programData) + L"\\Varant\\KYLOGS\\" + group_;
+    ::CoTaskMemFree(programData);
+  }
+  ~ProcessLog() override { DeleteTree(groupFolder_); }
 
-  constexpr int kLines = 300;
-  std::wstring exe = SiblingPath(L"LogAppender.exe");
-  std::vector<HANDLE> processes;
-  for (const wchar_t* tag : {L"alpha", L"beta"}) {
-    std::wstring command = L"\"" + exe + L"\" " + group + L" " + tag + L" " + std::to_wstring(kLines);
+  std::wstring ModuleFolder() const { return groupFolder_ + L"\\LogAppender"; }
+  HANDLE Start(const wchar_t* tag, int lines) {
+    std::wstring command = L"\"" + SiblingPath(L"LogAppender.exe") + L"\" " + group_ + L" " + tag + L" " +
+                           std::to_wstring(lines);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+      return nullptr;
     ::CloseHandle(info.hThread);
-    processes.push_back(info.hProcess);
+    return info.hProcess;
   }
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, processes.data(), TRUE, 120000));
-  for (HANDLE process : processes) {
+  static DWORD Finish(HANDLE process) {
     DWORD code = 99;
-    ::GetExitCodeProcess(process, &code);
-    EXPECT_EQ(0u, code);
+    if (::WaitForSingleObject(process, 300000) == WAIT_OBJECT_0) ::GetExitCodeProcess(process, &code);
     ::CloseHandle(process);
+    return code;
+  }
+  // Every line of the ring, oldest file first (the ring does not wrap in these tests).
+  std::vector<std::wstring> Lines() const {
+    std::vector<std::wstring> lines;
+    for (unsigned i = 0; i < 100; ++i) {
+      wchar_t name[32];
+      swprintf(name, 32, L"\\LogAppender%03u.log", i);
+      for (std::wstring& line : SplitLines(ReadLogText(ModuleFolder() + name))) lines.push_back(std::move(line));
+    }
+    return lines;
+  }
+  void Configure(const wchar_t* key, DWORD value) {
+    ::SHCreateDirectoryExW(nullptr, ModuleFolder().c_str(), nullptr);
+    Strata::CObfuscatedIniReader ini;
+    ini.Load((ModuleFolder() + L"\\log.ini").c_str());
+    ASSERT_TRUE(ini.WriteDword(L"Config", key, value));
   }
 
-  std::set<std::wstring> seen;
-  std::wstring text = ReadLogText(groupFolder + L"\\LogAppender\\LogAppender000.log");
-  DeleteTree(groupFolder);
-  for (const std::wstring& line : SplitLines(text)) {
-    size_t at = line.find(L"$ alpha line ");
-    if (at == std::wstring::npos) at = line.find(L"$ beta line ");
+  std::wstring group_ = L"Appender-" + NewGuidText();
+  std::wstring groupFolder_;
+};
+
+TEST_F(ProcessLog, TwoProcessesAppendAcrossRotationsEveryLineOnceAndInOrder) {
+  Configure(L"MaxEntries", 100);
+  constexpr int kLines = 2500;  // about three files of the smallest size between them
+  HANDLE alpha = Start(L"alpha", kLines), beta = Start(L"beta", kLines);
+  ASSERT_TRUE(alpha && beta);
+  EXPECT_EQ(0u, Finish(alpha));
+  EXPECT_EQ(0u, Finish(beta));
+
+  std::map<std::wstring, int> next{{L"alpha", 0}, {L"beta", 0}};
+  std::vector<std::wstring> lines = Lines();
+  ASSERT_EQ(2u * kLines, lines.size());
+  for (const std::wstring& line : lines) {
+    wchar_t tag[16] = {};
+    int number = -1;
+    size_t at = line.find(L"$ ");
     ASSERT_NE(std::wstring::npos, at) << line;
+    ASSERT_EQ(2, swscanf(line.c_str() + line.rfind(L"$ ") + 2, L"%15ls line %d end", tag, &number)) << line;
     EXPECT_EQ(L" end", line.substr(line.size() - 4)) << line;
-    EXPECT_TRUE(seen.insert(line.substr(at)).second) << "duplicate " << line.size();
+    EXPECT_EQ(next[tag]++, number) << "lines of one process arrive once and in order: " << line;
   }
-  EXPECT_EQ(2u * kLines, seen.size());
+  EXPECT_EQ(kLines, next[L"alpha"]);
+  EXPECT_EQ(kLines, next[L"beta"]);
+  EXPECT_TRUE(FileExists(ModuleFolder() + L"\\LogAppender002.log")) << "the ring rotated twice";
+}
+
+// A process of another user's session takes the machine-wide lock; a writer of this session waits
+// for it rather than taking a lock of its own.
+TEST_F(ProcessLog, TheLockIsMachineWide) {
+  Strata::UniqueHandle otherSession(
+      ::CreateMutexW(nullptr, TRUE, (L"Global\\" + ETWLogging::LogMutexName(L"LogAppender")).c_str()));
+  ASSERT_TRUE(otherSession.valid());
+  HANDLE writer = Start(L"waiting", 1);
+  ASSERT_NE(nullptr, writer);
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(writer, 2000));
+  EXPECT_TRUE(Lines().empty()) << "nothing is written while another session holds the lock";
+  ::ReleaseMutex(otherSession.get());
+  EXPECT_EQ(0u, Finish(writer));
+  ASSERT_EQ(1u, Lines().size());
 }
 
 }  // namespace

@@ -277,4 +277,50 @@ TEST_F(FileLoggerTest, ConcurrentWritersNeitherLoseNorInterleaveLines) {
   EXPECT_EQ(static_cast<size_t>(kThreads * kLines), seen.size());
 }
 
+// A virus scanner or backup agent may hold log.ini open without sharing reads for a moment.
+TEST_F(FileLoggerTest, AnUnreadableIniIsNeitherWrittenOverNorMisreadAsIndexZero) {
+  WriteIni(ModuleIni(), L"MaxEntries", 5);
+  WriteIni(ModuleIni(), L"LastLogIdx", 1);
+  Initialize();
+  ASSERT_EQ(0u, Write(L"before"));
+  {
+    Strata::UniqueFile scanner(::CreateFileW(ModuleIni().c_str(), GENERIC_READ, FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(scanner.valid());
+    Write(L"while held");
+    Strata::CObfuscatedIniReader other;
+    other.Load(ModuleIni().c_str());
+    EXPECT_FALSE(other.WriteDword(L"Config", L"Severity", 4)) << "a file that cannot be read is not rewritten";
+  }
+  std::wstring current = ReadLogText(LogFile(1));
+  EXPECT_NE(std::wstring::npos, current.find(L"before"));
+  EXPECT_NE(std::wstring::npos, current.find(L"while held"));
+  EXPECT_FALSE(FileExists(LogFile(0)));
+  EXPECT_EQ(5u, IniValue(ModuleIni(), L"MaxEntries"));
+  EXPECT_EQ(1u, IniValue(ModuleIni(), L"LastLogIdx"));
+}
+
+TEST_F(FileLoggerTest, ARefusedIndexWriteStopsTheRingInsteadOfTruncating) {
+  WriteIni(ModuleIni(), L"MaxEntries", 3);
+  WriteIni(ModuleIni(), L"LastLogIdx", 0);
+  Initialize();
+  const std::wstring filler(2000, L'f');
+  while (ReadFileBytes(LogFile(0)).size() < 262144) ASSERT_EQ(0u, Write(filler));
+  {
+    // A reader that does not share deletion: the INI reads, but cannot be replaced.
+    Strata::UniqueFile reader(::CreateFileW(ModuleIni().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reader.valid());
+    EXPECT_NE(0u, Write(L"first after full")) << "the failed index write is reported";
+    EXPECT_NE(0u, Write(L"second after full"));
+  }
+  std::wstring all = ReadLogText(LogFile(0)) + ReadLogText(LogFile(1));
+  EXPECT_NE(std::wstring::npos, all.find(L"first after full"));
+  EXPECT_NE(std::wstring::npos, all.find(L"second after full"));
+  EXPECT_EQ(0u, IniValue(ModuleIni(), L"LastLogIdx"));
+  ASSERT_EQ(0u, Write(L"rotates once the index can be written"));
+  EXPECT_EQ(1u, IniValue(ModuleIni(), L"LastLogIdx"));
+  EXPECT_NE(std::wstring::npos, ReadLogText(LogFile(1)).find(L"rotates once"));
+}
+
 }  // namespace

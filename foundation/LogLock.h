@@ -1,0 +1,21 @@
+// The lock every process that writes one module's log files and log.ini takes: the alerter runs in
+// each user's session under one executable name, so the lock is machine-wide.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "Handles.h"
+
+namespace ETWLogging {
+
+// "Global\<module>_CAD0E02E86CD4436B6318C111B9092AC", which every user's process may wait for;
+// the session's "Local\" one only when the machine-wide one cannot be created or opened.
+// Null with the thread's last error when neither can.
+Strata::UniqueHandle OpenLogMutex(const std::wstring& moduleBaseName);
+
+// The name without its namespace prefix.
+std::wstring LogMutexName(const std::wstring& moduleBaseName);
+
+}  // namespace ETWLogging

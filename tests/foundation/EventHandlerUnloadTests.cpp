@@ -1,0 +1,93 @@
+// The event handler is loaded into the service's process and unloaded again while the service
+// runs. Its diagnostic log registers a trace provider there; once the library is gone, a trace
+// controller must find nothing of it to call.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "TestSupport.h"
+#include "TraceRecorder.h"
+
+namespace {
+
+using ZelTest::TraceRecorder;
+
+TraceRecorder* g_recorder = nullptr;
+
+// The system's provider functions, routed to the recorder for the whole process. The event
+// handler carries its own copy of the logging library, which no seam of this process reaches.
+ULONG WINAPI RegisterHook(WMIDPREQUEST callback, void* context, LPCGUID control, ULONG, PTRACE_GUID_REGISTRATION guids,
+                          LPCWSTR, LPCWSTR, PTRACEHANDLE registration) {
+  return g_recorder->RegisterTraceGuids(callback, context, *control, guids, registration);
+}
+TRACEHANDLE WINAPI LoggerHandleHook(void* buffer) { return g_recorder->GetTraceLoggerHandle(buffer); }
+UCHAR WINAPI EnableLevelHook(TRACEHANDLE session) { return g_recorder->GetTraceEnableLevel(session); }
+ULONG WINAPI EnableFlagsHook(TRACEHANDLE session) { return g_recorder->GetTraceEnableFlags(session); }
+ULONG WINAPI TraceEventHook(TRACEHANDLE session, PEVENT_TRACE_HEADER header) {
+  return g_recorder->TraceEvent(session, header);
+}
+ULONG WINAPI UnregisterHook(TRACEHANDLE registration) { return g_recorder->UnregisterTraceGuids(registration); }
+
+// Overwrites the start of a system function with a jump to a hook (mov rax, imm64; jmp rax), and
+// puts the original bytes back when it goes, so that later tests of this process meet the system.
+class Redirection {
+ public:
+  Redirection(const char* name, void* hook)
+      : target_(reinterpret_cast<BYTE*>(::GetProcAddress(::GetModuleHandleW(L"advapi32.dll"), name))) {
+    BYTE jump[kBytes] = {0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xE0};
+    memcpy(jump + 2, &hook, sizeof(hook));
+    if (target_) memcpy(saved_, target_, kBytes);
+    active_ = target_ && Write(jump);
+  }
+  ~Redirection() {
+    if (active_) Write(saved_);
+  }
+  Redirection(const Redirection&) = delete;
+  Redirection& operator=(const Redirection&) = delete;
+  bool Active() const { return active_; }
+
+ private:
+  static constexpr size_t kBytes = 12;
+  bool Write(const BYTE* code) {
+    DWORD old = 0;
+    if (!::VirtualProtect(target_, kBytes, PAGE_EXECUTE_READWRITE, &old)) return false;
+    memcpy(target_, code, kBytes);
+    ::VirtualProtect(target_, kBytes, old, &old);
+    return ::FlushInstructionCache(::GetCurrentProcess(), target_, kBytes) != 0;
+  }
+  BYTE* target_;
+  BYTE saved_[kBytes] = {};
+  bool active_ = false;
+};
+
+TEST(EventHandlerUnload, AnEnableRequestAfterUnloadCallsNothingInTheLibrary) {
+  TraceRecorder recorder;
+  g_recorder = &recorder;
+  ::LoadLibraryW(L"advapi32.dll");
+  Redirection redirections[] = {
+      {"RegisterTraceGuidsW", reinterpret_cast<void*>(&RegisterHook)},
+      {"GetTraceLoggerHandle", reinterpret_cast<void*>(&LoggerHandleHook)},
+      {"GetTraceEnableLevel", reinterpret_cast<void*>(&EnableLevelHook)},
+      {"GetTraceEnableFlags", reinterpret_cast<void*>(&EnableFlagsHook)},
+      {"TraceEvent", reinterpret_cast<void*>(&TraceEventHook)},
+      {"UnregisterTraceGuids", reinterpret_cast<void*>(&UnregisterHook)},
+  };
+  for (const Redirection& redirection : redirections) ASSERT_TRUE(redirection.Active());
+
+  HMODULE library = ::LoadLibraryW(ZelTest::SiblingPath(L"zelevh.dll").c_str());
+  ASSERT_NE(nullptr, library);
+  ASSERT_EQ(1u, recorder.Registrations().size()) << "the library's first message registers its provider";
+  ASSERT_EQ(0u, recorder.Enable(0x99, 1)) << "a session enables it at every level";
+
+  ASSERT_TRUE(::FreeLibrary(library));
+  ASSERT_EQ(nullptr, ::GetModuleHandleW(L"zelevh.dll")) << "the library really went";
+  bool saidGoodbye = false;
+  for (const TraceRecorder::Event& event : recorder.Events())
+    saidGoodbye |= event.session == 0x99 && event.payload.size() > 0;
+  EXPECT_TRUE(saidGoodbye) << "the session received the library's messages";
+  EXPECT_EQ(std::vector<TRACEHANDLE>{recorder.Registrations()[0].handle}, recorder.Unregistrations());
+  EXPECT_EQ(static_cast<ULONG>(ERROR_INVALID_HANDLE), recorder.Enable(0x99, 1)) << "no registration left to call";
+  g_recorder = nullptr;
+}
+
+}  // namespace
