@@ -1,7 +1,11 @@
-// The library's entry points. DllMain only records who the library is; connections are made per
+// The library's entry points. DllMain only records the module handle: it runs under the loader
+// lock, where creating the diagnostic log (registry reads, a trace provider's registration, a file)
+// must not happen. The log starts with the first entry point COM calls; connections are made per
 // object when first needed.
 #include <windows.h>
 #include <objbase.h>
+
+#include <mutex>
 
 #include "LogInstance.h"
 #include "ModuleVersion.h"
@@ -11,16 +15,24 @@
 
 using ETWLogging::kLevelNormal;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    g_module.SetInstance(instance);
-    ::DisableThreadLibraryCalls(instance);
+namespace {
+
+void StartLog() {
+  static std::once_flag started;
+  std::call_once(started, [] {
     SetLogIdentity(nullptr, L"ZelTARN", nullptr, nullptr, ETWLogging::kMechanismFromRegistry);
     ZEL_LOG(kLevelNormal, L"ZelTARN", L"DllMain", L"ZEL TARN Loaded (Version %s)\r\n",
             Strata::GetModuleVersion().version.c_str());
     Ky::NoteDevelopmentBuild(L"ZelTARN", L"DllMain");
-  } else if (reason == DLL_PROCESS_DETACH) {
-    ZEL_LOG(kLevelNormal, L"ZelTARN", L"DllMain", L"ZEL TARN Unloaded\r\n\r\n");
+  });
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_module.SetInstance(instance);
+    ::DisableThreadLibraryCalls(instance);
   }
   return TRUE;
 }
@@ -28,9 +40,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 STDAPI DllCanUnloadNow() { return g_module.CanUnloadNow(); }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+  StartLog();
   return g_module.GetClassObject(clsid, iid, object);
 }
 
-STDAPI DllRegisterServer() { return ServerRegistration::Register(); }
+STDAPI DllRegisterServer() {
+  StartLog();
+  return ServerRegistration::Register();
+}
 
-STDAPI DllUnregisterServer() { return ServerRegistration::Unregister(); }
+STDAPI DllUnregisterServer() {
+  StartLog();
+  return ServerRegistration::Unregister();
+}

@@ -1,7 +1,10 @@
-// The library's entry points. DllMain only records who the library is; everything else starts
-// with the first object.
+// The library's entry points. DllMain only records the module handle: it runs under the loader
+// lock, where creating the diagnostic log (registry reads, a trace provider's registration, a file)
+// must not happen. The log starts with the first entry point COM calls.
 #include <windows.h>
 #include <objbase.h>
+
+#include <mutex>
 
 #include "LogInstance.h"
 #include "ModuleVersion.h"
@@ -12,16 +15,24 @@
 
 using ETWLogging::kLevelNormal;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    g_module.SetInstance(instance);
-    ::DisableThreadLibraryCalls(instance);
+namespace {
+
+void StartLog() {
+  static std::once_flag started;
+  std::call_once(started, [] {
     SetLogIdentity(nullptr, L"ZelEventHandler", nullptr, nullptr, ETWLogging::kMechanismFromRegistry);
     ZEL_LOG(kLevelNormal, L"stdafx", L"CZELEventHandlerModule::DllMain", L"ZelEventHandler: Starting (Version %s)\r\n",
             Strata::GetModuleVersion().version.c_str());
     Ky::NoteDevelopmentBuild(L"stdafx", L"CZELEventHandlerModule::DllMain");
-  } else if (reason == DLL_PROCESS_DETACH) {
-    ZEL_LOG(kLevelNormal, L"stdafx", L"CZELEventHandlerModule::DllMain", L"ZelEventHandler: Exiting\r\n");
+  });
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_module.SetInstance(instance);
+    ::DisableThreadLibraryCalls(instance);
   }
   return TRUE;
 }
@@ -29,9 +40,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 STDAPI DllCanUnloadNow() { return g_module.CanUnloadNow(); }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+  StartLog();
   return GetEventHandlerClassObject(clsid, iid, object);
 }
 
-STDAPI DllRegisterServer() { return RegisterServer(); }
+STDAPI DllRegisterServer() {
+  StartLog();
+  return RegisterServer();
+}
 
-STDAPI DllUnregisterServer() { return UnregisterServer(); }
+STDAPI DllUnregisterServer() {
+  StartLog();
+  return UnregisterServer();
+}

@@ -1,6 +1,8 @@
 // The event handler is loaded into the service's process and unloaded again while the service
 // runs. Its diagnostic log registers a trace provider there; once the library is gone, a trace
 // controller must find nothing of it to call.
+#include <objbase.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -76,8 +78,20 @@ TEST(EventHandlerUnload, AnEnableRequestAfterUnloadCallsNothingInTheLibrary) {
 
   HMODULE library = ::LoadLibraryW(ZelTest::SiblingPath(L"zelevh.dll").c_str());
   ASSERT_NE(nullptr, library);
+  EXPECT_TRUE(recorder.Registrations().empty()) << "DllMain, under the loader lock, registers nothing";
+  using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  auto getClassObject = reinterpret_cast<GetClassObjectFn>(::GetProcAddress(library, "DllGetClassObject"));
+  ASSERT_NE(nullptr, getClassObject);
+  // The sign-out handler's class: its object's life is logged by the library's module.
+  const CLSID signOutHandler = {0x343C9095, 0x4E7B, 0x4417, {0x94, 0x67, 0x1D, 0x63, 0x8D, 0x2D, 0xE2, 0x68}};
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(S_OK, getClassObject(signOutHandler, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
   ASSERT_EQ(1u, recorder.Registrations().size()) << "the library's first message registers its provider";
   ASSERT_EQ(0u, recorder.Enable(0x99, 1)) << "a session enables it at every level";
+  IUnknown* handler = nullptr;
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&handler)));
+  handler->Release();
+  factory->Release();
 
   ASSERT_TRUE(::FreeLibrary(library));
   ASSERT_EQ(nullptr, ::GetModuleHandleW(L"zelevh.dll")) << "the library really went";
