@@ -10,6 +10,7 @@
 #include "GSImageBlockedEventHandler.h"
 #include "GSOffensiveContentDetectionEventHandler.h"
 #include "GSSignInEventHandler.h"
+#include "GSSignInRequiredEventHandler.h"
 #include "GSSignOutEventHandler.h"
 #include "GSUrlVisitedEventHandler.h"
 #include "SuiteClassObject.h"
@@ -21,7 +22,6 @@ namespace {
 template <typename Handler>
 constexpr CreateObjectFn kCreate = &Handler::template Create<Handler>;
 
-// The sign-in-required class is registered already; it is served once it is built.
 const ObjectMapEntry kEntries[] = {
     {&CLSID_UserEvents, 112, ClassObjectKind::Suite, kCreate<CUserEvents>, L"ZelEventHandler.UserEvents.1",
      L"ZelEventHandler.UserEvents", L"UserEvents Class"},
@@ -36,7 +36,7 @@ const ObjectMapEntry kEntries[] = {
     {&CLSID_GSSignInEventHandler, 105, ClassObjectKind::Standard, kCreate<CGSSignInEventHandler>,
      L"ZelEventHandler.GSSignInEventHandler.1", L"ZelEventHandler.GSSignInEventHandler",
      L"GSSignInEventHandler Class"},
-    {&CLSID_GSSignInRequiredEventHandler, 103, ClassObjectKind::Standard, nullptr,
+    {&CLSID_GSSignInRequiredEventHandler, 103, ClassObjectKind::Standard, kCreate<CGSSignInRequiredEventHandler>,
      L"ZelEventHandler.GSSignInRequiredEvent.1", L"ZelEventHandler.GSSignInRequiredEventHa",
      L"GSSignInRequiredEventHandler Class"},
     {&CLSID_GSSignOutEventHandler, 106, ClassObjectKind::Standard, kCreate<CGSSignOutEventHandler>,

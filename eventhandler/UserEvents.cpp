@@ -6,6 +6,7 @@
 #include "CreateInstanceViaFactory.h"
 #include "Handles.h"
 #include "LogInstance.h"
+#include "ServiceCalls.h"
 #include "VariantValue.h"
 #include "ZelTARN.h"
 
@@ -13,24 +14,17 @@ using ETWLogging::kLevelError;
 using ETWLogging::kLevelNormal;
 using ETWLogging::kLevelWarning;
 using Microsoft::WRL::ComPtr;
+using namespace ServiceCalls;
 
 namespace {
 
 constexpr wchar_t kSource[] = L"UserEvents";
 constexpr wchar_t kLogonModeSwitched[] = L"Logon Mode Switched";
-constexpr wchar_t kTemporaryUser[] = L"adult_temp";
-constexpr long kUsersCollection = 102;
-constexpr long kUserName = 200;
 constexpr unsigned long kEverySession = 0xFFFFFFFE;
-constexpr long kSignedIn = 0x08020000;
-constexpr long kNoSuchUser = 0x08020003;
-constexpr long kErrorBits = 0x1FFFF;
 constexpr DWORD kBridgeContext =
     CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 constexpr long kUserCreated = 1;
 constexpr long kUserDeleted = 0;
-
-bool Succeeded(HRESULT hr, long result) { return SUCCEEDED(hr) && (result & kErrorBits) == 0; }
 
 // Serialises finding, creating and removing service users among this library's events, so that
 // two events for one name never both create it. Never held across a call to the bridge library or
@@ -49,29 +43,10 @@ bool SameName(BSTR stored, const wchar_t* name) {
   return stored && std::wstring_view(stored, ::SysStringLen(stored)) == std::wstring_view(name);
 }
 
-bool SameNameIgnoringCase(const std::wstring& first, const wchar_t* second) {
-  return ::CompareStringOrdinal(first.c_str(), -1, second, -1, TRUE) == CSTR_EQUAL;
-}
-
-struct ServiceAnswer {
-  HRESULT hr;
-  long result;
-};
-
-ServiceAnswer SignIn(IKyGSService* service, unsigned long session, const wchar_t* name) {
-  Strata::UniqueBstr user(::SysAllocString(name));
-  if (!user) return {E_OUTOFMEMORY, -1};
-  long result = -1;
-  HRESULT hr = service->SignIn(session, user.get(), nullptr, &result);
-  return {hr, result};
-}
-
 // A sign-in counts only with the service's own success code.
-HRESULT SignInOutcome(const ServiceAnswer& answer) {
-  return Succeeded(answer.hr, answer.result) && answer.result == kSignedIn ? S_OK : E_FAIL;
-}
+HRESULT SignInOutcome(const Answer& answer) { return answer.SignedIn() ? S_OK : E_FAIL; }
 
-void LogFailedSignIn(const wchar_t* function, const wchar_t* name, const ServiceAnswer& answer) {
+void LogFailedSignIn(const wchar_t* function, const wchar_t* name, const Answer& answer) {
   ZEL_LOG(kLevelError, kSource, function, L"Failed to login ZEL user \"%s\" [Error 0x%08X][Result 0x%08X]\r\n", name,
           answer.hr, answer.result);
 }
@@ -200,8 +175,8 @@ HRESULT CUserEvents::notifyLogon(const wchar_t* name) {
     ZEL_LOG(kLevelError, kSource, L"CUserEvents::notifyLogon",
             L"Failed to logout current ZEL user [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
   }
-  ServiceAnswer answer = SignIn(service.Get(), kEverySession, name);
-  if (Succeeded(answer.hr, answer.result)) return SignInOutcome(answer);
+  Answer answer = SignIn(service.Get(), kEverySession, name);
+  if (answer.Succeeded()) return SignInOutcome(answer);
   LogFailedSignIn(L"CUserEvents::notifyLogon", name, answer);
   // Only a user the service does not know is created and signed in once more.
   if (answer.result != kNoSuchUser) return E_FAIL;
@@ -221,8 +196,8 @@ HRESULT CUserEvents::logCurrentTarnUserIntoZel() {
   if (FAILED(hr)) return hr;
   ComPtr<IKyGSService> service = g_module.GetGadrelService();
   if (!service) return E_UNEXPECTED;
-  ServiceAnswer answer = SignIn(service.Get(), session, user.name.c_str());
-  if (!Succeeded(answer.hr, answer.result)) {
+  Answer answer = SignIn(service.Get(), session, user.name.c_str());
+  if (!answer.Succeeded()) {
     LogFailedSignIn(L"CUserEvents::logCurrentTarnUserIntoZel", user.name.c_str(), answer);
   }
   return SignInOutcome(answer);
@@ -253,7 +228,8 @@ HRESULT CUserEvents::notifyDeleteUser(const wchar_t* name) {
   }
   TarnUser current;
   const bool known = getCurrentTarnUserNameAndType(&current);
-  if (!known) ZEL_LOG(kLevelWarning, kSource, L"CUserEvents::notifyDeleteUser", L"Failed to get the current TARN user\r\n");
+  if (!known)
+    ZEL_LOG(kLevelWarning, kSource, L"CUserEvents::notifyDeleteUser", L"Failed to get the current TARN user\r\n");
   g_module.QueueUserInfo(kUserDeleted, name, known ? current.name.c_str() : nullptr);
   return S_OK;
 }
@@ -273,9 +249,9 @@ HRESULT CUserEvents::createZelUser(const wchar_t* name, DWORD sessionId) {
   ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::createZelUser", L"Successfully created user \"%s\"\r\n", name);
   TarnUser current;
   if (!getCurrentTarnUserNameAndType(&current)) {
-    ZEL_LOG(kLevelWarning, kSource, L"CUserEvents::createZelUser", L"Failed to get the current TARN user in session %d\r\n",
-            sessionId);
-  } else if (!SameNameIgnoringCase(current.name, name)) {
+    ZEL_LOG(kLevelWarning, kSource, L"CUserEvents::createZelUser",
+            L"Failed to get the current TARN user in session %d\r\n", sessionId);
+  } else if (!SameNameIgnoringCase(current.name.c_str(), name)) {
     g_module.QueueUserInfo(kUserCreated, name, current.name.c_str());
   }
   return S_OK;
@@ -289,13 +265,14 @@ bool CUserEvents::getZelUsersCollection(ComPtr<IKyGSConfigCollection>* collectio
   long result = -1;
   HRESULT hr = service->GetValue(kUsersCollection, value.Put(), &result);
   if (!Succeeded(hr, result)) {
-    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get the users collection [Error 0x%08X][Result 0x%08X]\r\n", hr,
-            result);
+    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get the users collection [Error 0x%08X][Result 0x%08X]\r\n",
+            hr, result);
     return false;
   }
   IUnknown* object = ObjectOf(value.Get());
   if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(collection->ReleaseAndGetAddressOf())))) {
-    ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get IKyGSConfigCollection interface from users collection\r\n");
+    ZEL_LOG(kLevelError, kSource, kFunction,
+            L"Failed to get IKyGSConfigCollection interface from users collection\r\n");
     return false;
   }
   return true;
@@ -347,8 +324,8 @@ bool CUserEvents::getCurrentTarnUserNameAndType(TarnUser* user) {
   long result = -1;
   HRESULT hr = config->GetCurrentTarnUserNameAndType(name.Put(), kind.Put(), startup.Put(), &result);
   if (!Succeeded(hr, result)) {
-    ZEL_LOG(kLevelError, kSource, kFunction, L"getCurrentTarnUserNameAndType called to ZelTarnConfig failed hr = %08x lResult = %08x",
-            hr, result);
+    ZEL_LOG(kLevelError, kSource, kFunction,
+            L"getCurrentTarnUserNameAndType called to ZelTarnConfig failed hr = %08x lResult = %08x", hr, result);
     return false;
   }
   if (V_VT(&name.Get()) != VT_BSTR || !V_BSTR(&name.Get())) {

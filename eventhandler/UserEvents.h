@@ -3,11 +3,10 @@
 #pragma once
 
 #include <windows.h>
+#include <wrl/client.h>
 
 #include <mutex>
 #include <string>
-
-#include <wrl/client.h>
 
 #include "EventHandlerObject.h"
 #include "KyGSService.h"

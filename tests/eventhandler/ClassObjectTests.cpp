@@ -16,6 +16,7 @@ using Microsoft::WRL::ComPtr;
 const CLSID* const kServedClasses[] = {
     &CLSID_GSAccessDeniedEventHandler, &CLSID_GSImageBlockedEventHandler, &CLSID_GSKeywordBlockedEventHandler,
     &CLSID_GSSignInEventHandler,       &CLSID_GSSignOutEventHandler,      &CLSID_GSUrlVisitedEventHandler,
+    &CLSID_GSSignInRequiredEventHandler,
 };
 
 ULONG References(IUnknown* object) {
@@ -46,7 +47,7 @@ TEST_F(ClassObjectTest, ServedClassesHaveOneCachedStandardFactory) {
 }
 
 TEST_F(ClassObjectTest, ClassesNotBuiltYetAndUnknownClassesAreNotAvailable) {
-  const CLSID* const unavailable[] = {&CLSID_GSSignInRequiredEventHandler,
+  const CLSID* const unavailable[] = {
                                       &CLSID_GSPIIDetectedEventHandler, &CLSID_NULL};
   for (const CLSID* clsid : unavailable) {
     void* object = reinterpret_cast<void*>(1);

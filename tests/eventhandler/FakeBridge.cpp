@@ -5,13 +5,17 @@
 //   RegistrationRepairs  REG_DWORD  1: DllRegisterServer makes creation work
 //   Registered           REG_DWORD  set by such a registration
 //   Registrations        REG_DWORD  how many times DllRegisterServer ran
-//   CurrentUser          REG_SZ     the platform user GetCurrentTarnUserNameAndType names (absent:
-//                                   the call answers result code 0x08020002)
+//   CurrentUser          REG_SZ     the platform user GetCurrentTarnUserNameAndType and
+//                                   GetSessionCurrentTarnUserNameAndType name (absent: result code
+//                                   0x08020002)
+//   PendingAnswers       REG_DWORD  how many session questions answer E_PENDING (not logged on) first
+//   RpcFailures          REG_DWORD  how many session questions answer 0x800706BA first
 #include <windows.h>
 #include <objbase.h>
 
 #include <atomic>
 #include <new>
+#include <utility>
 
 #include "Handles.h"
 #include "KyClassFactory.h"
@@ -85,7 +89,20 @@ class FakeConfig final : public Object<IZelConfig> {
     return V_BSTR(name) ? S_OK : E_OUTOFMEMORY;
   }
   STDMETHODIMP GetInstallDir(VARIANT*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetSessionCurrentTarnUserNameAndType(ULONG, VARIANT*, long*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetSessionCurrentTarnUserNameAndType(ULONG, VARIANT* name, long* result) override {
+    if (!name || !result) return E_POINTER;
+    for (const auto& [knob, answer] : {std::pair{L"RpcFailures", static_cast<HRESULT>(0x800706BA)},
+                                       std::pair{L"PendingAnswers", E_PENDING}}) {
+      DWORD left = ReadState(knob);
+      if (left == 0) continue;
+      WriteState(knob, left - 1);
+      *result = -1;
+      return answer;
+    }
+    VARIANT kind;
+    VARIANT startup;
+    return GetCurrentTarnUserNameAndType(name, &kind, &startup, result);
+  }
   STDMETHODIMP CreateNewZelUser(BSTR, long*) override { return E_NOTIMPL; }
   STDMETHODIMP GetUserConfigValue(BSTR, long, VARIANT*) override { return E_NOTIMPL; }
   STDMETHODIMP SetUserConfigValue(BSTR, long, VARIANT, long*) override { return E_NOTIMPL; }

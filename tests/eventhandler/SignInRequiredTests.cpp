@@ -1,0 +1,165 @@
+// The service's sign-in-required event against the service stand-in, a bridge that names the
+// platform user of the session (or not yet, or fails), and the platform's account manager stand-in
+// for the migration after an upgrade. Runs in the prefix of its own (run-in-own-prefix.sh).
+#include <thread>
+
+#include "AccountCallLog.h"
+#include "GSSignInRequiredEventHandler.h"
+#include "KyUserManager.h"
+#include "ProcessKnobs.h"
+#include "ServiceUsersTest.h"
+#include "StandInKnobs.h"
+
+namespace {
+
+using namespace ZelTest;
+
+constexpr DWORD kSession = 1;
+constexpr wchar_t kUpgradeKey[] = L"Software\\Varant\\temp";
+constexpr wchar_t kProductKey[] = L"Software\\Varant\\ZEL";
+
+class SignInRequiredTest : public ServiceUsersTest {
+ protected:
+  SignInRequiredTest() {
+    CGSSignInRequiredEventHandler::SetPlatformUserWait(1);
+    RegisterInproc(CLSID_KyUserManager, SiblingPath(L"KyUserManager.dll"));
+    DeleteTree(HKEY_LOCAL_MACHINE, kUpgradeKey);
+    ComPtr<IClassFactory> factory;
+    GetEventHandlerClassObject(CLSID_GSSignInRequiredEventHandler, IID_PPV_ARGS(&factory));
+    if (factory) factory->CreateInstance(nullptr, IID_PPV_ARGS(&handler_));
+  }
+  ~SignInRequiredTest() override {
+    handler_.Reset();
+    DeleteTree(HKEY_LOCAL_MACHINE, ClassKey(CLSID_KyUserManager));
+    DeleteTree(HKEY_LOCAL_MACHINE, kUpgradeKey);
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"StartUp");
+  }
+
+  static void SetState(const wchar_t* name, DWORD value) {
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kFakeBridgeState, name, REG_DWORD, &value, sizeof(value));
+  }
+  static void SetServiceKnob(const wchar_t* name, DWORD value) {
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, ZelService::kServiceKey, name, REG_DWORD, &value, sizeof(value));
+  }
+  void AddServiceUser(const wchar_t* id, const wchar_t* name) {
+    ASSERT_EQ(store_.WriteProperties(ZelService::ServiceStore::UserPath(id),
+                                     {{ZelService::kUserName, ZelService::Variant::Text(name)}}),
+              S_OK);
+  }
+  static void SetUpgradeMarker(DWORD value) {
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUpgradeKey, L"UpgradeUsers", REG_DWORD, &value, sizeof(value));
+  }
+  std::vector<std::wstring> AccountCalls() const {
+    return ZelStandIns::AccountCallLog(
+               ZelStandIns::StandInKnobs::ProcessKeyPath(L"UserManager", ::GetCurrentProcessId()))
+        .ReadAll();
+  }
+
+  ComPtr<IKyGSSignInRequiredEvent> handler_;
+  ProcessKnobs accountKnobs_{L"UserManager"};
+};
+
+TEST_F(SignInRequiredTest, ThePlatformUserIsSignedInCreatedFirstWhenTheServiceDoesNotKnowThem) {
+  SetPlatformUser(L"Kid");
+  ASSERT_TRUE(handler_);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  EXPECT_EQ(ServiceUsers(), std::vector<std::wstring>{L"Kid"});
+  EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(L"Kid"));
+  EXPECT_EQ(log_.Count(L"Signed in successfully as user \"Kid\"\r\n"), 0u) << "the first sign-in failed";
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  EXPECT_EQ(log_.Count(L"Signed in successfully as user \"Kid\"\r\n"), 1u);
+  EXPECT_EQ(ServiceUsers(), std::vector<std::wstring>{L"Kid"});
+}
+
+TEST_F(SignInRequiredTest, APlatformUserNotLoggedOnYetIsWaitedFor) {
+  SetPlatformUser(L"Kid");
+  SetState(L"PendingAnswers", 3);
+  ASSERT_TRUE(handler_);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(L"Kid"));
+  EXPECT_EQ(log_.Count(L"Took 4 attempts (9 seconds) to get Tarn user\r\n"), 1u);
+
+  // Never logged on within the 40 attempts: the temporary name, which the service must know.
+  SetState(L"PendingAnswers", 41);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), E_FAIL);
+  AddServiceUser(L"temp", L"adult_temp");
+  SetState(L"PendingAnswers", 41);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(L"adult_temp"));
+  EXPECT_EQ(ServiceUsers(), (std::vector<std::wstring>{L"Kid", L"adult_temp"}));
+}
+
+TEST_F(SignInRequiredTest, ABridgeOrServiceThatWentAwayIsReacquiredOnce) {
+  SetPlatformUser(L"Kid");
+  AddServiceUser(L"kid", L"Kid");
+  SetState(L"RpcFailures", 1);
+  ASSERT_TRUE(handler_);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  EXPECT_EQ(log_.Count(L"Attempting to release and reacquire ZelTARN...\r\n"), 1u);
+
+  SetServiceKnob(L"SignIn.HResult", 0x800706BA);
+  SetServiceKnob(L"SignIn.Times", 1);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  EXPECT_EQ(log_.Count(L"Attempting to release and reacquire Zel...\r\n"), 1u);
+  EXPECT_EQ(log_.Count(L"Refetch and reacquire succeeded.\r\n"), 2u);
+  EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(L"Kid"));
+}
+
+TEST_F(SignInRequiredTest, AnUpgradeMigratesTheServiceUsersOnceAndSignsNobodyIn) {
+  AddServiceUser(L"1", L"al");
+  AddServiceUser(L"2", L"bea");
+  AddServiceUser(L"3", L"cy");
+  AddServiceUser(L"4", L"Kid");
+  SetUpgradeMarker(1);
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"StartUp", REG_SZ, L"BEA", sizeof(L"BEA"));
+  Strata::UniqueHandle completed(::CreateEventW(nullptr, TRUE, FALSE, L"Global\\Zel8UpgradeCompleted"));
+  SetPlatformUser(L"Kid");
+  ASSERT_TRUE(handler_);
+
+  // Two events at once: the one that consumes the marker migrates, the other signs in.
+  HRESULT results[2] = {E_UNEXPECTED, E_UNEXPECTED};
+  std::thread other([this, &results] {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    results[1] = handler_->OnSignInRequiredEvent(kSession + 1);
+    ::CoUninitialize();
+  });
+  results[0] = handler_->OnSignInRequiredEvent(kSession);
+  other.join();
+  EXPECT_EQ(results[0], S_OK);
+  EXPECT_EQ(results[1], S_OK);
+
+  std::vector<std::wstring> created;
+  for (const std::wstring& call : AccountCalls())
+    if (call.rfind(L"CreateUser(", 0) == 0) created.push_back(call);
+  EXPECT_EQ(created, (std::vector<std::wstring>{L"CreateUser(\"al\", 0, 2)", L"CreateUser(\"bea\", 1, 2)",
+                                                L"CreateUser(\"cy\", 0, 2)", L"CreateUser(\"Kid\", 0, 2)"}));
+  EXPECT_EQ(::WaitForSingleObject(completed.get(), 0), WAIT_OBJECT_0);
+  Strata::UniqueHkey marker;
+  EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUpgradeKey, 0, KEY_READ, marker.put()), ERROR_SUCCESS);
+  EXPECT_NE(::RegGetValueW(HKEY_LOCAL_MACHINE, kProductKey, L"StartUp", RRF_RT_REG_SZ, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  // Exactly one of the two sessions was signed in, by the event that did not migrate.
+  EXPECT_NE(store_.SessionUser(kSession).has_value(), store_.SessionUser(kSession + 1).has_value());
+}
+
+TEST_F(SignInRequiredTest, AMarkerThatSaysNoIsConsumedAndALongStartupValueStays) {
+  SetUpgradeMarker(0);
+  SetPlatformUser(L"Kid");
+  ASSERT_TRUE(handler_);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(L"Kid"));
+  Strata::UniqueHkey marker;
+  EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUpgradeKey, 0, KEY_READ, marker.put()), ERROR_SUCCESS);
+
+  const std::wstring longName(32, L'x');
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"StartUp", REG_SZ, longName.c_str(),
+                    static_cast<DWORD>((longName.size() + 1) * sizeof(wchar_t)));
+  std::wstring startup = L"stale";
+  EXPECT_FALSE(CGSSignInRequiredEventHandler::getStartupUserId(&startup));
+  EXPECT_EQ(startup, L"");
+  EXPECT_EQ(log_.Count(L"Failed to read startup user from registry (Err 234)\r\n"), 1u);
+  EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, kProductKey, L"StartUp", RRF_RT_REG_SZ, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+}
+
+}  // namespace
