@@ -41,6 +41,11 @@ void AlertCompleter::Forget(uint32_t handle) {
   tracked_.erase(handle);
 }
 
+void AlertCompleter::CompleteNow(uint32_t handle, uint32_t button, bool doNotShowAgain) {
+  Command command{L"", handle, button, doNotShowAgain, 0, 0};
+  if (std::optional<TrackedAlert> alert = Claim(command)) Notify(command, *alert);
+}
+
 void AlertCompleter::Run() {
   for (;;) {
     // A command that cannot be handled now (out of memory) is taken again on the next round.

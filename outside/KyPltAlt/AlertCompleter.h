@@ -29,6 +29,9 @@ class AlertCompleter {
   void Start();
   void Track(uint32_t handle, KyAlertNotification notify, void* context, const AlertOption* option);
   void Forget(uint32_t handle);
+  // Ends a tracked alert at once on the calling thread, as a command would; nothing for an
+  // alert not tracked.
+  void CompleteNow(uint32_t handle, uint32_t button, bool doNotShowAgain);
 
  private:
   struct TrackedAlert {

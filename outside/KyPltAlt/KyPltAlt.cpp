@@ -1,7 +1,11 @@
 // The platform alert library stand-in "kypltalt.dll": the seven exports. Nothing is drawn; each
 // alert is recorded (AlertRecorder) and a tracked one ends when a test commands it
-// (AlertCompleter). Knobs under its state key: "InitResult" (what KyInitTARNAlert answers) and
-// "ShowResult" (a non-zero code makes every show fail with it, recording nothing).
+// (AlertCompleter). Knobs under its state key: "InitResult" (what KyInitTARNAlert answers),
+// "InitCount" (written: how often KyInitTARNAlert ran), "ShowResult" (a non-zero code makes every
+// show fail with it, recording nothing), "FailNextShows" (that many shows fail with
+// ERROR_BUSY, counting down), "CompleteInShow" (1: a tracked alert ends with button 0 from inside
+// its own show call) and "NotifyOnClose" (1: closing a tracked alert also notifies its end, as a
+// library racing the close would).
 #include <windows.h>
 
 #include "AlertCompleter.h"
@@ -18,17 +22,31 @@ std::optional<DWORD> Knob(const wchar_t* name) {
   return ReadDword(OpenKey(HKEY_LOCAL_MACHINE, StateKeyPath(L"KyPltAlt"), false).get(), name);
 }
 
+void SetKnob(const wchar_t* name, DWORD value) {
+  WriteDword(OpenKey(HKEY_LOCAL_MACHINE, StateKeyPath(L"KyPltAlt"), true).get(), name, value);
+}
+
+// A failure the knobs ask for; 0 for none.
+int32_t ConfiguredFailure() {
+  if (DWORD failure = Knob(L"ShowResult").value_or(0)) return static_cast<int32_t>(failure);
+  DWORD failing = Knob(L"FailNextShows").value_or(0);
+  if (failing == 0) return 0;
+  SetKnob(L"FailNextShows", failing - 1);
+  return ERROR_BUSY;
+}
+
 int32_t Show(const char* exportName, const AlertShowRecord* record, KyAlertNotification notify, void* context,
              int32_t timeout, uint32_t flags, uint32_t* alertHandle) {
   if (!record || !alertHandle) return ERROR_INVALID_PARAMETER;
   *alertHandle = 0;
-  if (DWORD failure = Knob(L"ShowResult").value_or(0)) return static_cast<int32_t>(failure);
+  if (int32_t failure = ConfiguredFailure()) return failure;
   AlertCompleter& completer = AlertCompleter::Instance();
   completer.Start();
   uint32_t handle = AlertRecorder().RecordAlert(*record, exportName, timeout, flags, notify != nullptr);
   if (handle == 0) return ERROR_WRITE_FAULT;
   if (notify) completer.Track(handle, notify, context, record->hasOption ? record->option : nullptr);
   *alertHandle = handle;
+  if (notify && Knob(L"CompleteInShow").value_or(0) == 1) completer.CompleteNow(handle, 0, false);
   return 0;
 }
 
@@ -39,6 +57,7 @@ extern "C" {
 int32_t __stdcall KyInitTARNAlert() {
   return Guarded([&]() -> int32_t {
     AlertCompleter::Instance().Start();
+    SetKnob(L"InitCount", Knob(L"InitCount").value_or(0) + 1);
     return static_cast<int32_t>(Knob(L"InitResult").value_or(0));
   }, ERROR_NOT_ENOUGH_MEMORY);
 }
@@ -59,6 +78,7 @@ int32_t __stdcall KyShowTARNAlert2(const AlertShowRecord* record, KyAlertNotific
 
 int32_t __stdcall KyCloseTARNAlert(uint32_t alertHandle) {
   return Guarded([&]() -> int32_t {
+    if (Knob(L"NotifyOnClose").value_or(0) == 1) AlertCompleter::Instance().CompleteNow(alertHandle, 0, false);
     AlertCompleter::Instance().Forget(alertHandle);
     AlertRecorder().MarkAlert(alertHandle, L"Closed", 1);
     return 0;

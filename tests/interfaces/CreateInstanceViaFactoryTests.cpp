@@ -127,9 +127,10 @@ TEST_F(CreateViaFactory, CheckedFormRefusesASignedLibraryWhoseClassObjectIsAnoth
 }
 
 TEST_F(CreateViaFactory, CheckedFormRefusesAClassObjectOfThisProcessPosingAsAProxy) {
-  // The registration names a signed executable; the class object that COM hands out is an unsigned
-  // library's, registered in this process and answering IClientSecurity.
-  RegisteredClass registered(ZelTest::SiblingPath(L"interfaces_tests.exe"), L"LocalServer32");
+  // The registration names a signed executable (one that would only print its usage if it were
+  // started); the class object that COM hands out is an unsigned library's, registered in this
+  // process and answering IClientSecurity.
+  RegisteredClass registered(ZelTest::SiblingPath(L"KyLogCfg.exe"), L"LocalServer32");
   Strata::UniqueModule server(::LoadLibraryW(ZelTest::TestServerPath().c_str()));
   using RegisterFn = HRESULT (*)(REFCLSID, DWORD*);
   auto registerPoser = reinterpret_cast<RegisterFn>(::GetProcAddress(server.get(), "RegisterProxyClaimingClassObject"));

@@ -1,0 +1,193 @@
+#include "Alert.h"
+
+#include <oleauto.h>
+
+#include <new>
+
+#include "ActiveAlerts.h"
+#include "AlertNotification.h"
+#include "AlertRecord.h"
+#include "AltLib.h"
+#include "ComGuard.h"
+#include "LogInstance.h"
+#include "RetryList.h"
+#include "RetryThread.h"
+#include "ServerLifetime.h"
+
+namespace {
+
+constexpr wchar_t kSource[] = L"Alert";
+constexpr wchar_t kFunction[] = L"CAlert::_ShowAlert";
+
+}  // namespace
+
+HRESULT CAlert::Create(AlertServices& services, REFIID iid, void** object) noexcept {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  CAlert* created = new (std::nothrow) CAlert(services);
+  if (!created) return E_OUTOFMEMORY;
+  HRESULT hr = created->QueryInterface(iid, object);
+  created->Release();
+  return hr;
+}
+
+CAlert::CAlert(AlertServices& services) noexcept : services_(services) {
+  if (services_.lifetime) services_.lifetime->ObjectCreated();
+}
+
+CAlert::~CAlert() {
+  if (services_.lifetime) services_.lifetime->ObjectDestroyed();
+}
+
+STDMETHODIMP CAlert::QueryInterface(REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  if (iid != IID_IUnknown && iid != IID_IDispatch && iid != __uuidof(IAlert)) return E_NOINTERFACE;
+  *object = static_cast<IAlert*>(this);
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CAlert::AddRef() { return ++references_; }
+
+STDMETHODIMP_(ULONG) CAlert::Release() {
+  const ULONG left = --references_;
+  if (left == 0) delete this;
+  return left;
+}
+
+STDMETHODIMP CAlert::GetTypeInfoCount(UINT* count) {
+  if (!count) return E_POINTER;
+  *count = services_.alertTypeInfo ? 1 : 0;
+  return S_OK;
+}
+
+STDMETHODIMP CAlert::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+  if (!info) return E_POINTER;
+  *info = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  if (!services_.alertTypeInfo) return TYPE_E_ELEMENTNOTFOUND;
+  return services_.alertTypeInfo.CopyTo(info);
+}
+
+STDMETHODIMP CAlert::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  if (!services_.alertTypeInfo) return E_NOTIMPL;
+  return ::DispGetIDsOfNames(services_.alertTypeInfo.Get(), names, count, ids);
+}
+
+STDMETHODIMP CAlert::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
+                            EXCEPINFO* exception, UINT* argumentError) {
+  if (!services_.alertTypeInfo) return E_NOTIMPL;
+  return ::DispInvoke(static_cast<IAlert*>(this), services_.alertTypeInfo.Get(), id, flags, parameters, result,
+                      exception, argumentError);
+}
+
+STDMETHODIMP CAlert::ShowSimpleAlert(BSTR language, BSTR title, BSTR defaultContent, BSTR detailsContent, BSTR appId,
+                                     BSTR typeId, LONG priority, LONG status, LONG timeout, VARIANT_BOOL noRepeat,
+                                     VARIANT_BOOL retryIfFailed) {
+  return GuardHResult([&] {
+    return ShowAlert(NewRequest(language, title, defaultContent, detailsContent, appId, typeId, priority, status,
+                                timeout, noRepeat, retryIfFailed),
+                     false);
+  });
+}
+
+STDMETHODIMP CAlert::ShowAlertWithActionsToLaunchUI(BSTR language, BSTR title, BSTR defaultContent,
+                                                    BSTR detailsContent, BSTR appId, BSTR typeId, LONG priority,
+                                                    LONG status, LONG timeout, VARIANT buttons, VARIANT_BOOL noRepeat,
+                                                    VARIANT_BOOL retryIfFailed) {
+  return GuardHResult([&] {
+    AlertRequestPtr request = NewRequest(language, title, defaultContent, detailsContent, appId, typeId, priority,
+                                         status, timeout, noRepeat, retryIfFailed);
+    HRESULT hr = AlertRequest::ReadButtons(buttons, &request->buttons);
+    return FAILED(hr) ? hr : ShowAlert(request, false);
+  });
+}
+
+STDMETHODIMP CAlert::ShowAlertWithDoNotShowAgainOption(BSTR language, BSTR title, BSTR defaultContent,
+                                                       BSTR detailsContent, BSTR appId, BSTR typeId, LONG priority,
+                                                       LONG status, LONG timeout, VARIANT_BOOL noRepeat,
+                                                       VARIANT_BOOL retryIfFailed, IAlertCallback* callback,
+                                                       BSTR doNotShowText) {
+  return GuardHResult([&] {
+    AlertRequestPtr request = NewRequest(language, title, defaultContent, detailsContent, appId, typeId, priority,
+                                         status, timeout, noRepeat, retryIfFailed);
+    request->callback = callback;
+    if (doNotShowText) request->doNotShowText.assign(doNotShowText, ::SysStringLen(doNotShowText));
+    return ShowAlert(request, false);
+  });
+}
+
+HRESULT CAlert::Replay(const AlertRequest& queued) noexcept {
+  return GuardHResult([&] {
+    auto copy = std::make_shared<AlertRequest>(queued);
+    copy->alertHandle = 0;
+    return ShowAlert(copy, true);
+  });
+}
+
+AlertRequestPtr CAlert::NewRequest(BSTR language, BSTR title, BSTR defaultContent, BSTR detailsContent, BSTR appId,
+                                   BSTR typeId, LONG priority, LONG status, LONG timeout, VARIANT_BOOL noRepeat,
+                                   VARIANT_BOOL retryIfFailed) {
+  auto request = std::make_shared<AlertRequest>();
+  request->owner = this;
+  request->ownerObject = this;
+  request->language = AlertRequest::CopyText(language);
+  request->title = AlertRequest::CopyText(title);
+  request->defaultContent = AlertRequest::CopyText(defaultContent);
+  request->detailsContent = AlertRequest::CopyText(detailsContent);
+  request->appId = AlertRequest::CopyText(appId);
+  request->typeId = AlertRequest::CopyText(typeId);
+  request->priority = priority;
+  request->status = status;
+  request->timeout = timeout;
+  request->noRepeat = noRepeat != VARIANT_FALSE;
+  request->retryIfFailed = retryIfFailed != VARIANT_FALSE;
+  return request;
+}
+
+HRESULT CAlert::ShowAlert(const AlertRequestPtr& request, bool isRetry) {
+  if (!isRetry && services_.active->AnyDisplayed()) {
+    Queue(request);
+    return S_OK;
+  }
+  if (!services_.library) {
+    ZEL_LOG(ETWLogging::kLevelCritical, kSource, kFunction, L"Failed to get CAltLib for toaster laert!\r\n");
+    return E_FAIL;
+  }
+  if (request->Tracked()) return ShowTracked(request, isRetry);
+  // An untracked alert is shown and forgotten: its outcome changes nothing for the caller.
+  CAlertRecord record(*request);
+  uint32_t handle = 0;
+  services_.library->Show(record.Get(), nullptr, nullptr, request->timeout, &handle);
+  return S_OK;
+}
+
+HRESULT CAlert::ShowTracked(const AlertRequestPtr& request, bool isRetry) {
+  const uint64_t id = services_.active->AddUnlessSame(request);
+  if (id == 0) return S_OK;
+  CAlertRecord record(*request);
+  uint32_t handle = 0;
+  // No lock of ours is held here: the library may notify from inside the call.
+  const int32_t result = services_.library->Show(record.Get(), &CAlertNotification::OnAlertNotification,
+                                                 CAlertNotification::ContextOf(id), request->timeout, &handle);
+  if (result == 0) {
+    services_.active->SetHandle(id, handle);
+    return S_OK;
+  }
+  // A notification that ended the alert meanwhile has already decided its fate.
+  if (!services_.active->Claim(id)) return S_OK;
+  ZEL_LOG(ETWLogging::kLevelError, kSource, kFunction, L"Failed to show the TARN Alert (lResult 0x%X)\r\n",
+          static_cast<unsigned>(result));
+  if (!isRetry && request->retryIfFailed && Queue(request)) {
+    ZEL_LOG(ETWLogging::kLevelNormal, kSource, kFunction, L"Added failed alert to retry list\r\n");
+  }
+  return E_FAIL;
+}
+
+bool CAlert::Queue(const AlertRequestPtr& request) {
+  const bool added = services_.retry->Add(request);
+  // A same alert already queued is replayed now as well.
+  if (services_.retry->Enabled() && services_.retryThread) services_.retryThread->Wake();
+  return added;
+}

@@ -1,0 +1,57 @@
+// The alerter's one COM class: each IAlert call becomes an AlertRequest that is shown now, dropped
+// as a duplicate, or queued for the retry thread.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "AlertRequest.h"
+#include "AlertServices.h"
+#include "KyAlert.h"
+
+class CAlert final : public IAlert {
+ public:
+  static HRESULT Create(AlertServices& services, REFIID iid, void** object) noexcept;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override;
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
+                      EXCEPINFO* exception, UINT* argumentError) override;
+
+  STDMETHODIMP ShowSimpleAlert(BSTR language, BSTR title, BSTR defaultContent, BSTR detailsContent, BSTR appId,
+                               BSTR typeId, LONG priority, LONG status, LONG timeout, VARIANT_BOOL noRepeat,
+                               VARIANT_BOOL retryIfFailed) override;
+  STDMETHODIMP ShowAlertWithActionsToLaunchUI(BSTR language, BSTR title, BSTR defaultContent, BSTR detailsContent,
+                                              BSTR appId, BSTR typeId, LONG priority, LONG status, LONG timeout,
+                                              VARIANT buttons, VARIANT_BOOL noRepeat,
+                                              VARIANT_BOOL retryIfFailed) override;
+  STDMETHODIMP ShowAlertWithDoNotShowAgainOption(BSTR language, BSTR title, BSTR defaultContent,
+                                                 BSTR detailsContent, BSTR appId, BSTR typeId, LONG priority,
+                                                 LONG status, LONG timeout, VARIANT_BOOL noRepeat,
+                                                 VARIANT_BOOL retryIfFailed, IAlertCallback* callback,
+                                                 BSTR doNotShowText) override;
+
+  // Shows a copy of a queued request again, bypassing the queue; S_OK when it was shown.
+  HRESULT Replay(const AlertRequest& queued) noexcept;
+
+ private:
+  explicit CAlert(AlertServices& services) noexcept;
+  ~CAlert();
+
+  AlertRequestPtr NewRequest(BSTR language, BSTR title, BSTR defaultContent, BSTR detailsContent, BSTR appId,
+                             BSTR typeId, LONG priority, LONG status, LONG timeout, VARIANT_BOOL noRepeat,
+                             VARIANT_BOOL retryIfFailed);
+  HRESULT ShowAlert(const AlertRequestPtr& request, bool isRetry);
+  HRESULT ShowTracked(const AlertRequestPtr& request, bool isRetry);
+  // False when the queue refused the request or holds a same alert already.
+  bool Queue(const AlertRequestPtr& request);
+
+  AlertServices& services_;
+  std::atomic<ULONG> references_{1};
+};

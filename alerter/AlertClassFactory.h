@@ -1,0 +1,28 @@
+// The class object of Alert, one per process, registered while the server runs. Every creation
+// holds the server for its duration, so a server that has begun to stop serves none.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include "AlertServices.h"
+#include "ServerLifetime.h"
+
+class CAlertClassFactory final : public IClassFactory {
+ public:
+  CAlertClassFactory(AlertServices& services, CServerLifetime& lifetime) noexcept
+      : services_(services), lifetime_(lifetime) {}
+  CAlertClassFactory(const CAlertClassFactory&) = delete;
+  CAlertClassFactory& operator=(const CAlertClassFactory&) = delete;
+
+  // Owned by the module, which outlives its registration: references do not count.
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override;
+  STDMETHODIMP LockServer(BOOL lock) override;
+
+ private:
+  AlertServices& services_;
+  CServerLifetime& lifetime_;
+};

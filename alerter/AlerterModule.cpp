@@ -1,0 +1,102 @@
+#include "AlerterModule.h"
+
+#include <objbase.h>
+
+#include "AlertClassFactory.h"
+#include "AlertEngine.h"
+#include "ComGuard.h"
+#include "KyAlert.h"
+#include "LogInstance.h"
+#include "ProductSetting.h"
+#include "ServerLifetime.h"
+#include "ServerRegistration.h"
+
+namespace {
+
+constexpr wchar_t kSource[] = L"Alerter";
+
+// COM for this thread in the multithreaded apartment; another apartment already chosen for it is
+// refused, as calls could then arrive on a thread that cannot take them.
+class ComApartment {
+ public:
+  ComApartment() noexcept : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~ComApartment() {
+    if (SUCCEEDED(hr_)) ::CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  HRESULT Result() const noexcept { return hr_; }
+
+ private:
+  const HRESULT hr_;
+};
+
+class ClassRegistration {
+ public:
+  HRESULT Register(IClassFactory* factory) {
+    return ::CoRegisterClassObject(CLSID_Alert, factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED,
+                                   &cookie_);
+  }
+  ~ClassRegistration() {
+    if (cookie_) ::CoRevokeClassObject(cookie_);
+  }
+
+ private:
+  DWORD cookie_ = 0;
+};
+
+void PumpUntilQuit() {
+  MSG message;
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+}  // namespace
+
+CAlerterModule::~CAlerterModule() {
+  // The class object first, then what it hands to new objects.
+  factory_.reset();
+  engine_.reset();
+  lifetime_.reset();
+}
+
+HRESULT CAlerterModule::Run(const wchar_t* commandLine) noexcept {
+  return GuardHResult([&] {
+    ComApartment com;
+    if (FAILED(com.Result())) return com.Result();
+    const ServerRegistration::Switch what = ServerRegistration::ParseSwitch(commandLine);
+    if (what != ServerRegistration::Switch::None) return ServerRegistration::Apply(what);
+    return Serve();
+  });
+}
+
+HRESULT CAlerterModule::Serve() {
+  // The queue the main thread's WM_QUIT lands in exists before the monitor can post it.
+  MSG message;
+  ::PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  lifetime_ = std::make_unique<CServerLifetime>(::GetCurrentThreadId(), kShutdownDelayMs, kFirstClientTimeoutMs);
+  AlertEngineOptions options;
+  options.retryDelaySeconds = ProductSetting::ReadRetryDelaySeconds();
+  options.lifetime = lifetime_.get();
+  engine_ = std::make_unique<CAlertEngine>(options);
+  factory_ = std::make_unique<CAlertClassFactory>(engine_->Services(), *lifetime_);
+  HRESULT hr = S_OK;
+  {
+    ClassRegistration registration;
+    hr = registration.Register(factory_.get());
+    if (SUCCEEDED(hr)) {
+      // HRESULT_FROM_WIN32 may evaluate its argument more than once.
+      const DWORD monitor = lifetime_->StartMonitor();
+      hr = HRESULT_FROM_WIN32(monitor);
+    }
+    if (SUCCEEDED(hr)) hr = ::CoResumeClassObjects();
+    if (SUCCEEDED(hr)) PumpUntilQuit();
+    if (FAILED(hr)) {
+      ZEL_LOG(ETWLogging::kLevelError, kSource, L"CAlerterModule::Run", L"Failed to serve (0x%08X)\r\n", hr);
+    }
+  }
+  ::Sleep(kPauseAfterRevokeMs);
+  return hr;
+}

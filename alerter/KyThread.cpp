@@ -1,0 +1,25 @@
+#include "KyThread.h"
+
+#include "ComGuard.h"
+
+DWORD CKyThread::Start(const wchar_t* name) {
+  if (name) name_ = name;
+  if (IsRunning()) return ERROR_ALREADY_INITIALIZED;
+  thread_.reset(::CreateThread(nullptr, 0, &CKyThread::ThreadStart, this, 0, &threadId_));
+  return thread_ ? 0 : ::GetLastError();
+}
+
+void CKyThread::Stop() noexcept {
+  if (!IsRunning()) return;
+  Signal();
+  ::WaitForSingleObject(thread_.get(), INFINITE);
+  thread_.reset();
+  threadId_ = 0;
+}
+
+DWORD WINAPI CKyThread::ThreadStart(void* self) noexcept {
+  return static_cast<DWORD>(GuardHResult([self] {
+    static_cast<CKyThread*>(self)->Run();
+    return S_OK;
+  }));
+}

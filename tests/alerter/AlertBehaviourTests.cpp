@@ -1,0 +1,347 @@
+// The alerter's alert behaviours in this process against the alert library stand-in, which
+// records each shown alert under this process's own key and ends tracked ones on command.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include <wrl/client.h>
+
+#include "Alert.h"
+#include "AlertEngine.h"
+#include "AlerterTestSupport.h"
+#include "ProcessKnobs.h"
+#include "StandInKnobs.h"
+#include "TestSupport.h"
+
+namespace {
+
+using AlerterTest::Text;
+using AlerterTest::WaitUntil;
+using Microsoft::WRL::ComPtr;
+
+constexpr wchar_t kUiClass[] = L"{E0EC0F2B-773D-4dd7-BE6C-7D85D6AA6269}";
+
+// Plays the caller that offered the do-not-show-again option.
+class RecordingCallback final : public IAlertCallback {
+ public:
+  explicit RecordingCallback(HRESULT answer) : answer_(answer) {}
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IAlertCallback) return E_NOINTERFACE;
+    *object = static_cast<IAlertCallback*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP DoNotShowAgain(BSTR typeId, LONG sessionId) override {
+    typeId_ = typeId ? typeId : L"";
+    sessionId_ = sessionId;
+    ++calls_;
+    return answer_;
+  }
+
+  std::atomic<int> calls_{0};
+  std::wstring typeId_;
+  LONG sessionId_ = -1;
+
+ private:
+  const HRESULT answer_;
+  std::atomic<ULONG> references_{1};
+};
+
+class AlertBehaviour : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ASSERT_TRUE(knobs_.Created());
+  }
+  void TearDown() override {
+    alert_.Reset();
+    engine_.reset();
+    if (!classesKey_.empty()) ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, classesKey_.c_str());
+    ::CoUninitialize();
+  }
+
+  void Start(uint32_t retryDelaySeconds) {
+    AlertEngineOptions options;
+    options.libraryFolder = ZelTest::SiblingPath(L"");
+    options.retryDelaySeconds = retryDelaySeconds;
+    classesKey_ = L"Software\\ZelTests\\Alerter" + std::to_wstring(::GetCurrentProcessId()) + L"\\Classes";
+    options.uiClassesKey = classesKey_;
+    engine_ = std::make_unique<CAlertEngine>(options);
+    ASSERT_EQ(engine_->BindResult(), 0u);
+    ASSERT_EQ(CAlert::Create(engine_->Services(), IID_IAlert, &alert_), S_OK);
+  }
+
+  HRESULT Simple(const wchar_t* title, bool noRepeat, bool retryIfFailed = false, const wchar_t* type = L"T1") {
+    Text language(L"en-US"), text(title), content(L"Content"), details(L"Details"), app(L"ZEL"), typeId(type);
+    return alert_->ShowSimpleAlert(language, text, content, details, app, typeId, 2, 1, 30,
+                                   noRepeat ? VARIANT_TRUE : VARIANT_FALSE, retryIfFailed ? VARIANT_TRUE : VARIANT_FALSE);
+  }
+
+  HRESULT WithButtons(const wchar_t* title, const std::vector<std::pair<std::wstring, std::wstring>>& buttons) {
+    SAFEARRAYBOUND bound{static_cast<ULONG>(buttons.size()), 0};
+    VARIANT outer;
+    ::VariantInit(&outer);
+    outer.vt = VT_ARRAY | VT_VARIANT;
+    outer.parray = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
+    for (LONG i = 0; i < static_cast<LONG>(buttons.size()); ++i) {
+      SAFEARRAYBOUND pairBound{2, 0};
+      VARIANT pair;
+      ::VariantInit(&pair);
+      pair.vt = VT_ARRAY | VT_VARIANT;
+      pair.parray = ::SafeArrayCreate(VT_VARIANT, 1, &pairBound);
+      const std::wstring* texts[] = {&buttons[i].first, &buttons[i].second};
+      for (LONG j = 0; j < 2; ++j) {
+        VARIANT element;
+        element.vt = VT_BSTR;
+        element.bstrVal = ::SysAllocString(texts[j]->c_str());
+        ::SafeArrayPutElement(pair.parray, &j, &element);
+        ::VariantClear(&element);
+      }
+      ::SafeArrayPutElement(outer.parray, &i, &pair);
+      ::VariantClear(&pair);
+    }
+    Text language(L"en-US"), text(title), content(L"Content"), app(L"ZEL"), typeId(L"Buttons");
+    HRESULT hr = alert_->ShowAlertWithActionsToLaunchUI(language, text, content, nullptr, app, typeId, 2, 1, 30, outer,
+                                                        VARIANT_FALSE, VARIANT_FALSE);
+    ::VariantClear(&outer);
+    return hr;
+  }
+
+  HRESULT WithOption(const wchar_t* title, IAlertCallback* callback, const wchar_t* type, bool retryIfFailed = false) {
+    Text language(L"en-US"), text(title), content(L"Content"), app(L"ZEL"), typeId(type), option(L"Do not show again");
+    return alert_->ShowAlertWithDoNotShowAgainOption(language, text, content, nullptr, app, typeId, 2, 1, 30,
+                                                     VARIANT_TRUE, retryIfFailed ? VARIANT_TRUE : VARIANT_FALSE,
+                                                     callback, option);
+  }
+
+  void RegisterUi(const std::wstring& path) {
+    const std::wstring key = classesKey_ + L"\\CLSID\\" + kUiClass + L"\\LocalServer32";
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, path.c_str(),
+                                static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+
+  size_t Shown() const { return alerts_.Count(); }
+
+  ZelTest::ProcessKnobs knobs_{L"KyPltAlt"};
+  AlerterTest::StandInAlerts alerts_{ZelStandIns::StandInKnobs::ProcessKeyPath(L"KyPltAlt", ::GetCurrentProcessId())};
+  std::wstring classesKey_;
+  std::unique_ptr<CAlertEngine> engine_;
+  ComPtr<IAlert> alert_;
+};
+
+TEST_F(AlertBehaviour, TheRecordCarriesTheCallersTextsAndTheLibrarysConstants) {
+  Start(10);
+  ASSERT_EQ(WithButtons(L"Blocked", {{L"Open", L"--tab 2"}, {L"Later", L""}}), S_OK);
+  ASSERT_EQ(Shown(), 1u);
+  const DWORD handle = alerts_.Handles()[0];
+  EXPECT_EQ(alerts_.ReadText(handle, L"Title"), L"Blocked");
+  EXPECT_EQ(alerts_.ReadText(handle, L"TypeId"), L"Buttons");
+  EXPECT_EQ(alerts_.ReadDword(handle, L"Marker"), 355u);
+  EXPECT_EQ(alerts_.ReadDword(handle, L"ButtonCount"), 2u);
+  EXPECT_EQ(alerts_.ReadDword(handle, L"HasButtons"), 1u);
+  EXPECT_EQ(alerts_.ReadDword(handle, L"HasOption"), 0u);
+  EXPECT_EQ(alerts_.ReadDword(handle, L"ReservedZero"), 1u);
+  EXPECT_EQ(alerts_.ReadDword(handle, L"Tracked"), 1u);
+  EXPECT_FALSE(alerts_.ReadText(handle, L"DetailsContent").has_value());
+  EXPECT_EQ(alerts_.ReadDword(handle, L"Timeout"), 30u);
+}
+
+TEST_F(AlertBehaviour, RepeatsAreShownOnlyWhenTheyMayRepeat) {
+  struct Case {
+    const char* name;
+    bool noRepeat;
+    size_t shown;
+    size_t active;
+  };
+  const Case cases[] = {{"no-repeat twice: shown once", true, 1, 1}, {"untracked twice: shown twice", false, 2, 0}};
+  for (const Case& c : cases) {
+    alerts_.Clear();
+    Start(0);
+    EXPECT_EQ(Simple(L"Same", c.noRepeat), S_OK) << c.name;
+    EXPECT_EQ(Simple(L"Same", c.noRepeat), S_OK) << c.name;
+    EXPECT_EQ(Shown(), c.shown) << c.name;
+    EXPECT_EQ(engine_->ActiveCount(), c.active) << c.name;
+    alert_.Reset();
+    engine_.reset();
+  }
+}
+
+TEST_F(AlertBehaviour, AnAlertArrivingWhileAnotherIsDisplayedIsReplayedAtOnce) {
+  Start(600);
+  ASSERT_EQ(Simple(L"First", true), S_OK);
+  ASSERT_EQ(Simple(L"Second", true), S_OK);
+  EXPECT_TRUE(WaitUntil([&] { return Shown() == 2; }));
+  EXPECT_TRUE(WaitUntil([&] { return engine_->QueuedCount() == 0; }));
+  EXPECT_EQ(engine_->ActiveCount(), 2u);
+}
+
+TEST_F(AlertBehaviour, WithoutARetryDelayAQueuedAlertIsDropped) {
+  Start(0);
+  EXPECT_FALSE(engine_->RetryThreadRunning());
+  ASSERT_EQ(Simple(L"First", true), S_OK);
+  EXPECT_EQ(Simple(L"Second", true, true), S_OK);
+  ::Sleep(300);
+  EXPECT_EQ(Shown(), 1u);
+  EXPECT_EQ(engine_->QueuedCount(), 0u);
+}
+
+TEST_F(AlertBehaviour, AFailedShowFailsTheCallOnlyWhenTracked) {
+  struct Case {
+    const char* name;
+    bool noRepeat;
+    bool retryIfFailed;
+    HRESULT expected;
+    size_t queued;
+  };
+  const Case cases[] = {{"tracked, retry if failed", true, true, E_FAIL, 1},
+                        {"tracked, no retry", true, false, E_FAIL, 0},
+                        {"untracked", false, true, S_OK, 0}};
+  knobs_.SetDword(L"ShowResult", 5);
+  for (const Case& c : cases) {
+    Start(600);
+    EXPECT_EQ(Simple(L"Failing", c.noRepeat, c.retryIfFailed), c.expected) << c.name;
+    // The retry thread tries the queued alert once at once; it stays queued.
+    ::Sleep(300);
+    EXPECT_EQ(engine_->QueuedCount(), c.queued) << c.name;
+    EXPECT_EQ(engine_->ActiveCount(), 0u) << c.name;
+    alert_.Reset();
+    engine_.reset();
+  }
+}
+
+TEST_F(AlertBehaviour, AFailingAlertIsReplayedEveryRetryDelayUntilItIsShown) {
+  knobs_.SetDword(L"FailNextShows", 3);
+  Start(1);
+  EXPECT_EQ(Simple(L"Eventually", true, true), E_FAIL);
+  EXPECT_EQ(Shown(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return Shown() == 1; }, 8000));
+  EXPECT_EQ(engine_->QueuedCount(), 0u);
+  EXPECT_EQ(knobs_.ReadDword(L"FailNextShows"), 0u);
+}
+
+TEST_F(AlertBehaviour, AChosenButtonStartsTheRegisteredUserInterfaceWithItsAction) {
+  struct Case {
+    const char* name;
+    DWORD button;
+    bool launched;
+  };
+  const Case cases[] = {{"first button", 1, true}, {"button 0", 0, false}, {"past the count", 3, false}};
+  Start(0);
+  wchar_t system[MAX_PATH];
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  RegisterUi(L"\"" + std::wstring(system) + L"\\cmd.exe\"");
+  for (const Case& c : cases) {
+    ZelTest::TempFolder folder;
+    const std::wstring marker = folder / L"launched.txt";
+    ASSERT_EQ(WithButtons(L"Launch", {{L"Open", L"/c echo launched>\"" + marker + L"\""}, {L"Later", L""}}), S_OK);
+    const DWORD handle = alerts_.Handles().back();
+    alerts_.Complete(handle, c.button, false);
+    ASSERT_TRUE(WaitUntil([&] { return engine_->ActiveCount() == 0; })) << c.name;
+    EXPECT_EQ(WaitUntil([&] { return ZelTest::FileExists(marker); }, c.launched ? 10000 : 1000), c.launched) << c.name;
+  }
+}
+
+TEST_F(AlertBehaviour, ARegisteredPathTooLongIsNeverLaunched) {
+  Start(0);
+  RegisterUi(std::wstring(270, L'x'));
+  EXPECT_FALSE(CUiLauncher(classesKey_).RegisteredPath().has_value());
+  ASSERT_EQ(WithButtons(L"Launch", {{L"Open", L"/c exit"}}), S_OK);
+  alerts_.Complete(alerts_.Handles().back(), 1, false);
+  EXPECT_TRUE(WaitUntil([&] { return engine_->ActiveCount() == 0; }));
+}
+
+TEST_F(AlertBehaviour, ATickedOptionCallsBackAndEndsEveryAlertOfItsType) {
+  struct Case {
+    const char* name;
+    HRESULT callbackAnswer;
+    DWORD notifyOnClose;
+  };
+  const Case cases[] = {{"callback succeeds", S_OK, 0},
+                        {"callback fails", E_FAIL, 0},
+                        {"library notifies closed alerts", S_OK, 1}};
+  for (const Case& c : cases) {
+    alerts_.Clear();
+    knobs_.SetDword(L"NotifyOnClose", c.notifyOnClose);
+    Start(600);
+    ComPtr<RecordingCallback> callback;
+    *callback.GetAddressOf() = new RecordingCallback(c.callbackAnswer);
+    ASSERT_EQ(WithOption(L"A", callback.Get(), L"Kind"), S_OK) << c.name;
+    ASSERT_EQ(WithOption(L"B", callback.Get(), L"Kind"), S_OK) << c.name;
+    ASSERT_EQ(WithOption(L"C", callback.Get(), L"Other"), S_OK) << c.name;
+    ASSERT_TRUE(WaitUntil([&] { return Shown() == 3; })) << c.name;
+    // A queued alert of the type, kept by a failing show.
+    knobs_.SetDword(L"ShowResult", 5);
+    ASSERT_EQ(WithOption(L"D", callback.Get(), L"Kind", true), S_OK) << c.name;
+    ASSERT_TRUE(WaitUntil([&] { return engine_->QueuedCount() == 1; })) << c.name;
+    knobs_.SetDword(L"ShowResult", 0);
+
+    const std::vector<DWORD> handles = alerts_.Handles();
+    alerts_.Complete(handles[0], 0, true);
+    ASSERT_TRUE(WaitUntil([&] { return callback->calls_ == 1; })) << c.name;
+    DWORD session = 0;
+    ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
+    EXPECT_EQ(callback->typeId_, L"Kind") << c.name;
+    EXPECT_EQ(callback->sessionId_, static_cast<LONG>(session)) << c.name;
+    EXPECT_TRUE(WaitUntil([&] { return alerts_.ReadDword(handles[1], L"Closed") == 1u; })) << c.name;
+    EXPECT_FALSE(alerts_.ReadDword(handles[2], L"Closed").has_value()) << c.name;
+    EXPECT_EQ(engine_->ActiveCount(), 1u) << c.name;
+    EXPECT_EQ(engine_->QueuedCount(), 0u) << c.name;
+    alert_.Reset();
+    engine_.reset();
+  }
+}
+
+TEST_F(AlertBehaviour, ANotificationFromInsideTheShowEndsTheAlertCleanly) {
+  knobs_.SetDword(L"CompleteInShow", 1);
+  Start(10);
+  EXPECT_EQ(Simple(L"Brief", true), S_OK);
+  EXPECT_EQ(engine_->ActiveCount(), 0u);
+  EXPECT_EQ(Simple(L"Brief", true), S_OK);
+  EXPECT_EQ(Shown(), 2u);
+}
+
+TEST_F(AlertBehaviour, ABindingThatFailsLeavesEveryAlertFailing) {
+  struct Case {
+    const char* name;
+    DWORD initResult;
+    const wchar_t* folder;
+  };
+  const Case cases[] = {{"initialisation refused", 5, nullptr}, {"no library there", 0, L"C:\\no-such-folder\\"}};
+  for (const Case& c : cases) {
+    knobs_.SetDword(L"InitResult", c.initResult);
+    AlertEngineOptions options;
+    options.libraryFolder = c.folder ? c.folder : ZelTest::SiblingPath(L"");
+    options.retryDelaySeconds = 0;
+    CAlertEngine engine(options);
+    EXPECT_NE(engine.BindResult(), 0u) << c.name;
+    if (c.initResult) {
+      EXPECT_EQ(engine.BindResult(), c.initResult) << c.name;
+    }
+    ComPtr<IAlert> alert;
+    ASSERT_EQ(CAlert::Create(engine.Services(), IID_IAlert, &alert), S_OK);
+    Text text(L"t");
+    EXPECT_EQ(alert->ShowSimpleAlert(text, text, text, text, text, text, 1, 1, 1, VARIANT_FALSE, VARIANT_FALSE), E_FAIL)
+        << c.name;
+  }
+  knobs_.SetDword(L"InitResult", 0);
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+// The alerter's pieces that stand alone: the buttons a caller may pass, the product settings, the
+// command-line switches and the retry timer's due time.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Alert.h"
+#include "AlertEngine.h"
+#include "AlerterTestSupport.h"
+#include "ProductSetting.h"
+#include "RetryThread.h"
+#include "ServerRegistration.h"
+#include "TestSupport.h"
+
+namespace {
+
+using AlerterTest::Text;
+
+// SAFEARRAYs and VARIANTs built for one case, freed with it.
+class Variant {
+ public:
+  Variant() { ::VariantInit(&value_); }
+  ~Variant() { ::VariantClear(&value_); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+  VARIANT* operator&() { return &value_; }
+  VARIANT& get() { return value_; }
+
+ private:
+  VARIANT value_;
+};
+
+SAFEARRAY* VariantArray(LONG lower, const std::vector<std::function<void(VARIANT*)>>& fill) {
+  SAFEARRAYBOUND bound{static_cast<ULONG>(fill.size()), lower};
+  SAFEARRAY* array = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
+  for (size_t i = 0; i < fill.size(); ++i) {
+    VARIANT element;
+    ::VariantInit(&element);
+    fill[i](&element);
+    LONG index = lower + static_cast<LONG>(i);
+    ::SafeArrayPutElement(array, &index, &element);
+    ::VariantClear(&element);
+  }
+  return array;
+}
+
+std::function<void(VARIANT*)> String(const wchar_t* text) {
+  return [text](VARIANT* v) {
+    v->vt = VT_BSTR;
+    v->bstrVal = ::SysAllocString(text);
+  };
+}
+std::function<void(VARIANT*)> Number(LONG value) {
+  return [value](VARIANT* v) {
+    v->vt = VT_I4;
+    v->lVal = value;
+  };
+}
+std::function<void(VARIANT*)> Pair(std::vector<std::function<void(VARIANT*)>> items, LONG lower = 0) {
+  return [items, lower](VARIANT* v) {
+    v->vt = VT_ARRAY | VT_VARIANT;
+    v->parray = VariantArray(lower, items);
+  };
+}
+
+void Buttons(VARIANT* target, std::vector<std::function<void(VARIANT*)>> buttons, LONG lower = 0) {
+  target->vt = VT_ARRAY | VT_VARIANT;
+  target->parray = VariantArray(lower, buttons);
+}
+
+struct ButtonsCase {
+  const char* name;
+  std::function<void(VARIANT*)> make;
+  HRESULT expected;  // E_FAIL: accepted, then refused for want of a library
+};
+
+TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
+  static SAFEARRAY* shared = nullptr;
+  const ButtonsCase cases[] = {
+      {"well formed", [](VARIANT* v) { Buttons(v, {Pair({String(L"Open"), String(L"--tab 2")})}); }, E_FAIL},
+      {"no buttons (empty variant)", [](VARIANT*) {}, E_FAIL},
+      {"not an array", [](VARIANT* v) { String(L"Open")(v); }, E_FAIL},
+      {"empty outer array", [](VARIANT* v) { Buttons(v, {}); }, E_INVALIDARG},
+      {"outer lower bound 1", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), String(L"b")})}, 1); }, E_INVALIDARG},
+      {"inner lower bound 1", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), String(L"b")}, 1)}); }, E_INVALIDARG},
+      {"short inner array", [](VARIANT* v) { Buttons(v, {Pair({String(L"a")})}); }, E_INVALIDARG},
+      {"label not a string", [](VARIANT* v) { Buttons(v, {Pair({Number(1), String(L"b")})}); }, E_INVALIDARG},
+      {"action not a string", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), Number(2)})}); }, E_INVALIDARG},
+      {"element not an array", [](VARIANT* v) { Buttons(v, {String(L"a")}); }, E_INVALIDARG},
+      {"second button bad", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), String(L"b")}), Pair({String(L"c")})}); },
+       E_INVALIDARG},
+      {"array of strings", [](VARIANT* v) {
+         SAFEARRAYBOUND bound{1, 0};
+         v->vt = VT_ARRAY | VT_BSTR;
+         v->parray = ::SafeArrayCreate(VT_BSTR, 1, &bound);
+       }, E_INVALIDARG},
+      {"two dimensions", [](VARIANT* v) {
+         SAFEARRAYBOUND bounds[2] = {{2, 0}, {1, 0}};
+         v->vt = VT_ARRAY | VT_VARIANT;
+         v->parray = ::SafeArrayCreate(VT_VARIANT, 2, bounds);
+       }, E_INVALIDARG},
+      {"by reference", [](VARIANT* v) {
+         shared = VariantArray(0, {Pair({String(L"a"), String(L"b")})});
+         v->vt = VT_ARRAY | VT_VARIANT | VT_BYREF;
+         v->pparray = &shared;
+       }, E_INVALIDARG},
+      {"null array", [](VARIANT* v) { v->vt = VT_ARRAY | VT_VARIANT; }, E_INVALIDARG},
+  };
+  AlertEngineOptions options;
+  options.libraryFolder = L"C:\\no-such-folder\\";
+  options.retryDelaySeconds = 0;
+  CAlertEngine engine(options);
+  ASSERT_NE(engine.BindResult(), 0u);
+  Microsoft::WRL::ComPtr<IAlert> alert;
+  ASSERT_EQ(CAlert::Create(engine.Services(), IID_IAlert, &alert), S_OK);
+  Text text(L"t");
+  for (const ButtonsCase& c : cases) {
+    Variant buttons;
+    c.make(&buttons);
+    EXPECT_EQ(alert->ShowAlertWithActionsToLaunchUI(text, text, text, text, text, text, 1, 1, 1, buttons.get(),
+                                                     VARIANT_FALSE, VARIANT_FALSE),
+              c.expected)
+        << c.name;
+    if (buttons.get().vt & VT_BYREF) {
+      ::SafeArrayDestroy(shared);
+      buttons.get().vt = VT_EMPTY;
+    }
+  }
+}
+
+TEST(AlerterSettings, RetryDelayComesFromTheAffiliateElseDefault) {
+  struct Case {
+    const char* name;
+    std::optional<std::wstring> affid;
+    std::optional<DWORD> affiliateValue;
+    std::optional<DWORD> defaultValue;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {"nothing set", std::nullopt, std::nullopt, std::nullopt, 10},
+      {"no affid: default", std::nullopt, std::nullopt, 7, 7},
+      {"affid 0: default", L"0", 3, 7, 7},
+      {"empty affid: default", L"", 3, 7, 7},
+      {"affiliate's value", L"acme", 3, 7, 3},
+      {"affiliate without value: default", L"acme", std::nullopt, 7, 7},
+      {"zero disables", std::nullopt, std::nullopt, 0, 0},
+      {"large delay", L"acme", 400, std::nullopt, 400},
+  };
+  for (const Case& c : cases) {
+    ZelTest::TempRegistryKey root;
+    const std::wstring settings = root.Path() + L"\\Settings";
+    Strata::UniqueHkey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, settings.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                                nullptr), ERROR_SUCCESS);
+    if (c.affid) {
+      ::RegSetValueExW(key.get(), L"affid", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.affid->c_str()),
+                       static_cast<DWORD>((c.affid->size() + 1) * sizeof(wchar_t)));
+    }
+    if (c.affiliateValue) ::RegSetKeyValueW(key.get(), L"acme", L"AlertRetryDelay", REG_DWORD, &*c.affiliateValue, 4);
+    if (c.defaultValue) ::RegSetKeyValueW(key.get(), L"default", L"AlertRetryDelay", REG_DWORD, &*c.defaultValue, 4);
+    EXPECT_EQ(ProductSetting::ReadRetryDelaySeconds(HKEY_CURRENT_USER, settings.c_str()), c.expected) << c.name;
+  }
+}
+
+TEST(AlerterSettings, MissingSettingsKeyOrMistypedValueIsNotFound) {
+  ZelTest::TempRegistryKey root;
+  const std::wstring settings = root.Path() + L"\\Settings";
+  DWORD value = 99;
+  EXPECT_FALSE(ProductSetting::ReadProductSetting(L"AlertRetryDelay", &value, HKEY_CURRENT_USER, settings.c_str()));
+  EXPECT_EQ(ProductSetting::ReadRetryDelaySeconds(HKEY_CURRENT_USER, settings.c_str()), 10u);
+  const wchar_t text[] = L"5";
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, (settings + L"\\default").c_str(), L"AlertRetryDelay", REG_SZ, text,
+                    sizeof(text));
+  EXPECT_FALSE(ProductSetting::ReadProductSetting(L"AlertRetryDelay", &value, HKEY_CURRENT_USER, settings.c_str()));
+  EXPECT_EQ(value, 99u);
+}
+
+TEST(AlerterSwitches, EverySpellingOfTheRegistrationSwitchesIsRecognised) {
+  using ServerRegistration::Switch;
+  const struct {
+    const wchar_t* commandLine;
+    Switch expected;
+  } cases[] = {
+      {L"KyAlert.exe /RegServer", Switch::RegServer},
+      {L"KyAlert.exe /regserver", Switch::RegServer},
+      {L"KyAlert.exe -REGSERVER", Switch::RegServer},
+      {L"\"C:\\Program Files\\KyAlert.exe\" -UnRegServer", Switch::UnregServer},
+      {L"KyAlert.exe /RegServerPerUser", Switch::RegServerPerUser},
+      {L"KyAlert.exe -unregserverperuser", Switch::UnregServerPerUser},
+      {L"KyAlert.exe word /RegServer", Switch::RegServer},
+      {L"KyAlert.exe -Embedding", Switch::None},
+      {L"KyAlert.exe -Embedding /RegServer", Switch::None},
+      {L"KyAlert.exe RegServer", Switch::None},
+      {L"KyAlert.exe", Switch::None},
+      {L"KyAlert.exe /RegServerX", Switch::None},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ServerRegistration::ParseSwitch(c.commandLine), c.expected) << std::string(c.commandLine,
+                                                                                          c.commandLine + wcslen(c.commandLine));
+  }
+}
+
+TEST(AlerterRetryTimer, LongDelaysDoNotOverflowTheDueTime) {
+  EXPECT_EQ(CRetryThread::DueTime(10), -100000000LL);
+  EXPECT_EQ(CRetryThread::DueTime(215), -2150000000LL);
+  EXPECT_EQ(CRetryThread::DueTime(0xFFFFFFFFu), -42949672950000000LL);
+}
+
+}  // namespace

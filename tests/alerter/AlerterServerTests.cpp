@@ -1,0 +1,231 @@
+// KyAlert.exe installed and registered by scripts/prefix, driven from this process as a product
+// client would: registration switches, COM starting the server on demand, and the server ending
+// when its clients and alerts are done, or when no client ever came.
+#include <windows.h>
+#include <oleauto.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include <wrl/client.h>
+
+#include "AlerterTestSupport.h"
+#include "Handles.h"
+#include "KyAlert.h"
+#include "TestSupport.h"
+
+namespace {
+
+using AlerterTest::Text;
+using AlerterTest::WaitUntil;
+using Microsoft::WRL::ComPtr;
+
+constexpr wchar_t kServer[] = L"C:\\Program Files\\Varant\\ZEL\\KyAlert.exe";
+constexpr wchar_t kServerName[] = L"KyAlert.exe";
+constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{E9915456-A831-4B82-AFE3-30E7F45F9483}";
+constexpr DWORD kServerEndMs = 30000;
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+  Strata::UniqueHkey key;
+  return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+std::optional<std::wstring> ReadText(HKEY root, const std::wstring& path, const wchar_t* name) {
+  wchar_t value[1024];
+  DWORD bytes = sizeof(value);
+  if (::RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
+    return std::nullopt;
+  return std::wstring(value);
+}
+
+size_t RunningServers() {
+  Strata::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  size_t found = 0;
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (::lstrcmpiW(entry.szExeFile, kServerName) == 0) ++found;
+  }
+  return found;
+}
+
+// The running server, opened to learn how it ends.
+Strata::UniqueHandle OpenServer() {
+  Strata::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (::lstrcmpiW(entry.szExeFile, kServerName) == 0)
+      return Strata::UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+  }
+  return Strata::UniqueHandle();
+}
+
+// How the server ended; ~0 when it did not end in time.
+DWORD ExitCodeOf(const Strata::UniqueHandle& server) {
+  DWORD code = ~0u;
+  if (::WaitForSingleObject(server.get(), kServerEndMs) == WAIT_OBJECT_0) ::GetExitCodeProcess(server.get(), &code);
+  return code;
+}
+
+DWORD RunServer(const wchar_t* arguments) {
+  return ZelTest::RunProcess(L"\"" + std::wstring(kServer) + L"\" " + arguments);
+}
+
+class AlerterServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    ASSERT_TRUE(WaitUntil([] { return RunningServers() == 0; }, kServerEndMs));
+    alerts_.Clear();
+  }
+  void TearDown() override { ::CoUninitialize(); }
+
+  HRESULT Show(IAlert* alert, const std::wstring& title, bool noRepeat) {
+    Text language(L"en-US"), text(title.c_str()), content(L"Content"), app(L"ZEL"), type(L"ServerTest");
+    return alert->ShowSimpleAlert(language, text, content, nullptr, app, type, 1, 1, 30,
+                                  noRepeat ? VARIANT_TRUE : VARIANT_FALSE, VARIANT_FALSE);
+  }
+  std::optional<DWORD> AlertTitled(const std::wstring& title) const {
+    for (DWORD handle : alerts_.Handles()) {
+      if (alerts_.ReadText(handle, L"Title") == title) return handle;
+    }
+    return std::nullopt;
+  }
+
+  AlerterTest::StandInAlerts alerts_{L"Software\\ZelStandIns\\KyPltAlt"};
+};
+
+TEST_F(AlerterServer, IsRegisteredToRunAsTheInteractiveUser) {
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\LocalServer32", nullptr), kServer);
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, kClassKey, nullptr), L"Alert Class");
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\ProgID", nullptr), L"Alerter.Alert.1");
+  const std::optional<std::wstring> appId = ReadText(HKEY_LOCAL_MACHINE, kClassKey, L"AppID");
+  ASSERT_TRUE(appId.has_value());
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, L"Software\\Classes\\AppID\\" + *appId, L"RunAs"), L"Interactive User");
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, L"Software\\Classes\\AppID\\KyAlert.EXE", L"AppID"), appId);
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Alerter.Alert", L"CurVer"), std::nullopt);
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Alerter.Alert\\CurVer", nullptr), L"Alerter.Alert.1");
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
+                        L"Software\\Classes\\TypeLib\\{73ACA19B-8955-4CF1-88CF-D18B1E74BB4E}\\1.0"));
+}
+
+TEST_F(AlerterServer, EverySpellingOfTheSwitchesRegistersAndRemoves) {
+  struct Case {
+    const wchar_t* remove;
+    const wchar_t* add;
+    HKEY root;
+  };
+  const Case cases[] = {{L"-unregserver", L"/RegServer", HKEY_LOCAL_MACHINE},
+                        {L"/UNREGSERVER", L"-regserver", HKEY_LOCAL_MACHINE},
+                        {L"-UnregServer", L"/REGSERVER", HKEY_LOCAL_MACHINE}};
+  for (const Case& c : cases) {
+    const std::string name(c.remove, c.remove + wcslen(c.remove));
+    EXPECT_EQ(RunServer(c.remove), 0u) << name;
+    EXPECT_FALSE(KeyExists(c.root, kClassKey)) << name;
+    EXPECT_TRUE(KeyExists(c.root, L"Software\\Classes\\AppID")) << name;
+    EXPECT_EQ(RunServer(c.add), 0u) << name;
+    EXPECT_TRUE(KeyExists(c.root, std::wstring(kClassKey) + L"\\LocalServer32")) << name;
+  }
+  EXPECT_EQ(RunServer(L"/RegServerPerUser"), 0u);
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, std::wstring(kClassKey) + L"\\LocalServer32"));
+  EXPECT_EQ(RunServer(L"-unregserverperuser"), 0u);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClassKey));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\LocalServer32"));
+}
+
+TEST_F(AlerterServer, StartsOnDemandAndEndsAfterTheLastRelease) {
+  Strata::UniqueHandle server;
+  {
+    ComPtr<IAlert> alert;
+    ASSERT_EQ(::CoCreateInstance(CLSID_Alert, nullptr, CLSCTX_LOCAL_SERVER, IID_IAlert, &alert), S_OK);
+    EXPECT_EQ(RunningServers(), 1u);
+    server = OpenServer();
+    ASSERT_TRUE(server);
+    EXPECT_EQ(Show(alert.Get(), L"On demand", false), S_OK);
+    EXPECT_TRUE(AlertTitled(L"On demand").has_value());
+    ComPtr<IAlert> second;
+    ASSERT_EQ(::CoCreateInstance(CLSID_Alert, nullptr, CLSCTX_LOCAL_SERVER, IID_IAlert, &second), S_OK);
+    EXPECT_EQ(RunningServers(), 1u);
+    // Through IDispatch, as script clients call.
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(second.As(&dispatch), S_OK);
+    LPOLESTR name = const_cast<LPOLESTR>(L"ShowSimpleAlert");
+    DISPID id = 0;
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, 1);
+  }
+  EXPECT_EQ(ExitCodeOf(server), 0u);
+}
+
+TEST_F(AlerterServer, ADisplayedAlertKeepsTheServerUntilItEnds) {
+  {
+    ComPtr<IAlert> alert;
+    ASSERT_EQ(::CoCreateInstance(CLSID_Alert, nullptr, CLSCTX_LOCAL_SERVER, IID_IAlert, &alert), S_OK);
+    EXPECT_EQ(Show(alert.Get(), L"Displayed", true), S_OK);
+  }
+  std::optional<DWORD> handle = AlertTitled(L"Displayed");
+  ASSERT_TRUE(handle.has_value());
+  ::Sleep(8000);
+  EXPECT_EQ(RunningServers(), 1u);
+  alerts_.Complete(*handle, 0, false);
+  EXPECT_TRUE(WaitUntil([&] { return alerts_.ReadDword(*handle, L"Completed") == 1u; }));
+  EXPECT_TRUE(WaitUntil([] { return RunningServers() == 0; }, kServerEndMs));
+}
+
+// Script clients reach the alerter through IDispatch from the embedded type library.
+TEST_F(AlerterServer, ScriptClientsShowSimpleAndButtonAlerts) {
+  struct Case {
+    const wchar_t* file;
+    const char* script;
+    const wchar_t* title;
+    DWORD buttons;
+  };
+  const Case cases[] = {
+      {L"simple.js",
+       "try {\n"
+       "  var alerter = new ActiveXObject(\"Alerter.Alert\");\n"
+       "  alerter.ShowSimpleAlert(\"en-US\", \"From JScript\", \"c\", \"\", \"ZEL\", \"Script\", 1, 1, 30, false, false);\n"
+       "  alerter = null;\n  CollectGarbage();\n  WScript.Quit(0);\n"
+       "} catch (e) { WScript.Quit(1); }\n",
+       L"From JScript", 0},
+      {L"buttons.vbs",
+       "Set alerter = CreateObject(\"Alerter.Alert\")\n"
+       "alerter.ShowAlertWithActionsToLaunchUI \"en-US\", \"From VBScript\", \"c\", \"\", \"ZEL\", \"Script\", 1, 1, 30, "
+       "Array(Array(\"Open\", \"--tab 2\"), Array(\"Later\", \"\")), False, False\n"
+       "Set alerter = Nothing\nWScript.Quit 0\n",
+       L"From VBScript", 2},
+  };
+  ZelTest::TempFolder folder;
+  for (const Case& c : cases) {
+    // The script's own server, started for it and ended after it.
+    Strata::UniqueHandle server;
+    std::thread watcher([&] { WaitUntil([&] { return (server = OpenServer()).valid(); }); });
+    const std::wstring path = folder / c.file;
+    Strata::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.get(), c.script, static_cast<DWORD>(strlen(c.script)), &written, nullptr));
+    file.reset();
+    EXPECT_EQ(ZelTest::RunProcess(L"cscript.exe //nologo \"" + path + L"\""), 0u);
+    watcher.join();
+    std::optional<DWORD> handle = AlertTitled(c.title);
+    ASSERT_TRUE(handle.has_value());
+    EXPECT_EQ(alerts_.ReadDword(*handle, L"ButtonCount"), c.buttons);
+    // An alert with buttons is displayed until the user answers it, and keeps the server until then.
+    if (c.buttons) alerts_.Complete(*handle, 0, false);
+    // Only that it ends: under Wine 8 a server that script engines have queried remotely for
+    // interfaces it does not have faults inside rpcrt4 while COM uninitialises.
+    EXPECT_NE(ExitCodeOf(server), ~0u);
+  }
+}
+
+TEST_F(AlerterServer, AServerNoClientUsesEndsByItself) {
+  const ULONGLONG started = ::GetTickCount64();
+  EXPECT_EQ(ZelTest::RunProcess(L"\"" + std::wstring(kServer) + L"\" -Embedding", nullptr, 60000), 0u);
+  EXPECT_LT(::GetTickCount64() - started, 60000u);
+}
+
+}  // namespace
