@@ -5,26 +5,16 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <mutex>
-
 #include "LogInstance.h"
-#include "ModuleVersion.h"
 #include "PublisherCheck.h"
 #include "ServerRegistration.h"
 #include "ZelTARNModule.h"
 
-using ETWLogging::kLevelNormal;
-
 namespace {
 
 void StartLog() {
-  static std::once_flag started;
-  std::call_once(started, [] {
-    SetLogIdentity(nullptr, L"ZelTARN", nullptr, nullptr, ETWLogging::kMechanismFromRegistry);
-    ZEL_LOG(kLevelNormal, L"ZelTARN", L"DllMain", L"ZEL TARN Loaded (Version %s)\r\n",
-            Strata::GetModuleVersion().version.c_str());
+  if (StartLibraryLog(L"ZelTARN", L"ZelTARN", L"DllMain", L"ZEL TARN Loaded (Version %s)\r\n"))
     Ky::NoteDevelopmentBuild(L"ZelTARN", L"DllMain");
-  });
 }
 
 }  // namespace

@@ -4,27 +4,18 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <mutex>
-
 #include "LogInstance.h"
-#include "ModuleVersion.h"
 #include "ObjectMap.h"
 #include "PublisherCheck.h"
 #include "ServerRegistration.h"
 #include "ZELEventHandlerModule.h"
 
-using ETWLogging::kLevelNormal;
-
 namespace {
 
 void StartLog() {
-  static std::once_flag started;
-  std::call_once(started, [] {
-    SetLogIdentity(nullptr, L"ZelEventHandler", nullptr, nullptr, ETWLogging::kMechanismFromRegistry);
-    ZEL_LOG(kLevelNormal, L"stdafx", L"CZELEventHandlerModule::DllMain", L"ZelEventHandler: Starting (Version %s)\r\n",
-            Strata::GetModuleVersion().version.c_str());
+  if (StartLibraryLog(L"ZelEventHandler", L"stdafx", L"CZELEventHandlerModule::DllMain",
+                      L"ZelEventHandler: Starting (Version %s)\r\n"))
     Ky::NoteDevelopmentBuild(L"stdafx", L"CZELEventHandlerModule::DllMain");
-  });
 }
 
 }  // namespace

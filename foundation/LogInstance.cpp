@@ -7,6 +7,7 @@
 
 #include "DefaultLogBuilder.h"
 #include "FormatText.h"
+#include "ModuleVersion.h"
 
 namespace {
 
@@ -116,6 +117,18 @@ void SetLogIdentity(const wchar_t* product, const wchar_t* group, const wchar_t*
                     DWORD mechanism) {
   std::lock_guard<std::mutex> lock(g_identityLock);
   g_identity = {Optional(product), Optional(group), Optional(module), Optional(hostSuffix), mechanism};
+}
+
+bool StartLibraryLog(const wchar_t* group, const wchar_t* sourceFile, const wchar_t* function,
+                     const wchar_t* startFormat) {
+  static std::once_flag started;
+  bool first = false;
+  std::call_once(started, [&] {
+    first = true;
+    SetLogIdentity(nullptr, group, nullptr, nullptr, ETWLogging::kMechanismFromRegistry);
+    ZEL_LOG(ETWLogging::kLevelNormal, sourceFile, function, startFormat, Strata::GetModuleVersion().version.c_str());
+  });
+  return first;
 }
 
 CLogInstance* GetLogInstance() {

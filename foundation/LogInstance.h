@@ -72,6 +72,11 @@ class CLogInstance {
 // Sets the identity the log instance is created with; later changes have no effect on it.
 void SetLogIdentity(const wchar_t* product, const wchar_t* group, const wchar_t* module, const wchar_t* hostSuffix,
                     DWORD mechanism);
+// A library's first diagnostic step, taken by its first entry point rather than by DllMain (where
+// creating the log would run under the loader lock): sets the identity with `group` and writes
+// `startFormat` with the library's version as its one argument. True only for the call that did it.
+bool StartLibraryLog(const wchar_t* group, const wchar_t* sourceFile, const wchar_t* function,
+                     const wchar_t* startFormat);
 // The process's log instance, created on first call; null when it could not be created.
 CLogInstance* GetLogInstance();
 bool LogIsEnabled(DWORD level);
