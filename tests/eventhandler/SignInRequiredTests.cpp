@@ -162,4 +162,25 @@ TEST_F(SignInRequiredTest, AMarkerThatSaysNoIsConsumedAndALongStartupValueStays)
             ERROR_SUCCESS);
 }
 
+TEST_F(SignInRequiredTest, UserAndSignInEventsFromEightThreadsCreateTheUserOnce) {
+  SetPlatformUser(L"twin");
+  ASSERT_TRUE(handler_ && events_);
+  std::vector<HRESULT> results(8, E_UNEXPECTED);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < results.size(); ++i) {
+    threads.emplace_back([this, i, &results] {
+      ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      results[i] = i % 2 ? events_->NotifyEvent(2, L"twin") : handler_->OnSignInRequiredEvent(kSession);
+      ::CoUninitialize();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (HRESULT hr : results) EXPECT_EQ(hr, S_OK);
+  EXPECT_EQ(ServiceUsers(), std::vector<std::wstring>{L"twin"});
+  EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(L"twin"));
+  handler_.Reset();
+  events_.Reset();
+  EXPECT_EQ(g_module.GetLockCount(), 0);
+}
+
 }  // namespace
