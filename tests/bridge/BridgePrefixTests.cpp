@@ -19,6 +19,7 @@
 #include "KyLogInfoInetTimeLimit.h"
 #include "KyLogInfoKinds.h"
 #include "ReportLogStore.h"
+#include "ServiceStore.h"
 #include "StandInKnobs.h"
 #include "TarnRecordContext.h"
 #include "TestSupport.h"
@@ -230,6 +231,32 @@ try {
                                                       CKyLogInfoBlockingFeature::kTemplateId, 1, 205));
   ExpectStoredAs(stored[5], CKyLogInfoPersonalInfo(context_, 1, L"phone"));
   ExpectStoredAs(stored[6], CKyLogInfoUser(context_, 1, L"Robin", L"Parent"));
+}
+
+// The platform and the service call the product from processes of their own: a new platform user
+// becomes a service user and a report entry naming who was signed on, the service's sign-in
+// request signs the session's platform user in, and a deleted platform user goes with an entry too.
+TEST_F(InstalledBridge, PlatformAndServiceEventsKeepUsersInStepAndReachTheReportLog) {
+  const std::wstring userEvents = L"\"" + kPlatform + L"KyUserEventSource.exe\" ";
+  std::string output;
+  ASSERT_EQ(ZelTest::RunProcess(userEvents + L"2 Newcomer", &output), 0u) << output;
+  ZelService::ServiceStore service;
+  EXPECT_TRUE(service.FindUserByName(L"Newcomer"));
+
+  ASSERT_EQ(ZelTest::RunProcess(L"\"" + kProduct + L"GSEventSource.exe\" SignInRequired session=1", &output), 0u)
+      << output;
+  EXPECT_EQ(service.SessionUser(1), std::optional<std::wstring>(kChild));
+
+  ASSERT_EQ(ZelTest::RunProcess(userEvents + L"3 Newcomer", &output), 0u) << output;
+  EXPECT_FALSE(service.FindUserByName(L"Newcomer"));
+
+  std::vector<StoredRecord> stored = StoredRecords();
+  ASSERT_EQ(stored.size(), 2u);
+  ExpectStoredAs(stored[0], CKyLogInfoUser(context_, 1, L"Newcomer", kChild));
+  ExpectStoredAs(stored[1], CKyLogInfoUser(context_, 0, L"Newcomer", kChild));
+  std::string printed;
+  ASSERT_EQ(ZelTest::RunProcess(L"\"" + kPlatform + L"KyReportLogViewer.exe\"", &printed), 0u);
+  EXPECT_NE(printed.find("Newcomer"), std::string::npos) << printed;
 }
 
 // Last: it ends the prefix's COM service process.
