@@ -57,8 +57,16 @@ bool UserManager::Answer(const wchar_t* method, const std::wstring& arguments, L
   calls_.Record(std::wstring(method) + L"(" + arguments + L")");
   if (!result) return false;
   Strata::UniqueHkey state = OpenKey(HKEY_LOCAL_MACHINE, keyPath_, true);
-  std::optional<DWORD> configured = ReadDword(state.get(), (std::wstring(L"AccountResult.") + method).c_str());
+  const std::wstring knob = std::wstring(L"AccountResult.") + method;
+  std::optional<DWORD> configured = ReadDword(state.get(), knob.c_str());
   if (!configured) configured = ReadDword(state.get(), L"AccountResult");
+  // "<knob>.After" N: the method answers normally N more times before the knob holds.
+  const std::wstring after = knob + L".After";
+  std::optional<DWORD> normalCalls = ReadDword(state.get(), after.c_str());
+  if (configured && normalCalls && *normalCalls > 0) {
+    WriteDword(state.get(), after.c_str(), *normalCalls - 1);
+    configured.reset();
+  }
   *result = static_cast<LONG>(configured.value_or(0));
   return true;
 }

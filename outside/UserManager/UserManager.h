@@ -2,7 +2,8 @@
 // come from UserDirectory; every account-manager call is recorded with its arguments.
 //
 // Account-manager knobs under the state key: "AccountResult" (the result code of every call,
-// default 0), "AccountResult.<method>" (the result code of one method). It keeps
+// default 0), "AccountResult.<method>" (the result code of one method), "AccountResult.<method>.After"
+// (how many calls of that method answer normally before it holds: the k-th call fails). It keeps
 // "StartupUser", "LoginUserMode" and "AdministratorName" as set through it, and CreateUser adds
 // the user to the directory.
 #pragma once

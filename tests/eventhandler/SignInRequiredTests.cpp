@@ -142,6 +142,28 @@ TEST_F(SignInRequiredTest, AnUpgradeMigratesTheServiceUsersOnceAndSignsNobodyIn)
   EXPECT_NE(store_.SessionUser(kSession).has_value(), store_.SessionUser(kSession + 1).has_value());
 }
 
+TEST_F(SignInRequiredTest, AMigrationThatFailsStopsThereAndIsNotRepeated) {
+  AddServiceUser(L"1", L"al");
+  AddServiceUser(L"2", L"bea");
+  AddServiceUser(L"3", L"cy");
+  SetUpgradeMarker(1);
+  accountKnobs_.SetDword(L"AccountResult.CreateUser", 0x00020005);
+  accountKnobs_.SetDword(L"AccountResult.CreateUser.After", 1);
+  SetPlatformUser(L"al");
+  ASSERT_TRUE(handler_);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  std::vector<std::wstring> created;
+  for (const std::wstring& call : AccountCalls())
+    if (call.rfind(L"CreateUser(", 0) == 0) created.push_back(call);
+  EXPECT_EQ(created, (std::vector<std::wstring>{L"CreateUser(\"al\", 0, 2)", L"CreateUser(\"bea\", 0, 2)"}));
+  EXPECT_EQ(log_.Count(L"AddZELUsersToTARN - User could not be created [Error 0x00000000] lResult =00020005"), 1u);
+  EXPECT_FALSE(store_.SessionUser(kSession));
+
+  // The marker went with the first event: the next one signs in.
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(L"al"));
+}
+
 TEST_F(SignInRequiredTest, AMarkerThatSaysNoIsConsumedAndALongStartupValueStays) {
   SetUpgradeMarker(0);
   SetPlatformUser(L"Kid");
