@@ -33,6 +33,14 @@ SessionAnswer UserDirectory::LoggedOnUser(DWORD sessionId) const {
     answer.result = ERROR_NOT_LOGGED_ON;
     return answer;
   }
+  // A user who logs on a while after the session started: "not logged on" this many more times.
+  if (std::optional<DWORD> notYet = ReadDword(session.get(), L"NotLoggedOnTimes"); notYet && *notYet > 0) {
+    Strata::UniqueHkey writable =
+        OpenKey(HKEY_LOCAL_MACHINE, keyPath_ + L"\\Sessions\\" + std::to_wstring(sessionId), true);
+    WriteDword(writable.get(), L"NotLoggedOnTimes", *notYet - 1);
+    answer.result = ERROR_NOT_LOGGED_ON;
+    return answer;
+  }
   answer.hr = static_cast<HRESULT>(ReadDword(session.get(), L"HResult").value_or(S_OK));
   answer.result = static_cast<LONG>(ReadDword(session.get(), L"Result").value_or(0));
   if (FAILED(answer.hr) || (answer.result & kErrorMask) != 0) return answer;

@@ -4,7 +4,8 @@
 //                        "UserFlag" (DWORDs), "GroupSids" (multi-text), "NameResult" (the result
 //                        code of the name queries, default 0)
 //   Sessions\<id>        "User" (logon name), "Result" (result code of GetLoggedOnUser, default 0),
-//                        "HResult" (its HRESULT, default S_OK)
+//                        "HResult" (its HRESULT, default S_OK), "NotLoggedOnTimes" (how many more
+//                        questions answer 1245 first, as while the user has not logged on yet)
 // A session without a key answers 1245 (not logged on); a session naming a user without a key
 // answers 1317 (no such user).
 #pragma once

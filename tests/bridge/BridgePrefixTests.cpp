@@ -243,6 +243,10 @@ TEST_F(InstalledBridge, PlatformAndServiceEventsKeepUsersInStepAndReachTheReport
   ZelService::ServiceStore service;
   EXPECT_TRUE(service.FindUserByName(L"Newcomer"));
 
+  // The session's user logs on to the platform only after the service asked twice.
+  const DWORD notYet = 2;
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (ZelStandIns::StandInKnobs::KeyPath(L"UserManager") + L"\\Sessions\\1").c_str(),
+                    L"NotLoggedOnTimes", REG_DWORD, &notYet, sizeof(notYet));
   ASSERT_EQ(ZelTest::RunProcess(L"\"" + kProduct + L"GSEventSource.exe\" SignInRequired session=1", &output), 0u)
       << output;
   EXPECT_EQ(service.SessionUser(1), std::optional<std::wstring>(kChild));
