@@ -69,6 +69,11 @@ TEST_F(SignInRequiredTest, ThePlatformUserIsSignedInCreatedFirstWhenTheServiceDo
   EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
   EXPECT_EQ(log_.Count(L"Signed in successfully as user \"Kid\"\r\n"), 1u);
   EXPECT_EQ(ServiceUsers(), std::vector<std::wstring>{L"Kid"});
+  size_t timed = 0;
+  for (const LogLine& line : log_.Lines())
+    timed += line.text.rfind(L"Handling SignInRequired took ", 0) == 0 &&
+             line.text.find(L" seconds\r\n") != std::wstring::npos;
+  EXPECT_EQ(timed, 2u) << "one elapsed-time line per event";
 }
 
 TEST_F(SignInRequiredTest, APlatformUserNotLoggedOnYetIsWaitedFor) {
@@ -128,8 +133,13 @@ TEST_F(SignInRequiredTest, AnUpgradeMigratesTheServiceUsersOnceAndSignsNobodyIn)
   EXPECT_EQ(results[0], S_OK);
   EXPECT_EQ(results[1], S_OK);
 
+  const std::vector<std::wstring> calls = AccountCalls();
+  const std::vector<std::wstring> administratorFirst = {L"SetAdministratorInfo((null), (null), (null))",
+                                                        L"GetAdministratorName()", L"SetLoginUserMode(2)"};
+  ASSERT_GE(calls.size(), administratorFirst.size());
+  EXPECT_EQ(std::vector<std::wstring>(calls.begin(), calls.begin() + administratorFirst.size()), administratorFirst);
   std::vector<std::wstring> created;
-  for (const std::wstring& call : AccountCalls())
+  for (const std::wstring& call : calls)
     if (call.rfind(L"CreateUser(", 0) == 0) created.push_back(call);
   EXPECT_EQ(created, (std::vector<std::wstring>{L"CreateUser(\"al\", 0, 2)", L"CreateUser(\"bea\", 1, 2)",
                                                 L"CreateUser(\"cy\", 0, 2)", L"CreateUser(\"Kid\", 0, 2)"}));

@@ -11,6 +11,8 @@ using namespace ZelTest;
 
 using UserEventsTest = ServiceUsersTest;
 
+constexpr DWORD kRefused = 0x08020001;
+
 TEST_F(UserEventsTest, NullTextsAndUnknownIdsChangeNothing) {
   ASSERT_TRUE(events_);
   EXPECT_EQ(events_->NotifyEvent(1, nullptr), E_INVALIDARG);
@@ -31,6 +33,12 @@ TEST_F(UserEventsTest, LogonSignsInAndCreatesOnlyAUserTheServiceDoesNotKnow) {
   EXPECT_EQ(events_->NotifyEvent(1, L"logon mode switched"), S_OK);
   EXPECT_EQ(ServiceUsers(), (std::vector<std::wstring>{L"jamie", L"logon mode switched"}));
   EXPECT_EQ(log_.Count(L"Failed to login ZEL user \"jamie\" [Error 0x00000000][Result 0x08020003]\r\n"), 1u);
+
+  // Any other refusal creates nobody.
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, ZelService::kServiceKey, L"SignIn.Result", REG_DWORD, &kRefused,
+                    sizeof(kRefused));
+  EXPECT_EQ(events_->NotifyEvent(1, L"robin"), E_FAIL);
+  EXPECT_EQ(ServiceUsers(), (std::vector<std::wstring>{L"jamie", L"logon mode switched"}));
 }
 
 TEST_F(UserEventsTest, LogonModeSwitchedSignsInTheCurrentPlatformUser) {
