@@ -6,17 +6,21 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <string>
 
 #include "Handles.h"
 #include "ServiceResults.h"
 #include "ServiceStore.h"
+#include "StandInKnobs.h"
 #include "TestSupport.h"
 
 namespace {
 
 constexpr wchar_t kPluginKey[] = L"Software\\Varant\\KyProxy\\Plugins\\{08533142-6DAA-40C0-829F-098475E66646}";
+constexpr wchar_t kPluginAcknowledged[] = L"Local\\{117497F9-4481-DA00-7A12-89BAF027BCE3}";
 constexpr wchar_t kCategories[] = L"Software\\Varant\\ZEL\\Settings\\default\\Categories";
 
 class ConfigScript : public ::testing::Test {
@@ -27,11 +31,23 @@ class ConfigScript : public ::testing::Test {
               ERROR_SUCCESS);
     SetText(ZelService::kServiceKey, L"AdminPassword", L"s3cret");
     SetText(kCategories, L"Games", L"10");
+    // The platform's users: one regular account without a display name, one outside the built-in
+    // groups.
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (PlatformUsers()).c_str());
+    SetGroups(L"Scripted", L"S-1-5-32-545");
+    SetGroups(L"Outsider", L"S-1-5-32-999");
   }
   void TearDown() override {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPluginKey);
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, ZelService::kServiceKey, L"AdminPassword");
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kCategories, L"Games");
+  }
+
+  static std::wstring PlatformUsers() { return ZelStandIns::StandInKnobs::KeyPath(L"UserManager") + L"\\Users"; }
+  static void SetGroups(const std::wstring& user, const std::wstring& sid) {
+    const std::wstring groups = sid + L'\0';
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (PlatformUsers() + L"\\" + user).c_str(), L"GroupSids", REG_MULTI_SZ,
+                      groups.c_str(), static_cast<DWORD>((groups.size() + 1) * sizeof(wchar_t)));
   }
 
   static void SetText(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
@@ -61,6 +77,15 @@ class ConfigScript : public ::testing::Test {
 };
 
 TEST_F(ConfigScript, VBScriptReadsAndChangesSettingsAndUsersAndBadInputChangesNothing) {
+  // The service's plug-in acknowledges its registration while the script waits for it.
+  std::atomic<bool> done{false};
+  std::thread acknowledger([&done] {
+    while (!done) {
+      Strata::UniqueHandle acknowledgement(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kPluginAcknowledged));
+      if (acknowledgement) ::SetEvent(acknowledgement.get());
+      ::Sleep(100);
+    }
+  });
   std::string output;
   EXPECT_EQ(Run(L".vbs", R"(
 Sub Check(condition, code)
@@ -95,6 +120,12 @@ Check config.GetUserConfigValue("SCRIPTKID", 7102) = "b", 14
 categories = config.GetSupportedCategoryList()
 Check IsArray(categories), 15
 Check UBound(categories) >= 0, 16
+Dim users
+users = config.GetTARNUserList()
+Check IsArray(users), 17
+Check UBound(users) = 0, 18
+Check users(0)(0) = "Scripted" And users(0)(1) = "Scripted", 19
+Check config.RegisterZelPlugin() = 0, 25
 On Error Resume Next
 config.SetUserConfigValues "ScriptKid", Array(7103, 7104), Array("c"), 2
 Check Err.Number <> 0, 20
@@ -114,6 +145,8 @@ WScript.Quit 0
 )", &output),
             0u)
       << output;
+  done = true;
+  acknowledger.join();
   EXPECT_EQ(UserProperty(L"ScriptKid", 7101), std::optional<std::wstring>(L"a"));
   EXPECT_EQ(UserProperty(L"ScriptKid", 7102), std::optional<std::wstring>(L"b"));
   for (long untouched : {7103L, 7104L, 7105L}) EXPECT_EQ(UserProperty(L"ScriptKid", untouched), std::nullopt);
@@ -137,6 +170,8 @@ try {
   var refused = false;
   try { config.SetUserConfigValues("JsKid", [7202, 7203], ["1"], 2); } catch (e) { refused = true; }
   check(refused, 8);
+  // Nothing acknowledges the plug-in's registration: the wait ends after 10 s with 1460.
+  check(config.RegisterZelPlugin() == 1460, 9);
   config = null;
   host = null;
   CollectGarbage();
