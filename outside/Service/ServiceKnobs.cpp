@@ -36,6 +36,23 @@ bool UseOneTime(const std::wstring& timesName) {
   return true;
 }
 
+// Whether this call is one of those a "<operation>.After" knob lets through before it holds, using
+// it up; so that the call after them is the one that fails.
+bool PassedBeforeTheKnob(const std::wstring& afterName) {
+  ServiceStore store;
+  Strata::MutexLock lock = store.Lock();
+  for (const std::wstring& path : {ZelStandIns::StandInKnobs::ProcessKeyPath(kStandInName, ::GetCurrentProcessId()),
+                                   ZelStandIns::StandInKnobs::KeyPath(kStandInName)}) {
+    std::optional<DWORD> after = ReadDword(path, afterName);
+    if (!after) continue;
+    if (*after == 0) return false;
+    DWORD left = *after - 1;
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path.c_str(), afterName.c_str(), REG_DWORD, &left, sizeof(left));
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<KnobAnswer> ConfiguredAnswer(const wchar_t* operation) {
@@ -45,6 +62,7 @@ std::optional<KnobAnswer> ConfiguredAnswer(const wchar_t* operation) {
   std::optional<DWORD> hr = knobs.ReadDword((prefix + L"HResult").c_str());
   std::optional<DWORD> result = knobs.ReadDword((prefix + L"Result").c_str());
   if (!hr && !result) return std::nullopt;
+  if (PassedBeforeTheKnob(prefix + L"After")) return std::nullopt;
   if (!UseOneTime(prefix + L"Times")) return std::nullopt;
   return KnobAnswer{hr ? static_cast<HRESULT>(*hr) : S_OK, result ? static_cast<long>(*result) : kResultSuccess};
 }

@@ -15,6 +15,8 @@
 //   <Operation>.Result  (DWORD)  answer this result code instead (with S_OK unless HResult says
 //                                otherwise; 0x08020000 when only HResult is set)
 //   <Operation>.Times   (DWORD)  when present, the two above hold only this many more times
+//   <Operation>.After   (DWORD)  when present, this many more calls are answered normally before
+//                                the two above hold (the call after them fails)
 // Operations: GetValue, SignIn, SignOut (root object); ConfigGetValue, ConfigSetValue, ConfigApply
 // (configuration objects); Enumerator, Add, Remove, Count, Apply, Revert, CreateItem (users
 // collection); OpenProduct, AddBinding, RemoveBinding, Save, FindBinding (event registry);

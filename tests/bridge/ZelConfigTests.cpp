@@ -522,6 +522,24 @@ TEST_F(ZelConfigTest, BadInputIsRefusedWithAClearAnswerAndNothingReachesTheServi
 
 // ---- Several user values at once, and new users ----
 
+TEST_F(ZelConfigTest, AServiceThatRefusesTheSecondOfThreeValuesKeepsNoneOfThem) {
+  Strata::UniqueBstr user(::SysAllocString(userName_.c_str()));
+  const CVariantValue items[] = {I4(item_), I4(item_ + 1), I4(item_ + 2)};
+  const CVariantValue values[] = {Text(L"a"), Text(L"b"), Text(L"c")};
+  knobs_.SetDword(L"ConfigSetValue.Result", ZelService::kResultValueRefused);
+  knobs_.SetDword(L"ConfigSetValue.After", 1);
+  const DWORD applied = Calls(L"ConfigApply");
+  LONG code = 0;
+  ASSERT_EQ(Fresh()->SetUserConfigValues(user.get(),
+                                         VariantArray({&items[0].Get(), &items[1].Get(), &items[2].Get()}).Get(),
+                                         VariantArray({&values[0].Get(), &values[1].Get(), &values[2].Get()}).Get(),
+                                         3, &code),
+            S_OK);
+  EXPECT_EQ(code, ZelService::kResultValueRefused);
+  EXPECT_EQ(Calls(L"ConfigApply"), applied);
+  for (long item : {item_, item_ + 1, item_ + 2}) EXPECT_FALSE(Stored(UserPath(), item)) << item;
+}
+
 TEST_F(ZelConfigTest, SeveralUserValuesAreAppliedTogetherOrNotAtAll) {
   Strata::UniqueBstr user(::SysAllocString(userName_.c_str()));
   const CVariantValue first = I4(item_), second = Text(std::to_wstring(item_ + 1));
