@@ -30,6 +30,8 @@ class ConfigScript : public ::testing::Test {
     ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
     SetText(ZelService::kServiceKey, L"AdminPassword", L"s3cret");
+    SetText(ZelService::kServiceKey, L"SecurityAnswer", L"blue");
+    ASSERT_EQ(store_.WriteProperties(L"AgeGroups\\3", {{7301, ZelService::Variant::Text(L"teen value")}}), S_OK);
     SetText(kCategories, L"Games", L"10");
     // The platform's users: one regular account without a display name, one outside the built-in
     // groups.
@@ -40,6 +42,7 @@ class ConfigScript : public ::testing::Test {
   void TearDown() override {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPluginKey);
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, ZelService::kServiceKey, L"AdminPassword");
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, ZelService::kServiceKey, L"SecurityAnswer");
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kCategories, L"Games");
   }
 
@@ -112,6 +115,10 @@ Check config.VerifyAdminPassword("s3cret"), 6
 Check Not config.VerifyAdminPassword("S3CRET"), 7
 Check Not config.VerifyAdminPassword(""), 8
 Check Not config.IsAdminPasswordAbsent(), 9
+Check config.VerifyAdminSecurityAnswer("blue"), 26
+Check Not config.VerifyAdminSecurityAnswer("red"), 27
+result = 99
+Check config.GetAgeGroupConfigsValue(3, 7301, result) = "teen value" And Ok(result), 28
 Check Ok(config.CreateNewZelUser("ScriptKid")), 10
 Check config.DoesUserExist("scriptkid") = 1, 11
 Check config.DoesUserExist("nobody") = 0, 12
@@ -153,6 +160,8 @@ WScript.Quit 0
 }
 
 TEST_F(ConfigScript, JScriptChecksSecretsAndCreatesUsers) {
+  // A platform without users of its own.
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, PlatformUsers().c_str());
   std::string output;
   EXPECT_EQ(Run(L".js", R"(
 function check(condition, code) { if (!condition) { WScript.Echo("check " + code + " failed"); WScript.Quit(code); } }
@@ -170,6 +179,8 @@ try {
   var refused = false;
   try { config.SetUserConfigValues("JsKid", [7202, 7203], ["1"], 2); } catch (e) { refused = true; }
   check(refused, 8);
+  check(!config.VerifyAdminSecurityAnswer("green"), 10);
+  check(config.GetTARNUserList() === undefined, 11);  // "No user found!"
   // Nothing acknowledges the plug-in's registration: the wait ends after 10 s with 1460.
   check(config.RegisterZelPlugin() == 1460, 9);
   config = null;
