@@ -228,6 +228,10 @@ DWORD CLogging::LogText(const wchar_t* sourceFile, const wchar_t* function, int 
   if (formatted.empty()) return kLogInvalidParameter;
 
   DWORD indexError = kLogOk;
+  // One line at a time across the processes that share the files: an append is placed at the end
+  // by the system on Windows, but not atomically everywhere (Wine computes the end, then writes),
+  // and two processes placing lines at the same end lose one of them.
+  Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
   DWORD opened = PrepareCurrentFile(&indexError);
   if (opened != kLogOk) return opened;
   DWORD written = WriteAll(current_.get(), formatted.data(), static_cast<DWORD>(formatted.size() * sizeof(wchar_t)));
@@ -243,14 +247,12 @@ std::wstring CLogging::FilePath(unsigned index) const {
 // The current file stays open between lines: reopening it and reading "LastLogIdx" for every line
 // cost far more than the line. Another process of the same name rotates only a full file, so the
 // held file being full is the one sign that the ring may have moved on; only then are the index
-// and the file looked up again, under the cross-process lock that guards the ring and the INI.
-// A line itself needs no lock: it is one append, placed at the end by the system. A size that
-// cannot be had counts as room.
+// and the file looked up again. The caller holds the cross-process lock. A size that cannot be had
+// counts as room.
 DWORD CLogging::PrepareCurrentFile(DWORD* indexError) {
   LARGE_INTEGER size{};
   if (current_ && (!::GetFileSizeEx(current_.get(), &size) || static_cast<ULONGLONG>(size.QuadPart) < maxSize_))
     return kLogOk;
-  Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
   if (!CanWrite()) return kLogInvalidParameter;
   current_.reset();
   return OpenCurrentFile(&current_, indexError);
