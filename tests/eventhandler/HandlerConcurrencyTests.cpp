@@ -86,7 +86,10 @@ TEST_F(HandlerConcurrencyTest, EveryAcceptedEventReachesTheLoggerOnceAndTheModul
   // A first round lets the process reach its working size (thread stacks, heaps, the logger).
   std::vector<std::wstring> expected = RunThreads(kThreads, std::chrono::seconds(1));
   const Footprint before = ProcessFootprint();
-  std::vector<std::wstring> more = RunThreads(kThreads, std::chrono::seconds(4));
+  // Long enough for many rounds, short enough that the logging thread drains what they queued
+  // within its 10-second limit on a loaded machine (the test logger records each call in the
+  // registry); past that limit the module ends the thread and what was left is lost by design.
+  std::vector<std::wstring> more = RunThreads(kThreads, std::chrono::seconds(2));
   const Footprint after = ProcessFootprint();
   expected.insert(expected.end(), more.begin(), more.end());
 
