@@ -41,26 +41,16 @@ HRESULT ReadSafeArray(SAFEARRAY* array, LONG count, std::vector<CVariantValue>* 
   return S_OK;
 }
 
-HRESULT GetProperty(IDispatch* object, const std::wstring& name, CVariantValue* value) {
-  DISPID id = DISPID_UNKNOWN;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
-  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr)) return hr;
-  DISPPARAMS noArguments = {nullptr, nullptr, 0, 0};
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &noArguments, value->Put(),
-                        nullptr, nullptr);
-}
-
 // A script array object says its own length; it is believed only up to the cap.
 HRESULT ReadArrayObject(IDispatch* array, LONG count, std::vector<CVariantValue>* elements) {
   CVariantValue lengthValue;
   long length = 0;
-  if (FAILED(GetProperty(array, L"length", &lengthValue)) || FAILED(ToLong(lengthValue.Get(), &length)))
+  if (FAILED(GetScriptProperty(array, L"length", &lengthValue)) || FAILED(ToLong(lengthValue.Get(), &length)))
     return E_INVALIDARG;
   if (length < 0 || length > kMaxScriptElements || length < count) return E_INVALIDARG;
   for (LONG i = 0; i < count; ++i) {
     CVariantValue element;
-    if (FAILED(GetProperty(array, std::to_wstring(i), &element))) return E_INVALIDARG;
+    if (FAILED(GetScriptProperty(array, std::to_wstring(i), &element))) return E_INVALIDARG;
     elements->push_back(std::move(element));
   }
   return S_OK;
@@ -129,6 +119,16 @@ HRESULT CreateVariantArray(ULONG count, CVariantValue* array) {
 
 HRESULT PutElement(const CVariantValue& array, LONG index, const VARIANT& element) {
   return ::SafeArrayPutElement(V_ARRAY(&array.Get()), &index, const_cast<VARIANT*>(&element));
+}
+
+HRESULT GetScriptProperty(IDispatch* object, const std::wstring& name, CVariantValue* value) {
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
+  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) return hr;
+  DISPPARAMS noArguments = {nullptr, nullptr, 0, 0};
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &noArguments, value->Put(),
+                        nullptr, nullptr);
 }
 
 }  // namespace ConfigAccess

@@ -9,6 +9,7 @@
 
 #include <wrl/client.h>
 
+#include <string>
 #include <vector>
 
 #include "KyGSService.h"
@@ -67,6 +68,9 @@ bool IsMissing(const VARIANT& argument);
 // value or by reference) or a script engine's array object. E_INVALIDARG for any other shape, a
 // count beyond the array's length or kMaxScriptElements, or an element that cannot be read.
 HRESULT ReadScriptArray(const VARIANT& source, LONG count, std::vector<CVariantValue>* elements);
+
+// A property of a script object ("length", "0", "1", ...), read the way script engines answer them.
+HRESULT GetScriptProperty(IDispatch* object, const std::wstring& name, CVariantValue* value);
 
 // Makes *array an empty-valued one-dimensional VT_ARRAY | VT_VARIANT of `count` elements.
 HRESULT CreateVariantArray(ULONG count, CVariantValue* array);

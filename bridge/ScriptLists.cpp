@@ -4,10 +4,12 @@
 
 #include <string>
 
+#include "ConfigAccess.h"
+
 namespace {
 
-// More elements than any caller sends; a script claiming more is refused, not iterated.
-constexpr LONG kMaxElements = 4096;
+using ConfigAccess::GetScriptProperty;
+using ConfigAccess::kMaxScriptElements;
 
 // A list is one-dimensional and holds VARIANTs, whatever the VARIANT around it claims: an array of
 // another element type would be copied into VARIANTs it does not fit.
@@ -20,7 +22,7 @@ HRESULT AppendSafeArray(SAFEARRAY* array, VariantList* list) {
   HRESULT hr = ::SafeArrayGetLBound(array, 1, &lower);
   if (SUCCEEDED(hr)) hr = ::SafeArrayGetUBound(array, 1, &upper);
   if (FAILED(hr)) return hr;
-  if (static_cast<LONGLONG>(upper) - lower + 1 > kMaxElements) return E_INVALIDARG;
+  if (static_cast<LONGLONG>(upper) - lower + 1 > kMaxScriptElements) return E_INVALIDARG;
   for (LONG index = lower; index <= upper; ++index) {
     CVariantValue element;
     hr = ::SafeArrayGetElement(array, &index, element.Put());
@@ -30,29 +32,18 @@ HRESULT AppendSafeArray(SAFEARRAY* array, VariantList* list) {
   return S_OK;
 }
 
-// A property of a script object, read the way script engines answer them.
-HRESULT GetProperty(IDispatch* object, const std::wstring& name, VARIANT* value) {
-  DISPID id = DISPID_UNKNOWN;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
-  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr)) return hr;
-  DISPPARAMS noArguments = {nullptr, nullptr, 0, 0};
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &noArguments, value, nullptr,
-                        nullptr);
-}
-
 HRESULT AppendScriptArray(IDispatch* array, VariantList* list) {
   if (!array) return E_INVALIDARG;
   CVariantValue length;
-  HRESULT hr = GetProperty(array, L"length", length.Put());
+  HRESULT hr = GetScriptProperty(array, L"length", &length);
   if (FAILED(hr)) return hr;
   CVariantValue count;
   hr = ::VariantChangeType(count.Put(), const_cast<VARIANT*>(&length.Get()), 0, VT_I4);
   if (FAILED(hr)) return hr;
-  if (V_I4(&count.Get()) < 0 || V_I4(&count.Get()) > kMaxElements) return E_INVALIDARG;
+  if (V_I4(&count.Get()) < 0 || V_I4(&count.Get()) > kMaxScriptElements) return E_INVALIDARG;
   for (LONG index = 0; index < V_I4(&count.Get()); ++index) {
     CVariantValue element;
-    hr = GetProperty(array, std::to_wstring(index), element.Put());
+    hr = GetScriptProperty(array, std::to_wstring(index), &element);
     if (SUCCEEDED(hr)) list->push_back(std::move(element));
   }
   return hr;
