@@ -48,7 +48,8 @@ struct AlertRequest {
   bool HasType(const Text& type) const noexcept { return typeId == type; }
 
   static Text CopyText(BSTR text) { return text ? Text(std::wstring(text, ::SysStringLen(text))) : std::nullopt; }
-  // The buttons of `value`: none unless it is an array of VARIANT; E_INVALIDARG for a malformed one.
+  // The buttons of `value`: none unless it is an array (a safe array, or a JScript array object);
+  // E_INVALIDARG for a malformed one.
   static HRESULT ReadButtons(const VARIANT& value, std::vector<AlertButtonText>* buttons);
 };
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "KyGSService.h"
+#include "ScriptInput.h"
 #include "VariantValue.h"
 
 namespace ConfigAccess {
@@ -22,8 +23,6 @@ constexpr long kErrorMask = 0x1FFFF;
 // What a result code says before the service has answered, and after any step that failed
 // without the service saying why: its error part is not zero.
 constexpr long kResultUnknown = -1;
-// More elements than any settings page sends; a script claiming more is refused, not iterated.
-constexpr LONG kMaxScriptElements = 4096;
 
 // A service call succeeded only when both its HRESULT and its result code say so.
 constexpr bool Succeeded(HRESULT hr, long result) { return SUCCEEDED(hr) && (result & kErrorMask) == 0; }
@@ -54,9 +53,7 @@ HRESULT GetServiceObject(IKyGSService* service, long id, Microsoft::WRL::ComPtr<
   return QueryHeld(held.Get(), object);
 }
 
-// A script number: any VARIANT the system converts to a 32-bit integer, references resolved.
-// E_INVALIDARG otherwise.
-HRESULT ToLong(const VARIANT& source, long* value);
+using ScriptInput::ToLong;
 
 // A deep copy with references resolved, as the service must never hold a script's variable.
 HRESULT CopyResolved(const VARIANT& source, CVariantValue* copy);
@@ -66,11 +63,8 @@ bool IsMissing(const VARIANT& argument);
 
 // The first `count` elements of a script array: a one-dimensional safe array of VARIANTs (by
 // value or by reference) or a script engine's array object. E_INVALIDARG for any other shape, a
-// count beyond the array's length or kMaxScriptElements, or an element that cannot be read.
+// count beyond the array's length or ScriptInput::kMaxElements, or an element that cannot be read.
 HRESULT ReadScriptArray(const VARIANT& source, LONG count, std::vector<CVariantValue>* elements);
-
-// A property of a script object ("length", "0", "1", ...), read the way script engines answer them.
-HRESULT GetScriptProperty(IDispatch* object, const std::wstring& name, CVariantValue* value);
 
 // Makes *array an empty-valued one-dimensional VT_ARRAY | VT_VARIANT of `count` elements.
 HRESULT CreateVariantArray(ULONG count, CVariantValue* array);

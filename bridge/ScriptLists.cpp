@@ -4,46 +4,24 @@
 
 #include <string>
 
-#include "ConfigAccess.h"
+#include "ScriptInput.h"
 
 namespace {
 
-using ConfigAccess::GetScriptProperty;
-using ConfigAccess::kMaxScriptElements;
-
-// A list is one-dimensional and holds VARIANTs, whatever the VARIANT around it claims: an array of
-// another element type would be copied into VARIANTs it does not fit.
-HRESULT AppendSafeArray(SAFEARRAY* array, VariantList* list) {
-  if (!array || ::SafeArrayGetDim(array) != 1) return E_INVALIDARG;
-  VARTYPE elementType = VT_EMPTY;
-  if (FAILED(::SafeArrayGetVartype(array, &elementType)) || elementType != VT_VARIANT) return E_INVALIDARG;
-  LONG lower = 0;
-  LONG upper = -1;
-  HRESULT hr = ::SafeArrayGetLBound(array, 1, &lower);
-  if (SUCCEEDED(hr)) hr = ::SafeArrayGetUBound(array, 1, &upper);
-  if (FAILED(hr)) return hr;
-  if (static_cast<LONGLONG>(upper) - lower + 1 > kMaxScriptElements) return E_INVALIDARG;
-  for (LONG index = lower; index <= upper; ++index) {
-    CVariantValue element;
-    hr = ::SafeArrayGetElement(array, &index, element.Put());
-    if (FAILED(hr)) return hr;
-    list->push_back(std::move(element));
-  }
-  return S_OK;
-}
-
+// A hole in a sparse script array is skipped, yet the answer is that of the last element asked
+// for, as the logger has always answered its pages.
 HRESULT AppendScriptArray(IDispatch* array, VariantList* list) {
   if (!array) return E_INVALIDARG;
   CVariantValue length;
-  HRESULT hr = GetScriptProperty(array, L"length", &length);
+  HRESULT hr = ScriptInput::GetProperty(array, L"length", &length);
   if (FAILED(hr)) return hr;
   CVariantValue count;
   hr = ::VariantChangeType(count.Put(), const_cast<VARIANT*>(&length.Get()), 0, VT_I4);
   if (FAILED(hr)) return hr;
-  if (V_I4(&count.Get()) < 0 || V_I4(&count.Get()) > kMaxScriptElements) return E_INVALIDARG;
+  if (V_I4(&count.Get()) < 0 || V_I4(&count.Get()) > ScriptInput::kMaxElements) return E_INVALIDARG;
   for (LONG index = 0; index < V_I4(&count.Get()); ++index) {
     CVariantValue element;
-    hr = GetScriptProperty(array, std::to_wstring(index), &element);
+    hr = ScriptInput::GetProperty(array, std::to_wstring(index), &element);
     if (SUCCEEDED(hr)) list->push_back(std::move(element));
   }
   return hr;
@@ -54,9 +32,10 @@ HRESULT AppendScriptArray(IDispatch* array, VariantList* list) {
 HRESULT ConvertScriptList(const VARIANT& source, VariantList* list) {
   switch (V_VT(&source)) {
     case VT_ARRAY | VT_VARIANT:
-      return AppendSafeArray(V_ARRAY(&source), list);
+      return ScriptInput::ReadSafeArray(V_ARRAY(&source), ScriptInput::kAllElements, list);
     case VT_BYREF | VT_ARRAY | VT_VARIANT:
-      return AppendSafeArray(V_ARRAYREF(&source) ? *V_ARRAYREF(&source) : nullptr, list);
+      return ScriptInput::ReadSafeArray(V_ARRAYREF(&source) ? *V_ARRAYREF(&source) : nullptr,
+                                        ScriptInput::kAllElements, list);
     case VT_BYREF | VT_VARIANT: {
       // Script engines pass their variables this way; a reference to a reference is not a list.
       const VARIANT* referenced = V_VARIANTREF(&source);

@@ -14,6 +14,7 @@
 #include "AlerterTestSupport.h"
 #include "ProductSetting.h"
 #include "RetryThread.h"
+#include "ScriptArray.h"
 #include "ServerRegistration.h"
 #include "TestSupport.h"
 
@@ -79,8 +80,34 @@ struct ButtonsCase {
   HRESULT expected;  // E_FAIL: accepted, then refused for want of a library
 };
 
+// JScript's buttons: an array object of array objects.
+struct ScriptButtons {
+  ZelTest::ScriptArray open{std::vector<std::wstring>{L"Open", L"--tab 2"}};
+  ZelTest::ScriptArray later{std::vector<std::wstring>{L"Later", L""}};
+  ZelTest::ScriptArray shortPair{std::vector<std::wstring>{L"Open"}};
+  ZelTest::ScriptArray empty{std::vector<std::wstring>{}};
+  ZelTest::ScriptArray Of(std::vector<ZelTest::ScriptArray*> pairs) {
+    VariantList items;
+    for (ZelTest::ScriptArray* pair : pairs) items.push_back(pair->AsVariant());
+    return ZelTest::ScriptArray::Holding(std::move(items));
+  }
+};
+
+std::function<void(VARIANT*)> Script(ZelTest::ScriptArray& array) {
+  return [&array](VARIANT* v) { ::VariantCopy(v, const_cast<VARIANT*>(&array.AsVariant().Get())); };
+}
+
 TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
   static SAFEARRAY* shared = nullptr;
+  ScriptButtons script;
+  ZelTest::ScriptArray twoButtons = script.Of({&script.open, &script.later});
+  ZelTest::ScriptArray withShortPair = script.Of({&script.open, &script.shortPair});
+  ZelTest::ScriptArray noButtons = script.Of({});
+  ZelTest::ScriptArray ofTexts(std::vector<std::wstring>{L"Open", L"--tab 2"});
+  ZelTest::ScriptArray claimingTooMany = script.Of({&script.open});
+  claimingTooMany.claimedLength = 100000;
+  ZelTest::ScriptArray withoutLength = script.Of({&script.open});
+  withoutLength.lengthAnswer = DISP_E_UNKNOWNNAME;
   const ButtonsCase cases[] = {
       {"well formed", [](VARIANT* v) { Buttons(v, {Pair({String(L"Open"), String(L"--tab 2")})}); }, E_FAIL},
       {"no buttons (empty variant)", [](VARIANT*) {}, E_FAIL},
@@ -110,6 +137,14 @@ TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
          v->pparray = &shared;
        }, E_INVALIDARG},
       {"null array", [](VARIANT* v) { v->vt = VT_ARRAY | VT_VARIANT; }, E_INVALIDARG},
+      {"script array", Script(twoButtons), E_FAIL},
+      {"script pair in a safe array", [&](VARIANT* v) { Buttons(v, {Script(script.open)}); }, E_FAIL},
+      {"empty script array", Script(noButtons), E_INVALIDARG},
+      {"script array of texts", Script(ofTexts), E_INVALIDARG},
+      {"short script pair", Script(withShortPair), E_INVALIDARG},
+      {"script length beyond the cap", Script(claimingTooMany), E_INVALIDARG},
+      {"script object without a length", Script(withoutLength), E_INVALIDARG},
+      {"null object", [](VARIANT* v) { v->vt = VT_DISPATCH; }, E_INVALIDARG},
   };
   AlertEngineOptions options;
   options.libraryFolder = L"C:\\no-such-folder\\";

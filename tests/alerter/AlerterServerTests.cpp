@@ -192,6 +192,14 @@ TEST_F(AlerterServer, ScriptClientsShowSimpleAndButtonAlerts) {
        "  alerter = null;\n  CollectGarbage();\n  WScript.Quit(0);\n"
        "} catch (e) { WScript.Quit(1); }\n",
        L"From JScript", 0},
+      {L"buttons.js",
+       "try {\n"
+       "  var alerter = new ActiveXObject(\"Alerter.Alert\");\n"
+       "  alerter.ShowAlertWithActionsToLaunchUI(\"en-US\", \"JScript buttons\", \"c\", \"\", \"ZEL\", \"Script\", 1, 1, 30,\n"
+       "      [[\"Open\", \"--tab 2\"], [\"Later\", \"\"], [\"Help\", \"--help\"]], false, false);\n"
+       "  alerter = null;\n  CollectGarbage();\n  WScript.Quit(0);\n"
+       "} catch (e) { WScript.Quit(1); }\n",
+       L"JScript buttons", 3},
       {L"buttons.vbs",
        "Set alerter = CreateObject(\"Alerter.Alert\")\n"
        "alerter.ShowAlertWithActionsToLaunchUI \"en-US\", \"From VBScript\", \"c\", \"\", \"ZEL\", \"Script\", 1, 1, 30, "

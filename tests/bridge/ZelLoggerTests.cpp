@@ -12,6 +12,7 @@
 
 #include "FakeReportLog.h"
 #include "Handles.h"
+#include "ScriptArray.h"
 #include "TestSupport.h"
 #include "ZelLogger.h"
 #include "ZelTARNModule.h"
@@ -24,52 +25,7 @@ constexpr wchar_t kWebEventCategory[] = L"{C38A4409-4351-40E7-8A00-0FE40159F014}
 constexpr wchar_t kPersonalInfoEventCategory[] = L"{17E788F0-80DB-45f6-B2C9-2B086D2CCB6B}";
 constexpr LONG kUntouched = 0x7777;
 
-// A JScript array as the engine hands it over: "length" and "0", "1", ... as properties.
-class ScriptArray : public IDispatch {
- public:
-  explicit ScriptArray(std::vector<std::wstring> items) : items_(std::move(items)) {}
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (iid != IID_IUnknown && iid != IID_IDispatch) return *object = nullptr, E_NOINTERFACE;
-    *object = this;
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
-    std::wstring name = names[0];
-    if (name == L"length") return *ids = kLengthId, S_OK;
-    *ids = kFirstItemId + std::stoi(name);
-    return S_OK;
-  }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                      UINT*) override {
-    if (flags != DISPATCH_PROPERTYGET) return DISP_E_MEMBERNOTFOUND;
-    if (id == kLengthId) {
-      if (FAILED(lengthAnswer)) return lengthAnswer;
-      V_VT(result) = VT_I4;
-      V_I4(result) = claimedLength >= 0 ? claimedLength : static_cast<LONG>(items_.size());
-      return S_OK;
-    }
-    const size_t index = static_cast<size_t>(id - kFirstItemId);
-    if (index == unreadableIndex) return DISP_E_MEMBERNOTFOUND;
-    V_VT(result) = VT_BSTR;
-    V_BSTR(result) = ::SysAllocString(items_[index].c_str());
-    return S_OK;
-  }
-
-  HRESULT lengthAnswer = S_OK;
-  size_t unreadableIndex = ~size_t(0);
-  // A length other than the items', as a hostile script can claim.
-  LONG claimedLength = -1;
-
- private:
-  static constexpr DISPID kLengthId = 100;
-  static constexpr DISPID kFirstItemId = 1000;
-  std::vector<std::wstring> items_;
-};
+using ZelTest::ScriptArray;
 
 class OwnedVariant {
  public:
