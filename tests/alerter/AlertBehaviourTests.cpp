@@ -77,9 +77,9 @@ class AlertBehaviour : public ::testing::Test {
     ::CoUninitialize();
   }
 
-  void Start(uint32_t retryDelaySeconds) {
+  void Start(uint32_t retryDelaySeconds, const wchar_t* libraryBuild = L"") {
     AlertEngineOptions options;
-    options.libraryFolder = ZelTest::SiblingPath(L"");
+    options.libraryFolder = ZelTest::SiblingPath(libraryBuild);
     options.retryDelaySeconds = retryDelaySeconds;
     classesKey_ = L"Software\\ZelTests\\Alerter" + std::to_wstring(::GetCurrentProcessId()) + L"\\Classes";
     options.uiClassesKey = classesKey_;
@@ -318,13 +318,24 @@ TEST_F(AlertBehaviour, ANotificationFromInsideTheShowEndsTheAlertCleanly) {
   EXPECT_EQ(Shown(), 2u);
 }
 
+TEST_F(AlertBehaviour, ALibraryWithoutTheOptionalExportIsInitialisedOnceAndServes) {
+  Start(10, L"kypltalt-without-toast\\");
+  EXPECT_EQ(knobs_.ReadDword(L"InitCount"), 1u);
+  EXPECT_EQ(Simple(L"Older platform", false), S_OK);
+  EXPECT_EQ(Shown(), 1u);
+  EXPECT_EQ(knobs_.ReadDword(L"InitCount"), 1u);
+}
+
 TEST_F(AlertBehaviour, ABindingThatFailsLeavesEveryAlertFailing) {
   struct Case {
     const char* name;
     DWORD initResult;
     const wchar_t* folder;
   };
-  const Case cases[] = {{"initialisation refused", 5, nullptr}, {"no library there", 0, L"C:\\no-such-folder\\"}};
+  const std::wstring withoutClose = ZelTest::SiblingPath(L"kypltalt-without-close\\");
+  const Case cases[] = {{"initialisation refused", 5, nullptr},
+                        {"no library there", 0, L"C:\\no-such-folder\\"},
+                        {"a required export missing", 0, withoutClose.c_str()}};
   for (const Case& c : cases) {
     knobs_.SetDword(L"InitResult", c.initResult);
     AlertEngineOptions options;
@@ -334,6 +345,9 @@ TEST_F(AlertBehaviour, ABindingThatFailsLeavesEveryAlertFailing) {
     EXPECT_NE(engine.BindResult(), 0u) << c.name;
     if (c.initResult) {
       EXPECT_EQ(engine.BindResult(), c.initResult) << c.name;
+    }
+    if (c.folder == withoutClose.c_str()) {
+      EXPECT_EQ(engine.BindResult(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND)) << c.name;
     }
     ComPtr<IAlert> alert;
     ASSERT_EQ(CAlert::Create(engine.Services(), IID_IAlert, &alert), S_OK);
