@@ -9,6 +9,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <wrl/client.h>
 
@@ -228,6 +229,45 @@ TEST_F(AlerterServer, ScriptClientsShowSimpleAndButtonAlerts) {
     // interfaces it does not have faults inside rpcrt4 while COM uninitialises.
     EXPECT_NE(ExitCodeOf(server), ~0u);
   }
+}
+
+// Product processes raising alerts all at once: every call is served, every alert reaches the
+// library, and the server is left holding the handles it held before.
+TEST_F(AlerterServer, ManyClientProcessesLeaveTheServerAsTheyFoundIt) {
+  constexpr int kClients = 8;
+  const std::wstring client = ZelTest::SiblingPath(L"alert_client.exe");
+  auto round = [&](int alertsEach, const std::wstring& tag) {
+    std::vector<DWORD> codes(kClients, ~0u);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+      clients.emplace_back([&, i] {
+        codes[i] = ZelTest::RunProcess(L"\"" + client + L"\" " + std::to_wstring(alertsEach) + L" " + tag +
+                                           std::to_wstring(i),
+                                       nullptr, 300000);
+      });
+    }
+    for (std::thread& thread : clients) thread.join();
+    return codes;
+  };
+  auto handlesOf = [](const Strata::UniqueHandle& process) { return ZelTest::HandleCountOf(::GetProcessId(process.get())); };
+  const std::vector<DWORD> allServed(kClients, 0u);
+
+  ComPtr<IAlert> first;  // keeps the server up from one round to the next
+  ASSERT_EQ(::CoCreateInstance(CLSID_Alert, nullptr, CLSCTX_LOCAL_SERVER, IID_IAlert, &first), S_OK);
+  Strata::UniqueHandle server = OpenServer();
+  ASSERT_TRUE(server);
+  // The first round lets the server and COM reach their working set of threads and handles.
+  EXPECT_EQ(round(5, L"Warm"), allServed);
+  ::Sleep(2000);
+  const size_t before = handlesOf(server);
+  ASSERT_GT(before, 0u);  // a count the system really measured
+  EXPECT_EQ(round(200, L"Load"), allServed);
+  EXPECT_EQ(alerts_.Count(), static_cast<size_t>(kClients * (5 + 200)));
+  // Threads that served the clients end a little after them.
+  EXPECT_TRUE(WaitUntil([&] { return handlesOf(server) <= before; }, 20000))
+      << "before " << before << ", after " << handlesOf(server);
+  first.Reset();
+  EXPECT_EQ(ExitCodeOf(server), 0u);
 }
 
 TEST_F(AlerterServer, AServerNoClientUsesEndsByItself) {
