@@ -46,8 +46,12 @@ CAlertEngine::CAlertEngine(const AlertEngineOptions& options)
   }
 }
 
-CAlertEngine::~CAlertEngine() {
+void CAlertEngine::StopRetrying() noexcept {
   if (retryThread_) retryThread_->Stop();
+}
+
+CAlertEngine::~CAlertEngine() {
+  StopRetrying();
   services_.retryThread = nullptr;
   // No notification may reach the collections once the library is gone or they are freed.
   CAlertNotification::Attach(nullptr);

@@ -97,6 +97,11 @@ HRESULT CAlerterModule::Serve() {
       ZEL_LOG(ETWLogging::kLevelError, kSource, L"CAlerterModule::Run", L"Failed to serve (0x%08X)\r\n", hr);
     }
   }
+  // The other threads leave the apartment before this one, so that COM's last uninitialisation runs
+  // on this thread while the class object and the engine are alive: it releases the stubs of
+  // objects that a client which ended without releasing them left behind, and so calls into both.
+  lifetime_->WaitForMonitor();
+  engine_->StopRetrying();
   ::Sleep(kPauseAfterRevokeMs);
   return hr;
 }

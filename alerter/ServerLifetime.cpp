@@ -8,8 +8,11 @@
 CServerLifetime::CServerLifetime(DWORD mainThreadId, DWORD shutdownDelayMs, DWORD firstClientTimeoutMs) noexcept
     : mainThreadId_(mainThreadId), shutdownDelayMs_(shutdownDelayMs), firstClientTimeoutMs_(firstClientTimeoutMs) {}
 
-CServerLifetime::~CServerLifetime() {
+CServerLifetime::~CServerLifetime() { WaitForMonitor(); }
+
+void CServerLifetime::WaitForMonitor() noexcept {
   if (monitor_) ::WaitForSingleObject(monitor_.get(), INFINITE);
+  monitor_.reset();
 }
 
 DWORD CServerLifetime::StartMonitor() {

@@ -20,6 +20,8 @@ class CServerLifetime {
 
   // 0 or the system's error. When the monitor decides to stop it posts WM_QUIT to the main thread.
   DWORD StartMonitor();
+  // Waits for the monitor, once it has posted WM_QUIT, to leave its apartment and end.
+  void WaitForMonitor() noexcept;
 
   // A hold for a creation or a client's lock; false once stopping.
   bool TryHold() noexcept;
