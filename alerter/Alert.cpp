@@ -8,6 +8,7 @@
 #include "AlertNotification.h"
 #include "AlertRecord.h"
 #include "AltLib.h"
+#include "CallingProcess.h"
 #include "ComGuard.h"
 #include "LogInstance.h"
 #include "RetryList.h"
@@ -17,6 +18,27 @@
 namespace {
 
 constexpr wchar_t kSource[] = L"Alert";
+
+// Only the product's own processes may put an alert, and the program its buttons start, in front
+// of the user.
+HRESULT AdmitCaller() {
+  std::wstring refused;
+  const HRESULT hr = Ky::CheckCallingProcess(&refused);
+  if (FAILED(hr)) {
+    ZEL_LOG(ETWLogging::kLevelError, kSource, L"CAlert::_ShowAlert", L"Refused an alert from %s (0x%08X)\r\n",
+            refused.c_str(), hr);
+  }
+  return hr;
+}
+
+// A call from a client: the caller is admitted before anything of the call is read.
+template <typename Body>
+HRESULT FromAdmittedCaller(Body&& body) noexcept {
+  return GuardHResult([&] {
+    const HRESULT admitted = AdmitCaller();
+    return FAILED(admitted) ? admitted : body();
+  });
+}
 constexpr wchar_t kFunction[] = L"CAlert::_ShowAlert";
 
 }  // namespace
@@ -85,7 +107,7 @@ STDMETHODIMP CAlert::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* par
 STDMETHODIMP CAlert::ShowSimpleAlert(BSTR language, BSTR title, BSTR defaultContent, BSTR detailsContent, BSTR appId,
                                      BSTR typeId, LONG priority, LONG status, LONG timeout, VARIANT_BOOL noRepeat,
                                      VARIANT_BOOL retryIfFailed) {
-  return GuardHResult([&] {
+  return FromAdmittedCaller([&] {
     return ShowAlert(NewRequest(language, title, defaultContent, detailsContent, appId, typeId, priority, status,
                                 timeout, noRepeat, retryIfFailed),
                      false);
@@ -96,7 +118,7 @@ STDMETHODIMP CAlert::ShowAlertWithActionsToLaunchUI(BSTR language, BSTR title, B
                                                     BSTR detailsContent, BSTR appId, BSTR typeId, LONG priority,
                                                     LONG status, LONG timeout, VARIANT buttons, VARIANT_BOOL noRepeat,
                                                     VARIANT_BOOL retryIfFailed) {
-  return GuardHResult([&] {
+  return FromAdmittedCaller([&] {
     AlertRequestPtr request = NewRequest(language, title, defaultContent, detailsContent, appId, typeId, priority,
                                          status, timeout, noRepeat, retryIfFailed);
     HRESULT hr = AlertRequest::ReadButtons(buttons, &request->buttons);
@@ -109,7 +131,7 @@ STDMETHODIMP CAlert::ShowAlertWithDoNotShowAgainOption(BSTR language, BSTR title
                                                        LONG status, LONG timeout, VARIANT_BOOL noRepeat,
                                                        VARIANT_BOOL retryIfFailed, IAlertCallback* callback,
                                                        BSTR doNotShowText) {
-  return GuardHResult([&] {
+  return FromAdmittedCaller([&] {
     AlertRequestPtr request = NewRequest(language, title, defaultContent, detailsContent, appId, typeId, priority,
                                          status, timeout, noRepeat, retryIfFailed);
     request->callback = callback;

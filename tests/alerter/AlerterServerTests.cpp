@@ -177,37 +177,48 @@ TEST_F(AlerterServer, ADisplayedAlertKeepsTheServerUntilItEnds) {
   EXPECT_TRUE(WaitUntil([] { return RunningServers() == 0; }, kServerEndMs));
 }
 
-// Script clients reach the alerter through IDispatch from the embedded type library.
-TEST_F(AlerterServer, ScriptClientsShowSimpleAndButtonAlerts) {
+// Script clients reach the alerter through IDispatch from the embedded type library. A script run
+// by the platform's signed program is served; one run by a host the publisher check refuses (Wine's
+// unsigned cscript) shows nothing, and its server still ends cleanly.
+TEST_F(AlerterServer, ScriptClientsAreServedOnlyFromAVerifiedProgram) {
   struct Case {
     const wchar_t* file;
+    bool verifiedHost;
     const char* script;
     const wchar_t* title;
     DWORD buttons;
   };
   const Case cases[] = {
-      {L"simple.js",
+      {L"simple.js", true,
        "try {\n"
-       "  var alerter = new ActiveXObject(\"Alerter.Alert\");\n"
+       "  var alerter = WScript.CreateObject(\"Alerter.Alert\");\n"
        "  alerter.ShowSimpleAlert(\"en-US\", \"From JScript\", \"c\", \"\", \"ZEL\", \"Script\", 1, 1, 30, false, false);\n"
        "  alerter = null;\n  CollectGarbage();\n  WScript.Quit(0);\n"
        "} catch (e) { WScript.Quit(1); }\n",
        L"From JScript", 0},
-      {L"buttons.js",
+      {L"buttons.js", true,
        "try {\n"
-       "  var alerter = new ActiveXObject(\"Alerter.Alert\");\n"
+       "  var alerter = WScript.CreateObject(\"Alerter.Alert\");\n"
        "  alerter.ShowAlertWithActionsToLaunchUI(\"en-US\", \"JScript buttons\", \"c\", \"\", \"ZEL\", \"Script\", 1, 1, 30,\n"
        "      [[\"Open\", \"--tab 2\"], [\"Later\", \"\"], [\"Help\", \"--help\"]], false, false);\n"
        "  alerter = null;\n  CollectGarbage();\n  WScript.Quit(0);\n"
        "} catch (e) { WScript.Quit(1); }\n",
        L"JScript buttons", 3},
-      {L"buttons.vbs",
-       "Set alerter = CreateObject(\"Alerter.Alert\")\n"
+      {L"buttons.vbs", true,
+       "Set alerter = WScript.CreateObject(\"Alerter.Alert\")\n"
        "alerter.ShowAlertWithActionsToLaunchUI \"en-US\", \"From VBScript\", \"c\", \"\", \"ZEL\", \"Script\", 1, 1, 30, "
        "Array(Array(\"Open\", \"--tab 2\"), Array(\"Later\", \"\")), False, False\n"
        "Set alerter = Nothing\nWScript.Quit 0\n",
        L"From VBScript", 2},
+      {L"unverified.js", false,
+       "try {\n"
+       "  var alerter = new ActiveXObject(\"Alerter.Alert\");\n"
+       "  alerter.ShowSimpleAlert(\"en-US\", \"From cscript\", \"c\", \"\", \"ZEL\", \"Script\", 1, 1, 30, false, false);\n"
+       "  alerter = null;\n  CollectGarbage();\n  WScript.Quit(0);\n"
+       "} catch (e) { alerter = null; CollectGarbage(); WScript.Quit(e.number == -2147024891 ? 5 : 1); }\n",
+       L"From cscript", 0},
   };
+  const std::wstring runner = ZelTest::SiblingPath(L"ZelScriptRun.exe");
   ZelTest::TempFolder folder;
   for (const Case& c : cases) {
     const std::string name(c.file, c.file + wcslen(c.file));
@@ -219,13 +230,17 @@ TEST_F(AlerterServer, ScriptClientsShowSimpleAndButtonAlerts) {
     DWORD written = 0;
     ASSERT_TRUE(::WriteFile(file.get(), c.script, static_cast<DWORD>(strlen(c.script)), &written, nullptr));
     file.reset();
-    EXPECT_EQ(ZelTest::RunProcess(L"cscript.exe //nologo \"" + path + L"\""), 0u);
+    const std::wstring host = c.verifiedHost ? L"\"" + runner + L"\"" : L"cscript.exe //nologo";
+    // E_ACCESSDENIED reaches a refused script as its error number.
+    EXPECT_EQ(ZelTest::RunProcess(host + L" \"" + path + L"\""), c.verifiedHost ? 0u : 5u) << name;
     watcher.join();
     std::optional<DWORD> handle = AlertTitled(c.title);
-    ASSERT_TRUE(handle.has_value());
-    EXPECT_EQ(alerts_.ReadDword(*handle, L"ButtonCount"), c.buttons);
-    // An alert with buttons is displayed until the user answers it, and keeps the server until then.
-    if (c.buttons) alerts_.Complete(*handle, 0, false);
+    EXPECT_EQ(handle.has_value(), c.verifiedHost) << name;
+    if (handle) {
+      EXPECT_EQ(alerts_.ReadDword(*handle, L"ButtonCount"), c.buttons) << name;
+      // An alert with buttons is displayed until the user answers it, and keeps the server until then.
+      if (c.buttons) alerts_.Complete(*handle, 0, false);
+    }
     // A script host ends without releasing everything it was handed; the server still ends cleanly.
     EXPECT_EQ(ExitCodeOf(server), 0u) << name;
   }
