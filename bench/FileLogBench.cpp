@@ -1,8 +1,8 @@
 // Lines per second through the file back end, against a floor measured in the same run: one
 // WriteFile of the same bytes per line to a file that is already open. Then what each system call
 // a line could make costs against that floor, to show where the time of a line goes: a line makes
-// GetLocalTime, GetFileSizeEx and WriteFile; the named mutex, the INI and the file are opened only
-// when the held file is full.
+// GetLocalTime, GetFileSizeEx and WriteFile under the line lock; the named mutex is taken, and the
+// INI and the file are opened, only when the held file is full.
 #include <windows.h>
 #include <objbase.h>
 
@@ -11,6 +11,7 @@
 
 #include "Handles.h"
 #include "LogLine.h"
+#include "LogLineLock.h"
 #include "LogTestSupport.h"
 #include "Logging.h"
 
@@ -57,6 +58,7 @@ int main() {
   printf("ratio floor/back end: %.1f\n", floor / logged);
 
   HANDLE mutex = ::CreateMutexW(nullptr, FALSE, nullptr);
+  ETWLogging::LogLineLock lineLock(L"FileLogBenchProbe", mutex);
   std::wstring probe = root + L"\\probe.log";
   WIN32_FILE_ATTRIBUTE_DATA attributes;
   LARGE_INTEGER size;
@@ -71,6 +73,7 @@ int main() {
          ::WaitForSingleObject(mutex, INFINITE);
          ::ReleaseMutex(mutex);
        })},
+      {"take and release the line lock", LinesPerSecond([&](int) { lineLock.Acquire(INFINITE); })},
       {"GetFileAttributesExW by path", LinesPerSecond([&](int) {
          ::GetFileAttributesExW(probe.c_str(), GetFileExInfoStandard, &attributes);
        })},

@@ -1,5 +1,6 @@
-// The lock every process that writes one module's log files and log.ini takes: the alerter runs in
-// each user's session under one executable name, so the lock is machine-wide.
+// The lock every process that moves one module's ring of log files or rewrites its log.ini takes:
+// the alerter runs in each user's session under one executable name, so the lock is machine-wide.
+// (Appends within the current file take the cheaper LogLineLock.)
 #pragma once
 
 #include <windows.h>

@@ -119,6 +119,7 @@ DWORD CLogging::InitializeLocked(const wchar_t* group, const wchar_t* module, co
 
   mutex_ = OpenLogMutex(moduleBaseName_);
   if (!mutex_) return ::GetLastError();
+  lineLock_ = std::make_unique<LogLineLock>(moduleBaseName_, mutex_.get());
 
   moduleFileName_ = FileNameOf(module ? std::wstring(module) : executable);
   hasHostSuffix_ = hostSuffix != nullptr;
@@ -176,6 +177,7 @@ void CLogging::ResetToDefaults() {
   moduleFileName_.clear();
   logFolder_.clear();
   processId_ = 0;
+  lineLock_.reset();
   mutex_.reset();
   writeCheck_ = WriteCheck::NotRun;
   lastIndex_ = 0;
@@ -231,7 +233,7 @@ DWORD CLogging::LogText(const wchar_t* sourceFile, const wchar_t* function, int 
   // One line at a time across the processes that share the files: an append is placed at the end
   // by the system on Windows, but not atomically everywhere (Wine computes the end, then writes),
   // and two processes placing lines at the same end lose one of them.
-  Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
+  LogLineLock::Held appending = lineLock_->Acquire(kMutexWaitMs);
   DWORD opened = PrepareCurrentFile(&indexError);
   if (opened != kLogOk) return opened;
   DWORD written = WriteAll(current_.get(), formatted.data(), static_cast<DWORD>(formatted.size() * sizeof(wchar_t)));
@@ -247,12 +249,13 @@ std::wstring CLogging::FilePath(unsigned index) const {
 // The current file stays open between lines: reopening it and reading "LastLogIdx" for every line
 // cost far more than the line. Another process of the same name rotates only a full file, so the
 // held file being full is the one sign that the ring may have moved on; only then are the index
-// and the file looked up again. The caller holds the cross-process lock. A size that cannot be had
-// counts as room.
+// and the file looked up again, under the named mutex. The caller holds the line lock. A size that
+// cannot be had counts as room.
 DWORD CLogging::PrepareCurrentFile(DWORD* indexError) {
   LARGE_INTEGER size{};
   if (current_ && (!::GetFileSizeEx(current_.get(), &size) || static_cast<ULONGLONG>(size.QuadPart) < maxSize_))
     return kLogOk;
+  Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
   if (!CanWrite()) return kLogInvalidParameter;
   current_.reset();
   return OpenCurrentFile(&current_, indexError);

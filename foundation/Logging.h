@@ -4,10 +4,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "Handles.h"
+#include "LogLineLock.h"
 #include "LoggingIf.h"
 #include "ObfuscatedIniReader.h"
 #include "ShlObjAPI.h"
@@ -90,8 +92,9 @@ class CLogging : public CLoggingIf {
   std::atomic<DWORD> maxEntries_{kDefaultMaxEntries};
   std::atomic<ULONG> refCount_{0};
 
-  // Guards everything below within the process. The named mutex serialises processes that share
-  // the executable name (and so the files); a write goes on without it when its wait times out.
+  // Guards everything below within the process. Processes that share the executable name (and so
+  // the files) take the line lock around each append, and the named mutex, after it, to move the
+  // ring or rewrite log.ini; a write goes on when a wait times out.
   mutable std::mutex guard_;
   bool initialized_ = false;
   bool hasGroup_ = false;
@@ -103,6 +106,7 @@ class CLogging : public CLoggingIf {
   std::wstring logFolder_;
   DWORD processId_ = 0;
   Strata::UniqueHandle mutex_;
+  std::unique_ptr<LogLineLock> lineLock_;  // falls back to mutex_
   WriteCheck writeCheck_ = WriteCheck::NotRun;
   unsigned lastIndex_ = 0;  // the index last read or written, used while the INI cannot be read
   Strata::UniqueFile current_;  // append-only handle on the current file, kept between lines

@@ -9,6 +9,8 @@
 #include "DefaultLogBuilder.h"
 #include "ETWLogging.h"
 #include "LogInstance.h"
+#include "LogLineLock.h"
+#include "Logging.h"
 #include "LogLock.h"
 #include "LogTestSupport.h"
 #include "ObfuscatedIniReader.h"
@@ -315,6 +317,53 @@ TEST_F(ProcessLog, TheLockIsMachineWide) {
   ::ReleaseMutex(otherSession.get());
   EXPECT_EQ(0u, Finish(writer));
   ASSERT_EQ(1u, Lines().size());
+}
+
+// The word of the line lock, as another process of the module sees it.
+class LineLockWord {
+ public:
+  LineLockWord() {
+    const std::wstring name = L"Global\\" + ETWLogging::LogLineLock::SectionName(L"LogAppender");
+    section_.reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str()));
+    if (section_) word_ = static_cast<volatile int64_t*>(::MapViewOfFile(section_.get(), FILE_MAP_WRITE, 0, 0, 0));
+  }
+  ~LineLockWord() {
+    if (word_) ::UnmapViewOfFile(const_cast<int64_t*>(word_));
+  }
+  bool Mapped() const { return word_ != nullptr; }
+  void Set(int64_t value) { ::InterlockedExchange64(word_, value); }
+
+ private:
+  Strata::UniqueHandle section_;
+  volatile int64_t* word_ = nullptr;
+};
+
+// A line waits while another process holds the line lock; a holder whose process has ended is
+// replaced at once, not after the time-out, so a crash in mid-line costs the others nothing.
+TEST_F(ProcessLog, TheLineLockIsSharedAndOutlivesAHolderThatDied) {
+  LineLockWord word;
+  ASSERT_TRUE(word.Mapped());
+  // The writer's first line also moves to its file under the named mutex: take that first.
+  HANDLE warm = Start(L"warm", 1);
+  ASSERT_EQ(0u, Finish(warm));
+
+  word.Set(ETWLogging::LogLineLock::OwnerValue(::GetCurrentProcessId(), ::GetCurrentThreadId()));
+  HANDLE writer = Start(L"waiting", 1);
+  ASSERT_NE(nullptr, writer);
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(writer, 2000));
+  EXPECT_EQ(1u, Lines().size()) << "nothing is written while another process holds the lock";
+  word.Set(0);
+  EXPECT_EQ(0u, Finish(writer));
+
+  HANDLE ended = Start(L"ended", 1);
+  ASSERT_NE(nullptr, ended);
+  const DWORD endedId = ::GetProcessId(ended);
+  ASSERT_EQ(0u, Finish(ended));
+  word.Set(ETWLogging::LogLineLock::OwnerValue(endedId, 1));
+  const ULONGLONG started = ::GetTickCount64();
+  EXPECT_EQ(0u, Finish(Start(L"after", 1)));
+  EXPECT_LT(::GetTickCount64() - started, ETWLogging::CLogging::kMutexWaitMs);
+  EXPECT_EQ(4u, Lines().size());
 }
 
 }  // namespace
