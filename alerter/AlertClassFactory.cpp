@@ -1,6 +1,7 @@
 #include "AlertClassFactory.h"
 
 #include "Alert.h"
+#include "AtomicCount.h"
 #include "ComGuard.h"
 
 STDMETHODIMP CAlertClassFactory::QueryInterface(REFIID iid, void** object) {
@@ -23,8 +24,11 @@ STDMETHODIMP CAlertClassFactory::CreateInstance(IUnknown* outer, REFIID iid, voi
 
 STDMETHODIMP CAlertClassFactory::LockServer(BOOL lock) {
   if (!lock) {
+    if (!Strata::TakeOneIfAny(serverLocks_)) return E_UNEXPECTED;
     lifetime_.Release();
     return S_OK;
   }
-  return lifetime_.TryHold() ? S_OK : CO_E_SERVER_STOPPING;
+  if (!lifetime_.TryHold()) return CO_E_SERVER_STOPPING;
+  ++serverLocks_;
+  return S_OK;
 }

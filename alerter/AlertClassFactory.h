@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <atomic>
+
 #include "AlertServices.h"
 #include "ServerLifetime.h"
 
@@ -25,4 +27,7 @@ class CAlertClassFactory final : public IClassFactory {
  private:
   AlertServices& services_;
   CServerLifetime& lifetime_;
+  // Holds taken by clients' LockServer calls: an unlock without its lock is refused, as it would
+  // release a hold of a live object and could end the server under it.
+  std::atomic<LONG> serverLocks_{0};
 };

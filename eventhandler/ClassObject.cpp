@@ -26,10 +26,4 @@ STDMETHODIMP CClassObject::CreateInstance(IUnknown* outer, REFIID iid, void** ob
   return create_(iid, object);
 }
 
-STDMETHODIMP CClassObject::LockServer(BOOL lock) {
-  if (lock)
-    g_module.Lock();
-  else
-    g_module.Unlock();
-  return S_OK;
-}
+STDMETHODIMP CClassObject::LockServer(BOOL lock) { return g_module.LockServer(lock != FALSE); }

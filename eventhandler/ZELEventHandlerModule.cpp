@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "AtomicCount.h"
 #include "CreateInstanceViaFactory.h"
 #include "KyClassFactory.h"
 #include "LogInstance.h"
@@ -49,6 +50,17 @@ LONG CZELEventHandlerModule::Lock() {
     loggingThread_.reset(new (std::nothrow) CLoggingThread(loggingSettings_));
   }
   return count;
+}
+
+HRESULT CZELEventHandlerModule::LockServer(bool lock) {
+  if (lock) {
+    ++serverLocks_;
+    Lock();
+    return S_OK;
+  }
+  if (!Strata::TakeOneIfAny(serverLocks_)) return E_UNEXPECTED;
+  Unlock();
+  return S_OK;
 }
 
 LONG CZELEventHandlerModule::Unlock() {

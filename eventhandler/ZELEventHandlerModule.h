@@ -31,6 +31,9 @@ class CZELEventHandlerModule {
   LONG Lock();
   LONG Unlock();
   LONG GetLockCount() const { return lockCount_.load(); }
+  // A client's lock of the module; E_UNEXPECTED for an unlock without a lock, which would otherwise
+  // take the count of live objects down.
+  HRESULT LockServer(bool lock);
   // S_OK when no count is held and no last unlock is still tearing down, else S_FALSE.
   HRESULT CanUnloadNow() const;
 
@@ -71,6 +74,7 @@ class CZELEventHandlerModule {
   HRESULT createZelTarn();
 
   std::atomic<LONG> lockCount_{0};
+  std::atomic<LONG> serverLocks_{0};  // the part of lockCount_ that clients' LockServer calls hold
   // Last unlocks that have left the lock but are still releasing and stopping what they took.
   std::atomic<LONG> teardowns_{0};
 

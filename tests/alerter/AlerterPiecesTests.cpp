@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "Alert.h"
+#include "AlertClassFactory.h"
 #include "AlertEngine.h"
 #include "AlerterTestSupport.h"
 #include "ProductSetting.h"
 #include "RetryThread.h"
+#include "ServerLifetime.h"
 #include "ScriptArray.h"
 #include "ServerRegistration.h"
 #include "TestSupport.h"
@@ -244,6 +246,25 @@ TEST(AlerterRetryTimer, LongDelaysDoNotOverflowTheDueTime) {
   EXPECT_EQ(CRetryThread::DueTime(10), -100000000LL);
   EXPECT_EQ(CRetryThread::DueTime(215), -2150000000LL);
   EXPECT_EQ(CRetryThread::DueTime(0xFFFFFFFFu), -42949672950000000LL);
+}
+
+// A client's unlock without its lock would release a live object's hold on the server.
+TEST(AlerterClassFactory, AnUnlockWithoutItsLockIsRefused) {
+  CServerLifetime lifetime(::GetCurrentThreadId(), 0, 0);
+  AlertEngineOptions options;
+  options.libraryFolder = L"C:\\no-such-folder\\";
+  options.retryDelaySeconds = 0;
+  CAlertEngine engine(options);
+  CAlertClassFactory factory(engine.Services(), lifetime);
+  lifetime.ObjectCreated();  // an object a client holds
+  EXPECT_EQ(factory.LockServer(FALSE), E_UNEXPECTED);
+  EXPECT_EQ(lifetime.Holds(), 1);
+  EXPECT_EQ(factory.LockServer(TRUE), S_OK);
+  EXPECT_EQ(lifetime.Holds(), 2);
+  EXPECT_EQ(factory.LockServer(FALSE), S_OK);
+  EXPECT_EQ(factory.LockServer(FALSE), E_UNEXPECTED);
+  EXPECT_EQ(lifetime.Holds(), 1);
+  lifetime.ObjectDestroyed();
 }
 
 }  // namespace

@@ -94,6 +94,14 @@ TEST_F(ClassObjectTest, AServerLockHoldsTheModule) {
   EXPECT_EQ(g_module.CanUnloadNow(), S_FALSE);
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
   EXPECT_EQ(g_module.CanUnloadNow(), S_OK);
+
+  // An unlock without its lock must not take the count of a live object down.
+  auto handler = CreateHandler<IKyGSUrlVisitedEvent>(CLSID_GSUrlVisitedEventHandler);
+  EXPECT_EQ(factory->LockServer(FALSE), E_UNEXPECTED);
+  EXPECT_EQ(g_module.GetLockCount(), 1);
+  EXPECT_EQ(g_module.CanUnloadNow(), S_FALSE);
+  handler.Reset();
+  EXPECT_EQ(g_module.CanUnloadNow(), S_OK);
 }
 
 TEST_F(ClassObjectTest, TheUserEventsClassObjectServesOnlySignedCallersThroughTheSuiteFactories) {
