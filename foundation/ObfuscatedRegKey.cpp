@@ -32,7 +32,7 @@ LONG CObfuscatedRegKeyImpl::ReadRaw(const wchar_t* name, DWORD* type, void* data
     *bytes = size;
     return fits || !data ? ERROR_SUCCESS : ERROR_MORE_DATA;
   } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return ERROR_OUTOFMEMORY;
   }
 }
 
@@ -42,7 +42,7 @@ LONG CObfuscatedRegKeyImpl::WriteRaw(const wchar_t* name, DWORD type, const void
     if (sealed.size() > MAXDWORD) return ERROR_INVALID_PARAMETER;
     return CRegKeyImpl::WriteRaw(name, REG_BINARY, sealed.data(), static_cast<DWORD>(sealed.size()));
   } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return ERROR_OUTOFMEMORY;
   }
 }
 

@@ -201,7 +201,7 @@ LONG CRegKeyImpl::QueryStringValue(const wchar_t* name, std::wstring& value) {
     value.swap(text);
     return ERROR_SUCCESS;
   } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return ERROR_OUTOFMEMORY;
   }
 }
 
@@ -250,6 +250,8 @@ LONG CRegKeyImpl::SetKeySecurity(SECURITY_INFORMATION information, PSECURITY_DES
 LONG CRegKeyImpl::Create(HKEY parent, const wchar_t* subkey, wchar_t* cls, DWORD options, REGSAM access,
                          SECURITY_ATTRIBUTES* sa, DWORD* disposition) {
   if (!parent || !subkey) return ERROR_INVALID_PARAMETER;
+  // The key held before goes whatever the outcome: reads after a failed create never reach it.
+  Close();
   UniqueHkey key;
   LONG result = ::RegCreateKeyExW(parent, subkey, 0, cls, options, access, sa, key.put(), disposition);
   if (result == ERROR_SUCCESS) TakeKey(std::move(key), access);
@@ -258,6 +260,7 @@ LONG CRegKeyImpl::Create(HKEY parent, const wchar_t* subkey, wchar_t* cls, DWORD
 
 LONG CRegKeyImpl::Open(HKEY parent, const wchar_t* subkey, REGSAM access) {
   if (!parent || !subkey) return ERROR_INVALID_PARAMETER;
+  Close();  // as for Create
   UniqueHkey key;
   LONG result = ::RegOpenKeyExW(parent, subkey, 0, access, key.put());
   if (result == ERROR_SUCCESS) TakeKey(std::move(key), access);

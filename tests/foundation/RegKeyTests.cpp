@@ -65,6 +65,21 @@ TEST_F(RegKeyTest, ClosedKeyAndMissingArgumentsGive87) {
   EXPECT_EQ(ERROR_INVALID_PARAMETER, key_.NotifyChangeKeyValue(true, REG_NOTIFY_CHANGE_LAST_SET, nullptr, true));
 }
 
+// Reads after a failed open or create must not reach the key held before it.
+TEST_F(RegKeyTest, AFailedOpenOrCreateLeavesTheKeyClosed) {
+  ASSERT_EQ(ERROR_SUCCESS, key_.SetDWORDValue(L"stale", 7));
+  CRegKey volatileKey;  // may hold no lasting subkey
+  ASSERT_EQ(ERROR_SUCCESS, volatileKey.Create(temp_.Root(), Below(L"volatile").c_str(), REG_NONE,
+                                              REG_OPTION_VOLATILE, KEY_READ | KEY_WRITE));
+  DWORD value = 0;
+  EXPECT_NE(ERROR_SUCCESS, key_.Open(temp_.Root(), Below(L"missing").c_str()));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, key_.QueryDWORDValue(L"stale", value));
+  ASSERT_EQ(ERROR_SUCCESS, key_.Open(temp_.Root(), temp_.Path().c_str()));
+  EXPECT_NE(ERROR_SUCCESS, key_.Create(volatileKey.Handle(), L"lasting", REG_NONE, REG_OPTION_NON_VOLATILE,
+                                       KEY_READ | KEY_WRITE));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, key_.QueryDWORDValue(L"stale", value));
+}
+
 TEST_F(RegKeyTest, NullTextsAndWrongTypesGive13) {
   EXPECT_EQ(ERROR_INVALID_DATA, key_.SetStringValue(L"s", nullptr));
   EXPECT_EQ(ERROR_INVALID_DATA, key_.SetMultiStringValue(L"m", nullptr));
@@ -183,9 +198,9 @@ TEST_F(RegKeyTest, CopiesShareOneKeyAndCreateReportsDisposition) {
   ASSERT_EQ(ERROR_SUCCESS, child.Create(temp_.Root(), Below(L"child").c_str(), REG_NONE, REG_OPTION_NON_VOLATILE,
                                         KEY_READ | KEY_WRITE, nullptr, &disposition));
   EXPECT_EQ(static_cast<DWORD>(REG_OPENED_EXISTING_KEY), disposition);
-  // A failed open keeps the key that was open.
+  // A failed open closes the key that was open.
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, child.Open(temp_.Root(), Below(L"absent").c_str()));
-  EXPECT_NE(nullptr, child.Handle());
+  EXPECT_EQ(nullptr, child.Handle());
 }
 
 TEST_F(RegKeyTest, DeleteOnCloseEmptiesTheKeyOnce) {
