@@ -7,6 +7,7 @@
 
 #include "LogInstance.h"
 #include "PublisherCheck.h"
+#include "RtMui.h"
 #include "ServerRegistration.h"
 #include "ZelTARNModule.h"
 
@@ -27,7 +28,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
   return TRUE;
 }
 
-STDAPI DllCanUnloadNow() { return g_module.CanUnloadNow(); }
+STDAPI DllCanUnloadNow() {
+  const HRESULT answer = g_module.CanUnloadNow();
+  // The language library goes with this one; were this one kept after all, its next use binds
+  // the language library again.
+  if (answer == S_OK) Strata::RtMui::Release();
+  return answer;
+}
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   StartLog();

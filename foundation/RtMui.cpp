@@ -1,5 +1,6 @@
 #include "RtMui.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -114,6 +115,9 @@ struct Preset {
   std::mutex guard;
   std::wstring path;         // guarded by `guard`
   bool bindingMade = false;  // guarded by `guard`
+  // Guarded by `guard`. Callers keep their own reference for the length of a call, so a release
+  // never frees a binding in use; the next call after a release binds the library again.
+  std::shared_ptr<RtMuiImpl> binding;
 };
 
 Preset& ThePreset() {
@@ -121,23 +125,29 @@ Preset& ThePreset() {
   return preset;
 }
 
-RtMuiImpl* NewBinding() {
+// The caller holds the preset's lock.
+std::shared_ptr<RtMuiImpl> NewBinding(const Preset& preset) {
+  if (!preset.path.empty()) return std::make_shared<RtMuiImpl>(preset.path.c_str());
+  wchar_t folder[MAX_PATH];
+  ::SetLastError(ERROR_SUCCESS);
+  DWORD length = ::GetEnvironmentVariableW(L"CommonProgramFiles", folder, MAX_PATH);
+  // An empty value is no folder: "\Varant\..." at the root of the drive is not the platform's.
+  if (length == 0) {
+    const DWORD error = ::GetLastError();
+    return std::make_shared<RtMuiImpl>(error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+  }
+  if (length >= MAX_PATH) return std::make_shared<RtMuiImpl>(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  return std::make_shared<RtMuiImpl>((std::wstring(folder, length) + L"\\Varant\\Platform\\KyRtMui.dll").c_str());
+}
+
+// A binding that never outlives the host library by accident: the host releases it when COM may
+// unload the host (a static destructor would unload the language library under the loader lock).
+std::shared_ptr<RtMuiImpl> Binding() {
   Preset& preset = ThePreset();
   std::lock_guard<std::mutex> lock(preset.guard);
   preset.bindingMade = true;
-  if (!preset.path.empty()) return new RtMuiImpl(preset.path.c_str());
-  wchar_t folder[MAX_PATH];
-  DWORD length = ::GetEnvironmentVariableW(L"CommonProgramFiles", folder, MAX_PATH);
-  if (length == 0) return new RtMuiImpl(::GetLastError());
-  if (length >= MAX_PATH) return new RtMuiImpl(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-  return new RtMuiImpl((std::wstring(folder, length) + L"\\Varant\\Platform\\KyRtMui.dll").c_str());
-}
-
-// Never destroyed: unloading a library from a static destructor would run under the loader lock
-// when the host DLL unloads. Release() is the orderly way to let the library go.
-RtMuiImpl& Binding() {
-  static RtMuiImpl& binding = *NewBinding();
-  return binding;
+  if (!preset.binding) preset.binding = NewBinding(preset);
+  return preset.binding;
 }
 
 }  // namespace
@@ -153,31 +163,40 @@ bool SetLibraryPath(const wchar_t* path) {
   return true;
 }
 
-bool IsAvailable() { return Binding().IsAvailable(); }
-DWORD BindingResult() { return Binding().BindingResult(); }
-LANGID GetMappedLocale() { return Binding().GetMappedLocale(); }
-HMODULE LoadLibraryW(LPCWSTR name) { return Binding().LoadLibraryW(name); }
-HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) { return Binding().LoadLibraryExW(name, file, flags); }
+bool IsAvailable() { return Binding()->IsAvailable(); }
+DWORD BindingResult() { return Binding()->BindingResult(); }
+LANGID GetMappedLocale() { return Binding()->GetMappedLocale(); }
+HMODULE LoadLibraryW(LPCWSTR name) { return Binding()->LoadLibraryW(name); }
+HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) { return Binding()->LoadLibraryExW(name, file, flags); }
 
 int LoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int capacity, LANGID language) {
-  return Binding().LoadStringW(module, id, buffer, capacity, language);
+  return Binding()->LoadStringW(module, id, buffer, capacity, language);
 }
 
 HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type, LANGID language) {
-  return Binding().FindResourceW(module, name, type, language);
+  return Binding()->FindResourceW(module, name, type, language);
 }
 
 HANDLE LoadImageW(HINSTANCE module, LPCWSTR name, UINT type, int width, int height, UINT flags, LANGID language) {
-  return Binding().LoadImageW(module, name, type, width, height, flags, language);
+  return Binding()->LoadImageW(module, name, type, width, height, flags, language);
 }
 
 HBITMAP LoadBitmapW(HINSTANCE module, LPCWSTR name, LANGID language) {
-  return Binding().LoadBitmapW(module, name, language);
+  return Binding()->LoadBitmapW(module, name, language);
 }
 
-HICON LoadIconW(HINSTANCE module, LPCWSTR name, LANGID language) { return Binding().LoadIconW(module, name, language); }
+HICON LoadIconW(HINSTANCE module, LPCWSTR name, LANGID language) { return Binding()->LoadIconW(module, name, language); }
 
-void Release() { Binding().Release(); }
+void Release() {
+  std::shared_ptr<RtMuiImpl> released;
+  {
+    Preset& preset = ThePreset();
+    std::lock_guard<std::mutex> lock(preset.guard);
+    released.swap(preset.binding);
+  }
+  // Outside the lock: the library's "DllRelease" and its unloading are outside code.
+  if (released) released->Release();
+}
 
 }  // namespace RtMui
 }  // namespace Strata

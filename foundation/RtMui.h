@@ -130,7 +130,8 @@ HANDLE LoadImageW(HINSTANCE module, LPCWSTR name, UINT type, int width, int heig
                   LANGID language = 0);
 HBITMAP LoadBitmapW(HINSTANCE module, LPCWSTR name, LANGID language = 0);
 HICON LoadIconW(HINSTANCE module, LPCWSTR name, LANGID language = 0);
-// Lets the library go (its "DllRelease", then unload); later calls fall back.
+// Lets the library go (its "DllRelease", then unload), as the host library does when COM may
+// unload it; the next call binds the library again.
 void Release();
 
 }  // namespace RtMui

@@ -208,18 +208,29 @@ TEST(RtMuiProcessWide, Scenario) {
   std::wstring standIn = ZelTest::SiblingPath(L"RtMuiTestLib.dll");
 
   if (scenario == L"preset") {
+    StandIn pinned(L"RtMuiTestLib.dll");  // keeps its counts across the binding's unloading
     ASSERT_TRUE(RtMui::SetLibraryPath(argument.c_str()));
     std::vector<std::thread> firstCallers;
     for (int i = 0; i < 8; ++i) firstCallers.emplace_back([] { RtMui::GetMappedLocale(); });
     for (std::thread& caller : firstCallers) caller.join();
-    EXPECT_EQ(1, StandIn(L"RtMuiTestLib.dll").AddRefs());
+    EXPECT_EQ(1, pinned.AddRefs());
     EXPECT_EQ(0u, RtMui::BindingResult());
     EXPECT_EQ(kStandInLocale, RtMui::GetMappedLocale());
     EXPECT_EQ(kEnglishText, SampleString(kEnglish));
     EXPECT_FALSE(RtMui::SetLibraryPath(standIn.c_str()));
+    // The host library lets the binding go when it may be unloaded; a later use binds again.
     RtMui::Release();
+    EXPECT_EQ(1, pinned.Releases());
+    EXPECT_TRUE(RtMui::IsAvailable());
+    EXPECT_EQ(2, pinned.AddRefs());
+    RtMui::Release();
+    EXPECT_EQ(2, pinned.Releases());
+  } else if (scenario == L"empty-common-files") {
+    ::SetEnvironmentVariableW(L"CommonProgramFiles", L"");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND), RtMui::BindingResult());
     EXPECT_FALSE(RtMui::IsAvailable());
     EXPECT_EQ(1033, RtMui::GetMappedLocale());
+    EXPECT_EQ(kEnglishText, SampleString(kGerman));
   } else if (scenario == L"common-files") {
     ::SetEnvironmentVariableW(L"CommonProgramFiles", argument.c_str());
     EXPECT_TRUE(RtMui::IsAvailable());
@@ -254,6 +265,8 @@ TEST(RtMuiProcessWide, WithoutPresetTheLibraryComesFromCommonProgramFiles) {
 }
 
 TEST(RtMuiProcessWide, FailedBindingIsKeptAndFallsBack) { RunScenario(L"no-common-files", L""); }
+
+TEST(RtMuiProcessWide, AnEmptyCommonFilesFolderCountsAsAbsent) { RunScenario(L"empty-common-files", L""); }
 
 TEST(RtMuiProcessWide, RelativePresetIsRefused) { RunScenario(L"refused", L"RtMuiTestLib.dll"); }
 
