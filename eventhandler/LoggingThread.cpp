@@ -208,8 +208,7 @@ CLoggingThread::CLoggingThread(const LoggingThreadSettings& settings) {
   ::WaitForMultipleObjects(2, readyOrEnded, FALSE, settings.readyTimeoutMs);
 }
 
-// A logger left behind by a killed worker is released by Terminate itself; after Abandon the
-// worker still owns its logger.
+// A worker left behind, by Terminate's time-out or by Abandon, still owns its logger.
 CLoggingThread::~CLoggingThread() { Terminate(); }
 
 BOOL CLoggingThread::post(UINT message, void* item) {
@@ -249,9 +248,11 @@ void CLoggingThread::Terminate() {
     ::PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
     if (::WaitForSingleObject(thread_.get(), kStopTimeoutMs) == WAIT_TIMEOUT) {
       ZEL_LOG(kLevelInformation, kSource, L"CLoggingThread::Terminate", L"Logging Thread took too long to exit!\r\n");
-      ::TerminateThread(thread_.get(), 0);
-      // The killed worker can no longer release its logger.
-      DropLogger(state_->logger);
+      // Killing it could leave the heap, COM or the log locked for good. The worker owns its state
+      // and pins this library, so it may end whenever its call returns: it serves what is queued,
+      // releases its logger and lets the library go then.
+      ZEL_LOG(kLevelWarning, kSource, L"CLoggingThread::Terminate",
+              L"Leaving the logging thread to end when its logger returns\r\n");
     }
   } else {
     ZEL_LOG(kLevelWarning, kSource, L"CLoggingThread::Terminate",

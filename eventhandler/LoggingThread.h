@@ -66,7 +66,8 @@ class CLoggingThread {
   BOOL queueEvent(long eventType, const wchar_t* webPage, const wchar_t* content, unsigned long session);
   BOOL queueUserInfo(long action, const wchar_t* targetUserName, const wchar_t* responsibleUserName);
 
-  // Serves everything queued so far, then ends the worker; a worker stuck for 10 seconds is killed.
+  // Serves everything queued so far, then ends the worker; a worker stuck for 10 seconds is left to
+  // end by itself when its call returns.
   // A worker that never ran is told to return at once and is not waited for.
   void Terminate();
   // Asks the worker to finish what is queued and end, without waiting: for the library's unload,
@@ -75,7 +76,7 @@ class CLoggingThread {
 
   DWORD ThreadId() const { return threadId_; }
 
-  // How long Terminate waits for the worker before killing it.
+  // How long Terminate waits for the worker before leaving it behind.
   static constexpr DWORD kStopTimeoutMs = 10000;
 
   // What the worker and the object share. The worker holds its own reference, so the object can go
