@@ -31,6 +31,22 @@ constexpr unsigned kConfigNotCreatable = 43;
 
 using DllCanDeferFn = HRESULT(STDAPICALLTYPE*)(long code, BYTE flag, long value);
 
+// The cached objects are made outside their locks: loading, checking and re-registering a library
+// takes long, and the last Unlock waits for these locks while it holds the one every event needs.
+// Two first callers may both make one; the second is let go.
+template <typename Interface>
+ComPtr<Interface> CachedOrMade(std::mutex& lock, ComPtr<Interface>& cache, HRESULT (*make)(ComPtr<Interface>&)) {
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (cache) return cache;
+  }
+  ComPtr<Interface> made;
+  make(made);
+  std::lock_guard<std::mutex> guard(lock);
+  if (!cache) cache = made;
+  return cache;
+}
+
 }  // namespace
 
 CZELEventHandlerModule::~CZELEventHandlerModule() {
@@ -83,7 +99,7 @@ LONG CZELEventHandlerModule::Unlock() {
       service.Swap(gadrelService_);
     }
     {
-      std::lock_guard<std::recursive_mutex> configGuard(configLock_);
+      std::lock_guard<std::mutex> configGuard(configLock_);
       config.Swap(zelTarn_);
     }
     thread = std::move(loggingThread_);
@@ -119,22 +135,21 @@ bool CZELEventHandlerModule::QueueUserInfo(long action, const wchar_t* targetUse
 }
 
 ComPtr<IZelConfig> CZELEventHandlerModule::GetZelTarn() {
-  std::lock_guard<std::recursive_mutex> guard(configLock_);
-  if (!zelTarn_) {
-    HRESULT hr = createZelTarn();
+  return CachedOrMade<IZelConfig>(configLock_, zelTarn_, [](ComPtr<IZelConfig>& made) {
+    HRESULT hr = createZelTarn(made);
     // One repair: a bridge library whose registration keeps failing is not re-registered again.
-    if (hr == REGDB_E_IIDNOTREG && reregisterZelTarn()) hr = createZelTarn();
+    if (hr == REGDB_E_IIDNOTREG && reregisterZelTarn()) hr = createZelTarn(made);
     if (FAILED(hr) && hr != REGDB_E_IIDNOTREG) ReportServiceFailure(kConfigNotCreatable, 0, hr);
-  }
-  return zelTarn_;
+    return hr;
+  });
 }
 
-HRESULT CZELEventHandlerModule::createZelTarn() {
+HRESULT CZELEventHandlerModule::createZelTarn(ComPtr<IZelConfig>& made) {
   HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_ZelConfig, kInprocContext, IID_IZelConfig,
-                                            reinterpret_cast<void**>(zelTarn_.ReleaseAndGetAddressOf()),
+                                            reinterpret_cast<void**>(made.ReleaseAndGetAddressOf()),
                                             Ky::CreationForm::Checked);
   if (FAILED(hr)) {
-    zelTarn_.Reset();
+    made.Reset();
     ZEL_LOG(kLevelError, kSource, L"CZELEventHandlerModule::GetZelTarn",
             L"Failed to create the ZEL TARN Config [Error 0x%08X]\r\n", hr);
   }
@@ -143,14 +158,12 @@ HRESULT CZELEventHandlerModule::createZelTarn() {
 
 void CZELEventHandlerModule::ReleaseZelTarn() {
   ComPtr<IZelConfig> old;
-  std::lock_guard<std::recursive_mutex> guard(configLock_);
+  std::lock_guard<std::mutex> guard(configLock_);
   old.Swap(zelTarn_);
 }
 
 ComPtr<IKyGSService> CZELEventHandlerModule::GetGadrelService() {
-  std::lock_guard<std::mutex> guard(serviceLock_);
-  if (!gadrelService_) connectToGadrelService();
-  return gadrelService_;
+  return CachedOrMade<IKyGSService>(serviceLock_, gadrelService_, &connectToGadrelService);
 }
 
 void CZELEventHandlerModule::ReleaseGadrelService() {
@@ -159,7 +172,7 @@ void CZELEventHandlerModule::ReleaseGadrelService() {
   old.Swap(gadrelService_);
 }
 
-HRESULT CZELEventHandlerModule::connectToGadrelService() {
+HRESULT CZELEventHandlerModule::connectToGadrelService(ComPtr<IKyGSService>& made) {
   ComPtr<IKyClassFactory> factory;
   HRESULT hr = ::CoGetClassObject(CLSID_KyGSService, kInprocContext, nullptr, IID_IKyClassFactory,
                                   reinterpret_cast<void**>(factory.GetAddressOf()));
@@ -168,9 +181,9 @@ HRESULT CZELEventHandlerModule::connectToGadrelService() {
             L"Failed to get Gadrel Service class factory [Error 0x%08X]\r\n", hr);
     return hr;
   }
-  hr = factory->CreateInstance(IID_IKyGSService, reinterpret_cast<IUnknown**>(gadrelService_.ReleaseAndGetAddressOf()));
+  hr = factory->CreateInstance(IID_IKyGSService, reinterpret_cast<IUnknown**>(made.ReleaseAndGetAddressOf()));
   if (FAILED(hr)) {
-    gadrelService_.Reset();
+    made.Reset();
     ZEL_LOG(kLevelError, kSource, L"CZELEventHandlerModule::connectToGadrelService",
             L"Failed to create Gadrel Service class [Error 0x%08X]\r\n", hr);
   }

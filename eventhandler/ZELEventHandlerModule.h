@@ -70,8 +70,8 @@ class CZELEventHandlerModule {
   static void ReportServiceFailure(unsigned code, BYTE flag, unsigned value);
 
  private:
-  HRESULT connectToGadrelService();
-  HRESULT createZelTarn();
+  static HRESULT connectToGadrelService(Microsoft::WRL::ComPtr<IKyGSService>& made);
+  static HRESULT createZelTarn(Microsoft::WRL::ComPtr<IZelConfig>& made);
 
   std::atomic<LONG> lockCount_{0};
   std::atomic<LONG> serverLocks_{0};  // the part of lockCount_ that clients' LockServer calls hold
@@ -84,8 +84,8 @@ class CZELEventHandlerModule {
   std::unique_ptr<CLoggingThread> loggingThread_;
   LoggingThreadSettings loggingSettings_;
 
-  // Guards zelTarn_. Re-entrant: the retry after re-registration runs inside it.
-  std::recursive_mutex configLock_;
+  // Guards zelTarn_, held only to read or store it: the object is made outside the lock.
+  std::mutex configLock_;
   Microsoft::WRL::ComPtr<IZelConfig> zelTarn_;
 
   // Guards gadrelService_.

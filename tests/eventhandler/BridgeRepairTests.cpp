@@ -3,6 +3,9 @@
 // in a prefix, so they run in a prefix of their own (run-in-own-prefix.sh), never beside others.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "EventHandlerTestSupport.h"
 #include "ZELEventHandlerModule.h"
 
@@ -125,6 +128,25 @@ TEST_F(BridgeRepairTest, ReleasedConfigurationIsCreatedAfresh) {
   Microsoft::WRL::ComPtr<IZelConfig> second = module_.GetZelTarn();
   ASSERT_NE(second, nullptr);
   EXPECT_NE(first.Get(), second.Get());
+}
+
+// Making the bridge takes long; neither the last unlock nor the event path may wait for it.
+TEST_F(BridgeRepairTest, AConfigurationBeingMadeHoldsUpNeitherTheLastUnlockNorTheEventPath) {
+  RegistrationRepairs(1);
+  ASSERT_NE(module_.GetZelTarn(), nullptr);  // repaired and registered once
+  module_.ReleaseZelTarn();
+  const DWORD delayMs = 3000;
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, kFakeBridgeState, L"CreateDelayMs", REG_DWORD, &delayMs, sizeof(delayMs));
+  std::thread maker([this] { module_.GetZelTarn(); });
+  ::Sleep(500);
+  const auto start = std::chrono::steady_clock::now();
+  module_.Unlock();  // the last one: it releases the cached objects
+  module_.QueueEvent(LogEvent_UrlVisited, L"page", nullptr, 1);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  maker.join();
+  EXPECT_LT(waited, std::chrono::milliseconds(1500));
+  module_.ReleaseZelTarn();
+  locked_ = module_.Lock();  // for the fixture's own unlock
 }
 
 TEST_F(BridgeRepairTest, MissingInstallDirFailsTheRepairWithoutLoadingAnything) {

@@ -10,6 +10,7 @@
 //                                   0x08020002)
 //   PendingAnswers       REG_DWORD  how many session questions answer E_PENDING (not logged on) first
 //   RpcFailures          REG_DWORD  how many session questions answer 0x800706BA first
+//   CreateDelayMs        REG_DWORD  how long each creation takes, as a library being checked would
 #include <windows.h>
 #include <objbase.h>
 
@@ -128,6 +129,7 @@ class FakeFactory final : public Object<IKyClassFactory> {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (!ReadState(L"Registered")) return REGDB_E_IIDNOTREG;
+    if (DWORD delay = ReadState(L"CreateDelayMs")) ::Sleep(delay);
     auto* config = new (std::nothrow) FakeConfig();
     if (!config) return E_OUTOFMEMORY;
     HRESULT hr = config->QueryInterface(iid, reinterpret_cast<void**>(object));
