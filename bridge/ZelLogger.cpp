@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "ComGuard.h"
 #include "KyLogInfoEvent.h"
 #include "KyLogInfoInetTimeLimit.h"
 #include "KyLogInfoKinds.h"
@@ -40,16 +41,13 @@ HRESULT CZelLogger::FinalConstruct() noexcept {
   return S_OK;
 }
 
+// Called inside each method's guard, which also covers the texts copied for its arguments.
 template <typename Record, typename... Args>
 HRESULT CZelLogger::WriteRecord(LONG* lResult, Args&&... args) {
-  try {
-    CTarnRecordContext context(*userHelper_);
-    Record record(context, std::forward<Args>(args)...);
-    if (FAILED(record.Status())) return record.Status();
-    return logHelper_->Log(&record, lResult);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  CTarnRecordContext context(*userHelper_);
+  Record record(context, std::forward<Args>(args)...);
+  if (FAILED(record.Status())) return record.Status();
+  return logHelper_->Log(&record, lResult);
 }
 
 STDMETHODIMP CZelLogger::LogInfoUser(LONG* lAction, BSTR bstrTargetUserName, BSTR bstrResponsibleUserName,
@@ -57,36 +55,46 @@ STDMETHODIMP CZelLogger::LogInfoUser(LONG* lAction, BSTR bstrTargetUserName, BST
   ZEL_LOG(kLevelNormal, kSource, L"CZelLogger::LogInfoUser",
           L"CZelLogger::LogInfoUser - Inside Event Log for User configuration\r\n");
   if (!lAction || !lResult) return E_POINTER;
-  return WriteRecord<CKyLogInfoUser>(lResult, *lAction, TextOf(bstrTargetUserName), TextOf(bstrResponsibleUserName));
+  return GuardHResult([&] {
+    return WriteRecord<CKyLogInfoUser>(lResult, *lAction, TextOf(bstrTargetUserName), TextOf(bstrResponsibleUserName));
+  });
 }
 
 STDMETHODIMP CZelLogger::LogBlockingFeature(LONG bAdd, LONG* lBlockingFeature, LONG* lResult) {
   ZEL_LOG(kLevelNormal, kSource, L"CZelLogger::LogBlockingFeature",
           L"CZelLogger::LogBlockingFeature - Inside Event Log for Web Browsing configuration\r\n");
   if (!lBlockingFeature || !lResult) return E_POINTER;
-  return WriteRecord<CKyLogInfoBlockingFeature>(lResult, CKyLogInfoBlockingFeature::kCategory,
-                                                CKyLogInfoBlockingFeature::kTemplateId, bAdd, *lBlockingFeature);
+  return GuardHResult([&] {
+    return WriteRecord<CKyLogInfoBlockingFeature>(lResult, CKyLogInfoBlockingFeature::kCategory,
+                                                  CKyLogInfoBlockingFeature::kTemplateId, bAdd, *lBlockingFeature);
+  });
 }
 
 STDMETHODIMP CZelLogger::LogWebsite(LONG* lAction, LONG* lWebSiteType, BSTR bstrWebSite, LONG* lResult) {
   ZEL_LOG(kLevelNormal, kSource, L"CZelLogger::LogWebsite",
           L"CZelLogger::LogWebsite - Inside Event Log for Website configuration\r\n");
   if (!lAction || !lWebSiteType || !lResult) return E_POINTER;
-  return WriteRecord<CKyLogInfoWebsite>(lResult, *lAction, *lWebSiteType, TextOf(bstrWebSite));
+  return GuardHResult([&] {
+    return WriteRecord<CKyLogInfoWebsite>(lResult, *lAction, *lWebSiteType, TextOf(bstrWebSite));
+  });
 }
 
 STDMETHODIMP CZelLogger::LogPersonalInfo(LONG* lAction, BSTR bstrPIIType, LONG* lResult) {
   ZEL_LOG(kLevelNormal, kSource, L"CZelLogger::LogPersonalInfo",
           L"CZelLogger::LogPersonalInfo - Inside Event Log for PII configuration\r\n");
   if (!lAction || !lResult) return E_POINTER;
-  return WriteRecord<CKyLogInfoPersonalInfo>(lResult, *lAction, TextOf(bstrPIIType));
+  return GuardHResult([&] {
+    return WriteRecord<CKyLogInfoPersonalInfo>(lResult, *lAction, TextOf(bstrPIIType));
+  });
 }
 
 STDMETHODIMP CZelLogger::LogKeyword(BSTR bstrAgeLevel, BSTR bstrKeyword, LONG* lResult) {
   ZEL_LOG(kLevelNormal, kSource, L"CZelLogger::LogKeyword",
           L"CZelLogger::LogKeyword - Inside Event Log for Keyword configuration\r\n");
   if (!lResult) return E_POINTER;
-  return WriteRecord<CKyLogInfoKeyword>(lResult, TextOf(bstrAgeLevel), TextOf(bstrKeyword));
+  return GuardHResult([&] {
+    return WriteRecord<CKyLogInfoKeyword>(lResult, TextOf(bstrAgeLevel), TextOf(bstrKeyword));
+  });
 }
 
 STDMETHODIMP CZelLogger::LogEvent(LONG* lEventType, BSTR bstrWebPage, BSTR bstrContent, ULONG idSession,
@@ -94,10 +102,12 @@ STDMETHODIMP CZelLogger::LogEvent(LONG* lEventType, BSTR bstrWebPage, BSTR bstrC
   ZEL_LOG(kLevelNormal, kSource, L"CZelLogger::LogEvent",
           L"CZelLogger::LogEvent - Inside Event Log for Internet Events configuration\r\n");
   if (!lEventType || !lResult) return E_POINTER;
-  const long eventType = *lEventType;
-  if (eventType == kPersonalInfoEvent)
-    return WriteRecord<CKyLogInfoPIEvent>(lResult, eventType, TextOf(bstrWebPage), TextOf(bstrContent), idSession);
-  return WriteRecord<CKyLogInfoWebEvent>(lResult, eventType, TextOf(bstrWebPage), TextOf(bstrContent), idSession);
+  return GuardHResult([&] {
+    const long eventType = *lEventType;
+    if (eventType == kPersonalInfoEvent)
+      return WriteRecord<CKyLogInfoPIEvent>(lResult, eventType, TextOf(bstrWebPage), TextOf(bstrContent), idSession);
+    return WriteRecord<CKyLogInfoWebEvent>(lResult, eventType, TextOf(bstrWebPage), TextOf(bstrContent), idSession);
+  });
 }
 
 STDMETHODIMP CZelLogger::LogInetTimeLimit(BSTR bstrUserName, VARIANT bstrDayNameList, VARIANT bstrFromTimeList,
@@ -105,7 +115,7 @@ STDMETHODIMP CZelLogger::LogInetTimeLimit(BSTR bstrUserName, VARIANT bstrDayName
   ZEL_LOG(kLevelNormal, kSource, L"CZelLogger::LogInetTimeLimit",
           L"CZelLogger::LogInetTimeLimit - Inside Event Log for Time Limit configuration\r\n");
   if (!lResult) return E_POINTER;
-  try {
+  return GuardHResult([&] {
     VariantList dayNames;
     VariantList fromTimes;
     VariantList toTimes;
@@ -114,7 +124,5 @@ STDMETHODIMP CZelLogger::LogInetTimeLimit(BSTR bstrUserName, VARIANT bstrDayName
     if (SUCCEEDED(hr)) hr = ConvertScriptList(bstrToTimeList, &toTimes);
     if (FAILED(hr)) return hr;
     return WriteRecord<CKyLogInfoInetTimeLimit>(lResult, TextOf(bstrUserName), dayNames, fromTimes, toTimes);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "ComGuard.h"
 #include "LogInstance.h"
 #include "PublisherCheck.h"
 #include "RtMui.h"
@@ -29,24 +30,32 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 }
 
 STDAPI DllCanUnloadNow() {
-  const HRESULT answer = g_module.CanUnloadNow();
-  // The language library goes with this one; were this one kept after all, its next use binds
-  // the language library again.
-  if (answer == S_OK) Strata::RtMui::Release();
-  return answer;
+  return GuardHResult([] {
+    const HRESULT answer = g_module.CanUnloadNow();
+    // The language library goes with this one; were this one kept after all, its next use binds
+    // the language library again.
+    if (answer == S_OK) Strata::RtMui::Release();
+    return answer;
+  });
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  StartLog();
-  return g_module.GetClassObject(clsid, iid, object);
+  return GuardHResult([&] {
+    StartLog();
+    return g_module.GetClassObject(clsid, iid, object);
+  });
 }
 
 STDAPI DllRegisterServer() {
-  StartLog();
-  return ServerRegistration::Register();
+  return GuardHResult([] {
+    StartLog();
+    return ServerRegistration::Register();
+  });
 }
 
 STDAPI DllUnregisterServer() {
-  StartLog();
-  return ServerRegistration::Unregister();
+  return GuardHResult([] {
+    StartLog();
+    return ServerRegistration::Unregister();
+  });
 }

@@ -1,5 +1,6 @@
 #include "ClassObject.h"
 
+#include "ComGuard.h"
 #include "ZELEventHandlerModule.h"
 
 STDMETHODIMP CClassObject::QueryInterface(REFIID iid, void** object) {
@@ -23,7 +24,7 @@ STDMETHODIMP CClassObject::CreateInstance(IUnknown* outer, REFIID iid, void** ob
   if (!object) return E_POINTER;
   *object = nullptr;
   if (outer) return CLASS_E_NOAGGREGATION;
-  return create_(iid, object);
+  return GuardHResult([&] { return create_(iid, object); });
 }
 
 STDMETHODIMP CClassObject::LockServer(BOOL lock) { return g_module.LockServer(lock != FALSE); }

@@ -1,5 +1,6 @@
 #include "GSAccessDeniedEventHandler.h"
 
+#include "ComGuard.h"
 #include "LogInstance.h"
 
 namespace {
@@ -18,16 +19,19 @@ const wchar_t* ReasonName(KyGS_AccessDeniedType reason) {
 }  // namespace
 
 STDMETHODIMP CGSAccessDeniedEventHandler::OnAccessDeniedEvent(KYGS_ACCESS_DENIED_DETAILS* pDetails) {
-  ZEL_LOG(ETWLogging::kLevelNormal, L"GSAccessDeniedEventHandler", L"CGSAccessDeniedEventHandler::OnAccessDeniedEvent",
-          L"ZEL Event: OnAccessDeniedEvent - Process[%d], Reason[%s]\r\n", pDetails->dwProcessID,
-          ReasonName(pDetails->eReason));
-  long eventType;
-  switch (pDetails->eReason) {
-    case KyGS_AccessDenied_TimeLimit: eventType = LogEvent_TimeLimit; break;
-    case KyGS_AccessDenied_OnBlockedUrlList: eventType = LogEvent_UrlBlocked; break;
-    default: return S_OK;
-  }
-  g_module.QueueEvent(eventType, pDetails->wszUrl, L"",
-                      CZELEventHandlerModule::getSessionIdFromPID(pDetails->dwProcessID));
-  return S_OK;
+  if (!pDetails) return E_POINTER;
+  return GuardHResult([&] {
+    ZEL_LOG(ETWLogging::kLevelNormal, L"GSAccessDeniedEventHandler", L"CGSAccessDeniedEventHandler::OnAccessDeniedEvent",
+            L"ZEL Event: OnAccessDeniedEvent - Process[%d], Reason[%s]\r\n", pDetails->dwProcessID,
+            ReasonName(pDetails->eReason));
+    long eventType;
+    switch (pDetails->eReason) {
+      case KyGS_AccessDenied_TimeLimit: eventType = LogEvent_TimeLimit; break;
+      case KyGS_AccessDenied_OnBlockedUrlList: eventType = LogEvent_UrlBlocked; break;
+      default: return S_OK;
+    }
+    g_module.QueueEvent(eventType, pDetails->wszUrl, L"",
+                        CZELEventHandlerModule::getSessionIdFromPID(pDetails->dwProcessID));
+    return S_OK;
+  });
 }

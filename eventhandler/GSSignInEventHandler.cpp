@@ -1,9 +1,12 @@
 #include "GSSignInEventHandler.h"
 
+#include "ComGuard.h"
 #include "LogInstance.h"
 
 STDMETHODIMP CGSSignInEventHandler::OnSignInEvent() {
-  ZEL_LOG(ETWLogging::kLevelNormal, L"GSSignInEventHandler", L"CGSSignInEventHandler::OnSignInEvent",
-          L"ZEL Event: OnSignInEvent\r\n");
-  return S_OK;
+  return GuardHResult([&] {
+    ZEL_LOG(ETWLogging::kLevelNormal, L"GSSignInEventHandler", L"CGSSignInEventHandler::OnSignInEvent",
+            L"ZEL Event: OnSignInEvent\r\n");
+    return S_OK;
+  });
 }

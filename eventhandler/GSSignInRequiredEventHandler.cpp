@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "ComGuard.h"
 #include "CreateInstanceViaFactory.h"
 #include "Handles.h"
 #include "KyUserManager.h"
@@ -147,11 +148,7 @@ HRESULT MigrateUsers(IEnumVARIANT* items, IKyUserAccountManager* accounts, const
 }  // namespace
 
 STDMETHODIMP CGSSignInRequiredEventHandler::OnSignInRequiredEvent(unsigned long sessionId) {
-  try {
-    return handleEvent(sessionId);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return GuardHResult([&] { return handleEvent(sessionId); });
 }
 
 HRESULT CGSSignInRequiredEventHandler::handleEvent(unsigned long sessionId) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "ComGuard.h"
 #include "LogInstance.h"
 #include "ProcessImagePath.h"
 
@@ -48,13 +49,16 @@ bool CGSUrlVisitedEventHandler::RepeatsLastDomain(DWORD processId, const wchar_t
 }
 
 STDMETHODIMP CGSUrlVisitedEventHandler::OnUrlVisitedEvent(KYGS_URL_VISITED_DETAILS* pDetails) {
-  std::lock_guard<std::mutex> guard(lock_);
-  ZEL_LOG(ETWLogging::kLevelNormal, L"GSUrlVisitedEventHandler", L"CGSUrlVisitedEventHandler::OnUrlVisitedEvent",
-          L"ZEL Event: OnUrlVisitedEvent - Process[%d], Url[%s%s]\r\n", pDetails->dwProcessID, pDetails->wszDomain,
-          pDetails->wszPath);
-  if (IsOwnClientVisit(pDetails->dwProcessID, pDetails->wszDomain)) return S_OK;
-  if (RepeatsLastDomain(pDetails->dwProcessID, pDetails->wszDomain)) return S_OK;
-  g_module.QueueEvent(LogEvent_UrlVisited, pDetails->wszDomain, L"",
-                      CZELEventHandlerModule::getSessionIdFromPID(pDetails->dwProcessID));
-  return S_OK;
+  if (!pDetails) return E_POINTER;
+  return GuardHResult([&] {
+    std::lock_guard<std::mutex> guard(lock_);
+    ZEL_LOG(ETWLogging::kLevelNormal, L"GSUrlVisitedEventHandler", L"CGSUrlVisitedEventHandler::OnUrlVisitedEvent",
+            L"ZEL Event: OnUrlVisitedEvent - Process[%d], Url[%s%s]\r\n", pDetails->dwProcessID, pDetails->wszDomain,
+            pDetails->wszPath);
+    if (IsOwnClientVisit(pDetails->dwProcessID, pDetails->wszDomain)) return S_OK;
+    if (RepeatsLastDomain(pDetails->dwProcessID, pDetails->wszDomain)) return S_OK;
+    g_module.QueueEvent(LogEvent_UrlVisited, pDetails->wszDomain, L"",
+                        CZELEventHandlerModule::getSessionIdFromPID(pDetails->dwProcessID));
+    return S_OK;
+  });
 }

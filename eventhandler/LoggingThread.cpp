@@ -193,8 +193,14 @@ void CLoggingThread::WorkerState::logUserInfo(const CLogUserInfoItem& item) {
 }
 
 CLoggingThread::CLoggingThread(const LoggingThreadSettings& settings) {
-  state_ = std::shared_ptr<WorkerState>(new (std::nothrow) WorkerState(settings));
-  if (!state_ || !state_->ready) return;
+  // Made inside Lock, and so inside an object's creation: without memory there is no worker, and
+  // every post answers false, rather than an exception in the creator's caller.
+  try {
+    state_ = std::make_shared<WorkerState>(settings);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  if (!state_->ready) return;
   std::unique_ptr<WorkerStart> start(new (std::nothrow) WorkerStart{state_, PinThisLibrary()});
   if (!start) return;
   thread_.reset(::CreateThread(nullptr, 0, WorkerProc, start.get(), 0, &threadId_));

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string_view>
 
+#include "ComGuard.h"
 #include "CreateInstanceViaFactory.h"
 #include "Handles.h"
 #include "LogInstance.h"
@@ -135,11 +136,7 @@ HRESULT RemoveUser(IKyGSConfigCollection* collection, IKyConfig* user, const wch
 
 STDMETHODIMP CUserEvents::NotifyEvent(DWORD eventId, LPCWSTR info) {
   if (!info) return E_INVALIDARG;
-  try {
-    return dispatchEvent(eventId, info);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return GuardHResult([&] { return dispatchEvent(eventId, info); });
 }
 
 HRESULT CUserEvents::dispatchEvent(DWORD eventId, const wchar_t* info) {
@@ -355,14 +352,12 @@ HRESULT CUserEvents::getSessionId(DWORD* sessionId) {
 }
 
 STDMETHODIMP CUserEvents::GetSettings(ULONG_PTR first, ULONG_PTR second, ULONG_PTR third) {
-  try {
+  return GuardHResult([&] {
     ComPtr<IKyUserSettings> settings;
     HRESULT hr = settingsHelper(&settings);
     if (FAILED(hr)) return hr;
     return settings->GetSettings(first, second, third);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 // The cached helper, created on first use outside the lock; a reference of the caller's own.

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "ComGuard.h"
 #include "LogInstance.h"
 #include "ObjectMap.h"
 #include "PublisherCheck.h"
@@ -30,24 +31,32 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 }
 
 STDAPI DllCanUnloadNow() {
-  const HRESULT answer = g_module.CanUnloadNow();
-  // The language library goes with this one; were this one kept after all, its next use binds
-  // the language library again.
-  if (answer == S_OK) Strata::RtMui::Release();
-  return answer;
+  return GuardHResult([] {
+    const HRESULT answer = g_module.CanUnloadNow();
+    // The language library goes with this one; were this one kept after all, its next use binds
+    // the language library again.
+    if (answer == S_OK) Strata::RtMui::Release();
+    return answer;
+  });
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  StartLog();
-  return GetEventHandlerClassObject(clsid, iid, object);
+  return GuardHResult([&] {
+    StartLog();
+    return GetEventHandlerClassObject(clsid, iid, object);
+  });
 }
 
 STDAPI DllRegisterServer() {
-  StartLog();
-  return RegisterServer();
+  return GuardHResult([] {
+    StartLog();
+    return RegisterServer();
+  });
 }
 
 STDAPI DllUnregisterServer() {
-  StartLog();
-  return UnregisterServer();
+  return GuardHResult([] {
+    StartLog();
+    return UnregisterServer();
+  });
 }

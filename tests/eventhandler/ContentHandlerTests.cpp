@@ -2,8 +2,10 @@
 // what its filters leave out. Every call answers S_OK.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
+#include "FailingAllocations.h"
 #include "HandlerTestSupport.h"
 
 namespace {
@@ -144,6 +146,47 @@ TEST_F(UrlVisitedTest, TheOwnClientVisitingOwnHostsIsLeftOutAndNotRemembered) {
   EXPECT_EQ(logger_.Calls(), (Calls{Visited(L"a.example", session_), Visited(L"API.zel.varant.com", session_),
                                     Visited(L"x.api.zel.varant.com", session_),
                                     Visited(L"api.zel.varant.com", session_)}));
+}
+
+// The service calls from its own threads, which an exception would take down: an allocation
+// that fails anywhere inside a creation or an event ends as an HRESULT. Null details are refused.
+TEST_F(ContentHandlerTest, AllocationFailuresAtEveryStepEndAsHResults) {
+  auto visited = CreateHandler<IKyGSUrlVisitedEvent>(CLSID_GSUrlVisitedEventHandler);
+  auto keyword = CreateHandler<IKyGSKeywordBlockedEvent>(CLSID_GSKeywordBlockedEventHandler);
+  auto denied = CreateHandler<IKyGSAccessDeniedEvent>(CLSID_GSAccessDeniedEventHandler);
+  ASSERT_TRUE(visited && keyword && denied);
+  DWORD process = 1000;  // a new process each time, so that every visit is remembered anew
+  KYGS_KEYWORD_DETAILS chat{self_, KyGS_Content_Chat, Text(L"badword"), Text(L"")};
+  KYGS_ACCESS_DENIED_DETAILS time{self_, KyGS_Content_Http, KyGS_AccessDenied_TimeLimit, Text(L"http://t/")};
+  const std::pair<const char*, std::function<HRESULT()>> boundaries[] = {
+      {"creation", [] { return CreateHandler<IKyGSUrlVisitedEvent>(CLSID_GSUrlVisitedEventHandler) ? S_OK : E_FAIL; }},
+      {"url visited", [&] {
+         KYGS_URL_VISITED_DETAILS details{++process, Text(L"example.com"), Text(L"/")};
+         return visited->OnUrlVisitedEvent(&details);
+       }},
+      {"keyword", [&] { return keyword->OnKeywordBlockedEvent(&chat); }},
+      {"access denied", [&] { return denied->OnAccessDeniedEvent(&time); }},
+  };
+  for (const auto& [name, call] : boundaries) {
+    for (long nth = 0;; ++nth) {
+      bool threw = false;
+      bool fired = false;
+      {
+        FailingAllocations failing(nth);
+        try {
+          call();
+        } catch (...) {
+          threw = true;
+        }
+        fired = failing.Fired();
+      }
+      EXPECT_FALSE(threw) << name << ", allocation " << nth;
+      if (!fired || threw) break;
+    }
+  }
+  EXPECT_EQ(visited->OnUrlVisitedEvent(nullptr), E_POINTER);
+  EXPECT_EQ(keyword->OnKeywordBlockedEvent(nullptr), E_POINTER);
+  EXPECT_EQ(denied->OnAccessDeniedEvent(nullptr), E_POINTER);
 }
 
 }  // namespace

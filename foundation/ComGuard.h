@@ -1,4 +1,4 @@
-// The one guard at every boundary of the alerter (COM methods, the library's notification, thread
+// The one guard at every boundary of a library or program (COM methods, exports, callbacks, thread
 // starts): whatever a body throws ends here as an HRESULT and never unwinds into a caller that
 // cannot take it.
 #pragma once
