@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "ComGuard.h"
 #include "ConfigAccess.h"
 #include "CreateInstanceViaFactory.h"
 #include "Handles.h"
@@ -40,18 +41,6 @@ constexpr long kSecurityAnswer = 205;
 constexpr long kUserProtected = 315;
 // Every platform user the configuration object reports is of the administrator kind.
 constexpr long kReportedUserKind = 1;
-
-// Nothing a method calls may throw through to its COM caller.
-template <typename Body>
-HRESULT Guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
 
 std::wstring FunctionName(const wchar_t* method) { return std::wstring(L"CZelConfig::") + method; }
 
@@ -293,7 +282,7 @@ LSTATUS WritePluginKey() {
 HRESULT CZelConfig::Create(REFIID iid, void** object) { return CreateInstance<CZelConfig>(iid, object); }
 
 HRESULT CZelConfig::FinalConstruct() noexcept {
-  return Guarded([this] {
+  return GuardHResult([this] {
     userHelper_ = std::make_unique<CTarnUserHelper>();
     zelHelper_ = std::make_unique<CZelHelper>();
     return S_OK;
@@ -424,26 +413,26 @@ HRESULT CZelConfig::WriteSetting(const wchar_t* method, long objectId, const VAR
 }
 
 STDMETHODIMP CZelConfig::GetGlobalConfigsValue(VARIANT vItem, VARIANT* pvResult, VARIANT* pvValue) {
-  return Guarded([&] { return ReadSetting(L"GetGlobalConfigsValue", kGlobalSettings, nullptr, vItem, pvResult, pvValue); });
+  return GuardHResult([&] { return ReadSetting(L"GetGlobalConfigsValue", kGlobalSettings, nullptr, vItem, pvResult, pvValue); });
 }
 
 STDMETHODIMP CZelConfig::GetAdminSettingsConfigValue(VARIANT vItem, VARIANT* pvResult, VARIANT* pvValue) {
-  return Guarded(
+  return GuardHResult(
       [&] { return ReadSetting(L"GetAdminSettingsConfigValue", kAdminSettings, nullptr, vItem, pvResult, pvValue); });
 }
 
 STDMETHODIMP CZelConfig::GetAgeGroupConfigsValue(LONG lAgeGroup, VARIANT vItem, VARIANT* pvResult, VARIANT* pvValue) {
   const long ageGroup = lAgeGroup;
-  return Guarded(
+  return GuardHResult(
       [&] { return ReadSetting(L"GetAgeGroupConfigsValue", kAgeGroups, &ageGroup, vItem, pvResult, pvValue); });
 }
 
 STDMETHODIMP CZelConfig::SetGlobalConfigsValue(VARIANT vItem, VARIANT vValue, LONG* lpResult) {
-  return Guarded([&] { return WriteSetting(L"SetGlobalConfigsValue", kGlobalSettings, vItem, vValue, true, lpResult); });
+  return GuardHResult([&] { return WriteSetting(L"SetGlobalConfigsValue", kGlobalSettings, vItem, vValue, true, lpResult); });
 }
 
 HRESULT CZelConfig::_SetAdminSettingsConfigValue(VARIANT vItem, VARIANT vValue, long* plResult, VARIANT_BOOL bApply) {
-  return Guarded([&] {
+  return GuardHResult([&] {
     return WriteSetting(L"_SetAdminSettingsConfigValue", kAdminSettings, vItem, vValue, bApply != VARIANT_FALSE,
                         plResult);
   });
@@ -472,11 +461,11 @@ HRESULT CZelConfig::VerifySecret(long item, BSTR text, VARIANT_BOOL* verified) {
 }
 
 STDMETHODIMP CZelConfig::VerifyAdminPassword(BSTR strPassword, VARIANT_BOOL* pbResult) {
-  return Guarded([&] { return VerifySecret(kAdminPassword, strPassword, pbResult); });
+  return GuardHResult([&] { return VerifySecret(kAdminPassword, strPassword, pbResult); });
 }
 
 STDMETHODIMP CZelConfig::VerifyAdminSecurityAnswer(BSTR strSecurityAnswer, VARIANT_BOOL* pbResult) {
-  return Guarded([&] { return VerifySecret(kSecurityAnswer, strSecurityAnswer, pbResult); });
+  return GuardHResult([&] { return VerifySecret(kSecurityAnswer, strSecurityAnswer, pbResult); });
 }
 
 STDMETHODIMP CZelConfig::IsAdminPasswordAbsent(VARIANT_BOOL* pbResult) {
@@ -490,7 +479,7 @@ STDMETHODIMP CZelConfig::IsAdminPasswordAbsent(VARIANT_BOOL* pbResult) {
 // ---- Service users ----
 
 STDMETHODIMP CZelConfig::GetUserConfigValue(BSTR strName, LONG lPropertyID, VARIANT* pvValue) {
-  return Guarded([&] {
+  return GuardHResult([&] {
     if (!pvValue) return E_INVALIDARG;
     ::VariantInit(pvValue);
     ConfigPtr user;
@@ -503,7 +492,7 @@ STDMETHODIMP CZelConfig::GetUserConfigValue(BSTR strName, LONG lPropertyID, VARI
 }
 
 STDMETHODIMP CZelConfig::SetUserConfigValue(BSTR strName, LONG lPropertyID, VARIANT vValue, LONG* plResult) {
-  return Guarded([&] {
+  return GuardHResult([&] {
     if (!plResult) return E_INVALIDARG;
     *plResult = kResultUnknown;
     CVariantValue value;
@@ -521,7 +510,7 @@ STDMETHODIMP CZelConfig::SetUserConfigValue(BSTR strName, LONG lPropertyID, VARI
 STDMETHODIMP CZelConfig::SetUserConfigValues(BSTR strName, VARIANT arrProperties, VARIANT arrValues, LONG lNumChanges,
                                              LONG* plResult) {
   constexpr wchar_t kFunction[] = L"CZelConfig::SetUserConfigValues";
-  return Guarded([&] {
+  return GuardHResult([&] {
     if (!plResult) return E_INVALIDARG;
     *plResult = kResultUnknown;
     if (ConfigAccess::IsMissing(arrProperties) || ConfigAccess::IsMissing(arrValues)) return S_OK;
@@ -564,7 +553,7 @@ STDMETHODIMP CZelConfig::SetUserConfigValues(BSTR strName, VARIANT arrProperties
 }
 
 STDMETHODIMP CZelConfig::DoesUserExist(BSTR strName, LONG* plResult) {
-  return Guarded([&] {
+  return GuardHResult([&] {
     if (!plResult) return E_INVALIDARG;
     *plResult = 0;
     ConfigPtr user;
@@ -574,7 +563,7 @@ STDMETHODIMP CZelConfig::DoesUserExist(BSTR strName, LONG* plResult) {
 }
 
 STDMETHODIMP CZelConfig::IsUserProtected(BSTR strName, VARIANT_BOOL* pbResult) {
-  return Guarded([&] {
+  return GuardHResult([&] {
     if (!pbResult) return E_INVALIDARG;
     *pbResult = VARIANT_FALSE;
     ConfigPtr user;
@@ -597,7 +586,7 @@ STDMETHODIMP CZelConfig::SetUserProtected(BSTR strName, VARIANT_BOOL bProtected,
 
 STDMETHODIMP CZelConfig::CreateNewZelUser(BSTR strName, LONG* plResult) {
   constexpr wchar_t kFunction[] = L"CZelConfig::CreateNewZelUser";
-  return Guarded([&] {
+  return GuardHResult([&] {
     if (!plResult) return E_INVALIDARG;
     *plResult = kResultUnknown;
     ComPtr<IKyGSConfigCollection> users;
@@ -640,7 +629,7 @@ STDMETHODIMP CZelConfig::CreateNewZelUser(BSTR strName, LONG* plResult) {
 // ---- Folders ----
 
 STDMETHODIMP CZelConfig::GetInstallDir(VARIANT* pvarInstallDir) {
-  return Guarded([&] {
+  return GuardHResult([&] {
     if (!pvarInstallDir) return E_INVALIDARG;
     ::VariantInit(pvarInstallDir);
     return ReturnBstr(ProductSettings::ReadProductFolder(true).value_or(std::wstring()), pvarInstallDir);
@@ -674,21 +663,21 @@ HRESULT CZelConfig::PlatformUser(DWORD session, VARIANT* name, VARIANT* kind, VA
 
 STDMETHODIMP CZelConfig::GetCurrentTarnUserNameAndType(VARIANT* pvarCurrentUserName, VARIANT* pvarCurrentUserType,
                                                        VARIANT* pvarIsStartupUser, LONG* plResult) {
-  return Guarded([&] {
+  return GuardHResult([&] {
     return PlatformUser(getSessionId(), pvarCurrentUserName, pvarCurrentUserType, pvarIsStartupUser, plResult);
   });
 }
 
 STDMETHODIMP CZelConfig::GetSessionCurrentTarnUserNameAndType(ULONG idSession, VARIANT* pvarCurrentUserName,
                                                               LONG* plResult) {
-  return Guarded([&] { return PlatformUser(idSession, pvarCurrentUserName, nullptr, nullptr, plResult); });
+  return GuardHResult([&] { return PlatformUser(idSession, pvarCurrentUserName, nullptr, nullptr, plResult); });
 }
 
 // ---- Platform user list ----
 
 STDMETHODIMP CZelConfig::GetTARNUserList(VARIANT* pUserList) {
   constexpr wchar_t kFunction[] = L"CZelConfig::GetTARNUserList";
-  return Guarded([&] {
+  return GuardHResult([&] {
     ZEL_LOG(kLevelNormal, kSource, kFunction, L"CZelConfig::GetTARNUserList enter");
     if (!pUserList) return E_INVALIDARG;
     ::VariantInit(pUserList);
@@ -720,7 +709,7 @@ STDMETHODIMP CZelConfig::GetTARNUserList(VARIANT* pUserList) {
 // ---- Content categories ----
 
 STDMETHODIMP CZelConfig::GetSupportedCategoryList(VARIANT* pCategoryList) {
-  return Guarded([&] {
+  return GuardHResult([&] {
     if (!pCategoryList) return E_INVALIDARG;
     ::VariantInit(pCategoryList);
     std::map<std::wstring, long> categories;
@@ -740,7 +729,7 @@ STDMETHODIMP CZelConfig::GetSupportedCategoryList(VARIANT* pCategoryList) {
 // ---- Web proxy plug-in ----
 
 STDMETHODIMP CZelConfig::RegisterZelPlugin(LONG* plResult) {
-  return Guarded([&] {
+  return GuardHResult([&] {
     if (!plResult) return E_INVALIDARG;
     *plResult = ERROR_GEN_FAILURE;
     // Created before the registry is touched, and cleared: an acknowledgement left set by an

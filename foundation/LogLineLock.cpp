@@ -1,7 +1,5 @@
 #include "LogLineLock.h"
 
-#include <sddl.h>
-
 #include "LogLock.h"
 
 namespace ETWLogging {
@@ -16,11 +14,9 @@ constexpr unsigned kSpins = 64;
 constexpr ULONGLONG kOwnerCheckMs = 20;
 
 Strata::UniqueHandle OpenSection(const std::wstring& name) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kSectionAccess, SDDL_REVISION_1, &descriptor, nullptr))
-    return Strata::UniqueHandle();
-  Strata::UniqueLocalMem owner(descriptor);
-  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+  Strata::UniqueLocalMem descriptor = DescriptorFromSddl(kSectionAccess);
+  if (!descriptor) return Strata::UniqueHandle();
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
   const std::wstring global = L"Global\\" + name;
   Strata::UniqueHandle section(
       ::CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, kSectionBytes, global.c_str()));

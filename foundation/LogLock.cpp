@@ -14,11 +14,9 @@ constexpr wchar_t kMutexSuffix[] = L"CAD0E02E86CD4436B6318C111B9092AC";
 constexpr wchar_t kMutexAccess[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;WD)";
 
 Strata::UniqueHandle CreateMachineWideMutex(const std::wstring& name) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kMutexAccess, SDDL_REVISION_1, &descriptor, nullptr))
-    return Strata::UniqueHandle();
-  Strata::UniqueLocalMem owner(descriptor);
-  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+  Strata::UniqueLocalMem descriptor = DescriptorFromSddl(kMutexAccess);
+  if (!descriptor) return Strata::UniqueHandle();
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
   Strata::UniqueHandle mutex(::CreateMutexW(&attributes, FALSE, (L"Global\\" + name).c_str()));
   // Created by another user with our access list: open it with the rights it grants everyone.
   if (!mutex && ::GetLastError() == ERROR_ACCESS_DENIED)
@@ -27,6 +25,13 @@ Strata::UniqueHandle CreateMachineWideMutex(const std::wstring& name) {
 }
 
 }  // namespace
+
+Strata::UniqueLocalMem DescriptorFromSddl(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    return Strata::UniqueLocalMem();
+  return Strata::UniqueLocalMem(descriptor);
+}
 
 std::wstring LogMutexName(const std::wstring& moduleBaseName) {
   return Strata::Format(L"%s_%s", moduleBaseName.c_str(), kMutexSuffix);

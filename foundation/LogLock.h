@@ -19,4 +19,7 @@ Strata::UniqueHandle OpenLogMutex(const std::wstring& moduleBaseName);
 // The name without its namespace prefix.
 std::wstring LogMutexName(const std::wstring& moduleBaseName);
 
+// The security descriptor an access list in SDDL form describes, owned; null when it cannot be made.
+Strata::UniqueLocalMem DescriptorFromSddl(const wchar_t* sddl);
+
 }  // namespace ETWLogging

@@ -9,21 +9,12 @@
 
 #include <wrl/client.h>
 
+#include "AlerterTestSupport.h"
 #include "KyAlert.h"
 
 namespace {
 
-class Text {
- public:
-  explicit Text(const std::wstring& text) : value_(::SysAllocString(text.c_str())) {}
-  ~Text() { ::SysFreeString(value_); }
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
-  operator BSTR() const { return value_; }
-
- private:
-  BSTR value_;
-};
+using AlerterTest::Text;
 
 int ShowAlerts(int count, const std::wstring& tag) {
   Microsoft::WRL::ComPtr<IAlert> alert;
@@ -31,7 +22,8 @@ int ShowAlerts(int count, const std::wstring& tag) {
   Text language(L"en-US"), content(L"Content"), app(L"ZEL"), type(L"Load");
   int failed = 0;
   for (int n = 0; n < count; ++n) {
-    Text title(tag + L" " + std::to_wstring(n));
+    const std::wstring titleText = tag + L" " + std::to_wstring(n);
+    Text title(titleText.c_str());
     if (FAILED(alert->ShowSimpleAlert(language, title, content, nullptr, app, type, 1, 1, 30, VARIANT_FALSE,
                                       VARIANT_FALSE)))
       ++failed;
