@@ -76,7 +76,10 @@ struct CLoggingThread::WorkerState {
   std::atomic<bool> terminating{false};
   bool running = false;  // guarded by lock
 
-  // Used by the worker only; after a forced end, by Terminate.
+  // Items posted and not yet taken by the worker.
+  std::atomic<long> queued{0};
+
+  // Used by the worker only.
   ComPtr<IZelLogger> logger;
 };
 
@@ -126,6 +129,7 @@ void CLoggingThread::WorkerState::run() {
 
   MSG message;
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (message.message == WM_LOG_EVENT || message.message == WM_LOG_USER_INFO) --queued;
     if (message.message == WM_LOG_EVENT)
       serveGuarded<CLogEventItem, &WorkerState::logEvent>(message.wParam, L"Caught exception 0x%08X in logEvent\r\n");
     else if (message.message == WM_LOG_USER_INFO)
@@ -218,7 +222,14 @@ CLoggingThread::CLoggingThread(const LoggingThreadSettings& settings) {
 CLoggingThread::~CLoggingThread() { Terminate(); }
 
 BOOL CLoggingThread::post(UINT message, void* item) {
-  return threadId_ != 0 && ::PostThreadMessageW(threadId_, message, reinterpret_cast<WPARAM>(item), 0);
+  if (threadId_ == 0) return FALSE;
+  if (++state_->queued > state_->settings.maxQueuedItems) {
+    --state_->queued;
+    return FALSE;
+  }
+  if (::PostThreadMessageW(threadId_, message, reinterpret_cast<WPARAM>(item), 0)) return TRUE;
+  --state_->queued;
+  return FALSE;
 }
 
 BOOL CLoggingThread::queueEvent(long eventType, const wchar_t* webPage, const wchar_t* content,

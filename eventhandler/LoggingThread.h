@@ -51,6 +51,9 @@ struct LoggingThreadSettings {
   // Test seam: when set, the worker waits for this event before it starts, so that a test can end
   // the thread before it ever ran. The handle must outlive the worker.
   HANDLE startGate = nullptr;
+  // How many items may wait for the worker. Windows refuses posts past a thread's quota (10,000
+  // messages by default); Wine has none, so the bound is kept here as well, and a test can lower it.
+  long maxQueuedItems = 10000;
 };
 
 class CLoggingThread {

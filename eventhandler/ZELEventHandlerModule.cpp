@@ -109,6 +109,7 @@ LONG CZELEventHandlerModule::Unlock() {
   service.Reset();
   config.Reset();
   thread.reset();
+  ReportRefusals();  // a burst that lasted to the end
   --teardowns_;
   return 0;
 }
@@ -124,14 +125,39 @@ void CZELEventHandlerModule::SetLoggingThreadSettings(const LoggingThreadSetting
 
 bool CZELEventHandlerModule::QueueEvent(long eventType, const wchar_t* webPage, const wchar_t* content,
                                         unsigned long session) {
-  std::shared_lock<std::shared_mutex> guard(lifecycleLock_);
-  return loggingThread_ && loggingThread_->queueEvent(eventType, webPage, content, session);
+  bool queued = false;
+  {
+    std::shared_lock<std::shared_mutex> guard(lifecycleLock_);
+    queued = loggingThread_ && loggingThread_->queueEvent(eventType, webPage, content, session);
+  }
+  return NoteQueued(queued);
 }
 
 bool CZELEventHandlerModule::QueueUserInfo(long action, const wchar_t* targetUserName,
                                            const wchar_t* responsibleUserName) {
-  std::shared_lock<std::shared_mutex> guard(lifecycleLock_);
-  return loggingThread_ && loggingThread_->queueUserInfo(action, targetUserName, responsibleUserName);
+  bool queued = false;
+  {
+    std::shared_lock<std::shared_mutex> guard(lifecycleLock_);
+    queued = loggingThread_ && loggingThread_->queueUserInfo(action, targetUserName, responsibleUserName);
+  }
+  return NoteQueued(queued);
+}
+
+// Outside the lifecycle lock: the line is written on the service's own thread, once per burst.
+bool CZELEventHandlerModule::NoteQueued(bool queued) {
+  if (!queued) {
+    ++refusedItems_;
+    return false;
+  }
+  ReportRefusals();
+  return true;
+}
+
+void CZELEventHandlerModule::ReportRefusals() {
+  if (const long refused = refusedItems_.exchange(0)) {
+    ZEL_LOG(kLevelError, kSource, L"CZELEventHandlerModule::QueueEvent",
+            L"%ld events could not be queued for the report log and were dropped\r\n", refused);
+  }
 }
 
 ComPtr<IZelConfig> CZELEventHandlerModule::GetZelTarn() {

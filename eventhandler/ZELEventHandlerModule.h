@@ -56,7 +56,7 @@ class CZELEventHandlerModule {
   std::unique_ptr<wchar_t[]> LoadResourceString(UINT id);
 
   // Hand an item to the logging thread. False when it was dropped (no thread, out of memory, or a
-  // refused post).
+  // full queue); dropped items are counted, and the count is written once the burst is over.
   bool QueueEvent(long eventType, const wchar_t* webPage, const wchar_t* content, unsigned long session);
   bool QueueUserInfo(long action, const wchar_t* targetUserName, const wchar_t* responsibleUserName);
 
@@ -73,7 +73,12 @@ class CZELEventHandlerModule {
   static HRESULT connectToGadrelService(Microsoft::WRL::ComPtr<IKyGSService>& made);
   static HRESULT createZelTarn(Microsoft::WRL::ComPtr<IZelConfig>& made);
 
+  // Counts an item that could not be queued; reports a burst of them when the next one is queued.
+  bool NoteQueued(bool queued);
+  void ReportRefusals();
+
   std::atomic<LONG> lockCount_{0};
+  std::atomic<long> refusedItems_{0};  // dropped since the last report
   std::atomic<LONG> serverLocks_{0};  // the part of lockCount_ that clients' LockServer calls hold
   // Last unlocks that have left the lock but are still releasing and stopping what they took.
   std::atomic<LONG> teardowns_{0};

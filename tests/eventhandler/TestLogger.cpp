@@ -74,6 +74,9 @@ std::wstring Text(BSTR text) { return text ? std::wstring(text) : std::wstring(L
 HRESULT Obey(const std::wstring& order, long* result) {
   if (order == L"hang") {
     ::Sleep(15000);
+  } else if (order == L"wait") {
+    Strata::UniqueHandle go(::OpenEventW(SYNCHRONIZE, FALSE, ZelTest::kTestLoggerGo));
+    if (go) ::WaitForSingleObject(go.get(), 30000);
   } else if (order == L"fault") {
     *static_cast<volatile long*>(nullptr) = 1;
   } else if (order.rfind(L"result ", 0) == 0) {

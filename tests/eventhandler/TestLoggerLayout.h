@@ -5,7 +5,8 @@
 //   FailCreations  REG_DWORD  creations still to refuse with E_FAIL (counted down)
 //   Answers        REG_MULTI_SZ  one order per logger call, in call order; calls past the list
 //                  answer "ok". Orders: "ok", "hang" (sleeps 15 s), "fault" (access violation),
-//                  "result <hex>" (S_OK with that result code), "hr <hex>" (that HRESULT)
+//                  "result <hex>" (S_OK with that result code), "hr <hex>" (that HRESULT),
+//                  "wait" (until the event kTestLoggerGo is set, 30 s at the most)
 //   Created, Released  REG_DWORD  logger objects made and destroyed
 //   Calls\NNNNNN   REG_SZ  one record per call, in call order:
 //                  "LogEvent|<type>|<web page>|<content>|<session>" or
@@ -17,6 +18,8 @@
 #include <string>
 
 namespace ZelTest {
+
+constexpr wchar_t kTestLoggerGo[] = L"Local\\ZelTestLoggerGo";
 
 constexpr wchar_t kTestLoggerRoot[] = L"Software\\ZelTests\\TestLogger";
 constexpr wchar_t kTestLoggerDll[] = L"EventHandlerTestLogger.dll";

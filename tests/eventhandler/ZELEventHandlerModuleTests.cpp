@@ -49,6 +49,31 @@ TEST_F(ModuleTest, FirstLockStartsTheLoggingThreadAndLastUnlockStopsIt) {
   EXPECT_FALSE(module_.QueueEvent(LogEvent_Keyword, L"after", nullptr, 1));
 }
 
+// A logger that stalls fills the queue; what cannot be queued is counted and written in one line
+// once the burst is over, never dropped silently.
+TEST_F(ModuleTest, EventsThatCannotBeQueuedAreCountedOncePerBurst) {
+  LoggingThreadSettings settings;
+  settings.loggerClass = logger_.Clsid();
+  settings.maxQueuedItems = 3;
+  module_.SetLoggingThreadSettings(settings);
+  logger_.SetAnswers({L"wait"});
+  Strata::UniqueHandle go(::CreateEventW(nullptr, TRUE, FALSE, kTestLoggerGo));
+  const wchar_t kTwoDropped[] = L"2 events could not be queued for the report log and were dropped\r\n";
+  module_.Lock();
+  EXPECT_TRUE(module_.QueueEvent(LogEvent_UrlVisited, L"held", nullptr, 1));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (logger_.Calls().empty() && std::chrono::steady_clock::now() < deadline) ::Sleep(20);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(module_.QueueEvent(LogEvent_UrlVisited, L"queued", nullptr, 1)) << i;
+  for (int i = 0; i < 2; ++i) EXPECT_FALSE(module_.QueueUserInfo(1, L"dropped", nullptr)) << i;
+  EXPECT_EQ(log_.Count(kTwoDropped), 0u) << "the burst is not over yet";
+  ::SetEvent(go.get());
+  while (logger_.Calls().size() < 4 && std::chrono::steady_clock::now() < deadline) ::Sleep(20);
+  EXPECT_TRUE(module_.QueueEvent(LogEvent_UrlVisited, L"after", nullptr, 1));
+  EXPECT_EQ(log_.Count(kTwoDropped), 1u);
+  module_.Unlock();
+  EXPECT_EQ(logger_.Calls().size(), 5u);
+}
+
 TEST_F(ModuleTest, EachRiseFromZeroStartsAFreshThread) {
   for (int round = 0; round < 3; ++round) {
     module_.Lock();
