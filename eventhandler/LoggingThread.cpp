@@ -1,6 +1,7 @@
 #include "LoggingThread.h"
 
 #include <atomic>
+#include <deque>
 #include <new>
 
 #include "CreateInstanceViaFactory.h"
@@ -19,6 +20,15 @@ constexpr wchar_t kSource[] = L"LoggingThread";
 constexpr long kResultErrorMask = 0x1FFFF;
 
 bool LoggerCallFailed(HRESULT hr, long result) { return FAILED(hr) || (result & kResultErrorMask) != 0; }
+
+// Failures where the write never reached the report log: its server is gone, or its class is not
+// registered again yet while it restarts. A failure where the call may have reached it
+// (RPC_S_CALL_FAILED, for one) is never retried, so that nothing is written twice.
+bool ReportLogUnreached(HRESULT hr) {
+  constexpr HRESULT kServerUnavailable = static_cast<HRESULT>(0x800706BAL);  // RPC_S_SERVER_UNAVAILABLE
+  return hr == kServerUnavailable || hr == REGDB_E_CLASSNOTREG || hr == CO_E_SERVER_EXEC_FAILURE ||
+         hr == CO_E_SERVER_STOPPING;
+}
 
 // Null input stays null; true unless a copy could not be allocated.
 bool CopyText(const wchar_t* text, Strata::UniqueBstr* copy) {
@@ -40,29 +50,44 @@ void DropLogger(ComPtr<IZelLogger>& field) {
 struct CLoggingThread::WorkerState {
   explicit WorkerState(const LoggingThreadSettings& settings) : settings(settings) {}
 
+  enum class Outcome { Done, Unreached };
+  // One item of either kind, owned by the worker from the moment it takes the message.
+  struct Pending {
+    std::unique_ptr<CLogEventItem> event;
+    std::unique_ptr<CLogUserInfoItem> userInfo;
+  };
+
   void run();
   IZelLogger* getLogger();
-  void logEvent(const CLogEventItem& item);
-  void logUserInfo(const CLogUserInfoItem& item);
-  // Serves the item a message carries under a structured exception handler, which catches access
-  // violations too. The item is owned here, outside the guarded frames, so that it is freed even
-  // when the logger call faults (destructors in faulted frames do not run).
-  template <typename Item, void (WorkerState::*Serve)(const Item&)>
-  void serveGuarded(WPARAM carried, const wchar_t* caughtFormat) {
-    std::unique_ptr<Item> item(reinterpret_cast<Item*>(carried));
-    if (!item) return;
+  Outcome logEvent(const CLogEventItem& item);
+  Outcome logUserInfo(const CLogUserInfoItem& item);
+  // Serves an item under a structured exception handler, which catches access violations too. The
+  // item is owned outside the guarded frames, so that it is freed even when the logger call faults
+  // (destructors in faulted frames do not run); an item whose call faulted is not tried again.
+  template <typename Item, Outcome (WorkerState::*Serve)(const Item&)>
+  Outcome serveGuarded(const Item& item, const wchar_t* caughtFormat) {
     struct Call {
       WorkerState* state;
-      Item* item;
-    } call{this, item.get()};
+      const Item* item;
+      Outcome outcome;
+    } call{this, &item, Outcome::Done};
     DWORD code = CallGuarded(
         [](void* context) {
           auto* call = static_cast<Call*>(context);
-          (call->state->*Serve)(*call->item);
+          call->outcome = (call->state->*Serve)(*call->item);
         },
         &call);
-    if (code != 0) ZEL_LOG(ETWLogging::kLevelError, L"LoggingThread", L"CLoggingThread::run", caughtFormat, code);
+    if (code == 0) return call.outcome;
+    ZEL_LOG(ETWLogging::kLevelError, L"LoggingThread", L"CLoggingThread::run", caughtFormat, code);
+    return Outcome::Done;
   }
+  Outcome Unreached(HRESULT hr);
+  Outcome serve(const Pending& item);
+  // Items wait in the backlog, in order, while the report log cannot be reached; a new item goes
+  // behind them.
+  void accept(Pending item);
+  void retryBacklog();
+  void reportDropped();
   // Items of messages that will never be served: those behind the quit request.
   static void freeUnservedItems();
 
@@ -78,6 +103,11 @@ struct CLoggingThread::WorkerState {
 
   // Items posted and not yet taken by the worker.
   std::atomic<long> queued{0};
+
+  // Used by the worker only: items waiting for the report log to answer again, and how many of an
+  // outage were dropped because the backlog was full.
+  std::deque<Pending> backlog;
+  long dropped = 0;
 
   // Used by the worker only.
   ComPtr<IZelLogger> logger;
@@ -127,22 +157,84 @@ void CLoggingThread::WorkerState::run() {
   ::SetEvent(ready.get());
   ZEL_LOG(kLevelNormal, kSource, L"CLoggingThread::run", L"Logging thread is running\r\n");
 
-  MSG message;
-  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (message.message == WM_LOG_EVENT || message.message == WM_LOG_USER_INFO) --queued;
-    if (message.message == WM_LOG_EVENT)
-      serveGuarded<CLogEventItem, &WorkerState::logEvent>(message.wParam, L"Caught exception 0x%08X in logEvent\r\n");
-    else if (message.message == WM_LOG_USER_INFO)
-      serveGuarded<CLogUserInfoItem, &WorkerState::logUserInfo>(message.wParam,
-                                                                 L"Caught exception 0x%08X in logUserInfo\r\n");
+  for (bool quit = false; !quit;) {
+    // While items wait for the report log, it is asked again every retry interval.
+    const DWORD timeout = backlog.empty() ? INFINITE : settings.retryIntervalMs;
+    const DWORD wait = ::MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE);
+    if (wait == WAIT_FAILED) break;
+    if (wait == WAIT_TIMEOUT) {
+      retryBacklog();
+      continue;
+    }
+    MSG message;
+    while (!quit && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      quit = message.message == WM_QUIT;
+      if (message.message != WM_LOG_EVENT && message.message != WM_LOG_USER_INFO) continue;
+      --queued;
+      Pending item;
+      if (message.message == WM_LOG_EVENT)
+        item.event.reset(reinterpret_cast<CLogEventItem*>(message.wParam));
+      else
+        item.userInfo.reset(reinterpret_cast<CLogUserInfoItem*>(message.wParam));
+      accept(std::move(item));
+    }
   }
 
+  // A last try for what still waits; what the report log does not take now is dropped and counted.
+  retryBacklog();
+  dropped += static_cast<long>(backlog.size());
+  backlog.clear();
+  reportDropped();
   freeUnservedItems();
   DropLogger(logger);
   ::CoUninitialize();
   ZEL_LOG(kLevelNormal, kSource, L"CLoggingThread::run", L"Logging thread is exiting\r\n");
   std::lock_guard<std::mutex> guard(lock);
   running = false;
+}
+
+// A logger whose report log could not be reached has given it up for good, so the next try starts
+// with a new logger, which creates the report log anew.
+CLoggingThread::WorkerState::Outcome CLoggingThread::WorkerState::Unreached(HRESULT hr) {
+  if (!ReportLogUnreached(hr)) return Outcome::Done;
+  DropLogger(logger);
+  return Outcome::Unreached;
+}
+
+CLoggingThread::WorkerState::Outcome CLoggingThread::WorkerState::serve(const Pending& item) {
+  if (item.event)
+    return serveGuarded<CLogEventItem, &WorkerState::logEvent>(*item.event, L"Caught exception 0x%08X in logEvent\r\n");
+  return serveGuarded<CLogUserInfoItem, &WorkerState::logUserInfo>(*item.userInfo,
+                                                                   L"Caught exception 0x%08X in logUserInfo\r\n");
+}
+
+void CLoggingThread::WorkerState::accept(Pending item) {
+  if (!item.event && !item.userInfo) return;
+  if (backlog.empty()) {
+    if (serve(item) == Outcome::Unreached) backlog.push_back(std::move(item));
+    return;
+  }
+  if (backlog.size() < settings.maxBacklogItems)
+    backlog.push_back(std::move(item));
+  else
+    ++dropped;
+  retryBacklog();
+}
+
+void CLoggingThread::WorkerState::retryBacklog() {
+  while (!backlog.empty()) {
+    if (serve(backlog.front()) == Outcome::Unreached) return;
+    backlog.pop_front();
+  }
+  reportDropped();
+}
+
+// One line per outage, once the report log answers again or the worker stops.
+void CLoggingThread::WorkerState::reportDropped() {
+  if (dropped == 0) return;
+  ZEL_LOG(kLevelError, kSource, L"CLoggingThread::run",
+          L"%ld events were dropped while the report log could not be reached\r\n", dropped);
+  dropped = 0;
 }
 
 void CLoggingThread::WorkerState::freeUnservedItems() {
@@ -169,11 +261,11 @@ IZelLogger* CLoggingThread::WorkerState::getLogger() {
   return logger.Get();
 }
 
-void CLoggingThread::WorkerState::logEvent(const CLogEventItem& item) {
+CLoggingThread::WorkerState::Outcome CLoggingThread::WorkerState::logEvent(const CLogEventItem& item) {
   ZEL_LOG(kLevelNormal, kSource, L"CLoggingThread::logEvent", L"Logging event %d [%s][%s][Session %d]\r\n",
           item.eventType, OrNull(item.webPage.get()), OrNull(item.content.get()), item.session);
   IZelLogger* target = getLogger();
-  if (!target) return;
+  if (!target) return Outcome::Done;
   // The logger's interface takes the type by address; it reads the copy, never the item.
   long eventType = item.eventType;
   long result = 0;
@@ -181,19 +273,21 @@ void CLoggingThread::WorkerState::logEvent(const CLogEventItem& item) {
   if (LoggerCallFailed(hr, result))
     ZEL_LOG(kLevelError, kSource, L"CLoggingThread::logEvent",
             L"Failed to log event type %d. [Error 0x%08X][Result 0x%08X]\r\n", item.eventType, hr, result);
+  return Unreached(hr);
 }
 
-void CLoggingThread::WorkerState::logUserInfo(const CLogUserInfoItem& item) {
+CLoggingThread::WorkerState::Outcome CLoggingThread::WorkerState::logUserInfo(const CLogUserInfoItem& item) {
   ZEL_LOG(kLevelNormal, kSource, L"CLoggingThread::logUserInfo", L"Logging user info on %s (action %d) by %s\r\n",
           item.targetUserName.get(), item.action, item.responsibleUserName.get());
   IZelLogger* target = getLogger();
-  if (!target) return;
+  if (!target) return Outcome::Done;
   long action = item.action;
   long result = 0;
   HRESULT hr = target->LogInfoUser(&action, item.targetUserName.get(), item.responsibleUserName.get(), &result);
   if (LoggerCallFailed(hr, result))
     ZEL_LOG(kLevelError, kSource, L"CLoggingThread::logUserInfo",
             L"Failed to log user event (action %d). [Error 0x%08X][Result 0x%08X]\r\n", item.action, hr, result);
+  return Unreached(hr);
 }
 
 CLoggingThread::CLoggingThread(const LoggingThreadSettings& settings) {

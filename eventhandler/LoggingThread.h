@@ -54,6 +54,10 @@ struct LoggingThreadSettings {
   // How many items may wait for the worker. Windows refuses posts past a thread's quota (10,000
   // messages by default); Wine has none, so the bound is kept here as well, and a test can lower it.
   long maxQueuedItems = 10000;
+  // While the report log cannot be reached, items wait in a backlog of this many and the worker
+  // asks again every retry interval.
+  size_t maxBacklogItems = 1000;
+  DWORD retryIntervalMs = 1000;
 };
 
 class CLoggingThread {

@@ -46,6 +46,50 @@ TEST_F(LoggingThreadTest, ServesEveryQueuedItemInQueueOrderBeforeItEnds) {
   EXPECT_EQ(log_.Count(L"Creating the logging object... Done\r\n"), 1u);
 }
 
+// A report log that cannot be reached (its server gone, its class not registered again yet) loses
+// nothing: the items wait, in order, and are written once it answers. A failure where the call may
+// have reached it is not retried, and what a full backlog drops is counted in one line.
+TEST_F(LoggingThreadTest, ItemsWaitInOrderWhileTheReportLogCannotBeReached) {
+  const std::wstring kUnreached = L"hr 800706BA";
+  struct Case {
+    const char* name;
+    std::vector<std::wstring> answers;
+    size_t backlog;
+    std::vector<std::wstring> written;  // the calls that succeeded, in order
+    const wchar_t* droppedLine;
+  };
+  const Case cases[] = {
+      {"server gone, then back", {kUnreached, L"hr 80040154", kUnreached}, 1000, {L"1", L"2", L"3"}, nullptr},
+      {"call that may have reached it", {L"hr 800706BE"}, 1000, {L"2", L"3"}, nullptr},
+      {"backlog full", {kUnreached, kUnreached, kUnreached, kUnreached, kUnreached}, 2, {L"1", L"2"},
+       L"1 events were dropped while the report log could not be reached\r\n"},
+  };
+  for (const Case& c : cases) {
+    RegisteredTestLogger logger;
+    logger.SetAnswers(c.answers);
+    LoggingThreadSettings settings;
+    settings.loggerClass = logger.Clsid();
+    settings.maxBacklogItems = c.backlog;
+    settings.retryIntervalMs = 100;
+    {
+      CLoggingThread thread(settings);
+      for (const wchar_t* page : {L"1", L"2", L"3"}) thread.queueEvent(LogEvent_UrlVisited, page, nullptr, 1);
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (logger.Calls().size() < c.answers.size() + c.written.size() &&
+             std::chrono::steady_clock::now() < deadline)
+        ::Sleep(20);
+    }
+    std::vector<std::wstring> calls = logger.Calls();
+    ASSERT_EQ(calls.size(), c.answers.size() + c.written.size()) << c.name;
+    std::vector<std::wstring> written;
+    for (size_t i = c.answers.size(); i < calls.size(); ++i) written.push_back(calls[i]);
+    std::vector<std::wstring> expected;
+    for (const std::wstring& page : c.written) expected.push_back(L"LogEvent|5|" + page + L"|(null)|1");
+    EXPECT_EQ(written, expected) << c.name;
+    if (c.droppedLine) EXPECT_EQ(log_.Count(c.droppedLine), 1u) << c.name;
+  }
+}
+
 TEST_F(LoggingThreadTest, FirstPostRightAfterConstructionIsNeverRefused) {
   for (int round = 0; round < 20; ++round) {
     CLoggingThread thread(Settings());
