@@ -1,11 +1,20 @@
 #include "ReportLog.h"
 
+#include <atomic>
+
 #include "ReportLogStore.h"
 #include "StandInState.h"
 
 namespace ZelStandIns {
 
-ReportLog::ReportLog(const std::wstring& standIn) : standIn_(standIn), knobs_(standIn.c_str()) {}
+ReportLog::ReportLog(const std::wstring& standIn)
+    : standIn_(standIn), knobs_(standIn.c_str()), memoryOnly_(knobs_.ReadDword(L"MemoryOnly").value_or(0) == 1) {}
+
+namespace {
+
+std::atomic<unsigned long> g_recordsInMemory{0};
+
+}  // namespace
 
 void ReportLog::ExitIfAsked() const {
   // The knob is counted down where it is set: this process's subkey first, as every knob.
@@ -22,6 +31,12 @@ void ReportLog::ExitIfAsked() const {
 
 STDMETHODIMP ReportLog::Write(tagKYLOG_INFO* record, LONG* result) {
   return Guarded([&]() -> HRESULT {
+    if (memoryOnly_) {
+      if (!record || !result) return E_POINTER;
+      ++g_recordsInMemory;
+      *result = 0;
+      return S_OK;
+    }
     knobs_.CountCall(L"Writes");
     ExitIfAsked();
     if (DWORD hang = knobs_.ReadDword(L"HangMilliseconds").value_or(0)) ::Sleep(hang);

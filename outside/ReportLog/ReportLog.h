@@ -9,6 +9,9 @@
 //   "ExitOnWrite"       how many Writes make the serving process end at once, without an answer;
 //                       each such Write counts it down first (0xFFFFFFFF: every Write), so a
 //                       server started afterwards serves normally
+//   "MemoryOnly"        1: read when the object is made; its Writes then only count the records
+//                       in memory and read no other knob, so that a benchmark measures the
+//                       writer's cost rather than the stand-in's registry store
 // Counter "Writes" (per-process subkey only) counts the calls.
 #pragma once
 
@@ -37,6 +40,7 @@ class ReportLog : public ComObject<IKyReportLog> {
   ServerReference server_;
   const std::wstring standIn_;
   const StandInKnobs knobs_;
+  const bool memoryOnly_;
 };
 
 }  // namespace ZelStandIns
