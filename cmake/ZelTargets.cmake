@@ -113,3 +113,25 @@ function(_zel_binaries_under directory result)
   endforeach()
   set(${result} ${found} PARENT_SCOPE)
 endfunction()
+
+# zel_widl_typelib(<idl> <output folder> [INCLUDES <folder>...] [DEPENDS <file>...])
+# Compiles a deliverable's own IDL into its header, its interface ids (<name>_i.c) and its type
+# library (<name>.tlb, embedded as a resource), all in <output folder>.
+function(zel_widl_typelib idl out)
+  cmake_parse_arguments(ARG "" "" "INCLUDES;DEPENDS" ${ARGN})
+  get_filename_component(name ${idl} NAME_WE)
+  set(include_flags)
+  foreach(folder IN LISTS ARG_INCLUDES)
+    list(APPEND include_flags -I${folder})
+  endforeach()
+  file(MAKE_DIRECTORY ${out})
+  add_custom_command(
+    OUTPUT ${out}/${name}.h ${out}/${name}_i.c ${out}/${name}.tlb
+    COMMAND ${ZEL_WIDL} -m64 -I/usr/include/wine/wine/windows ${include_flags}
+            -L/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+            -h -H ${name}.h -u -U ${name}_i.c -t -T ${name}.tlb ${idl}
+    DEPENDS ${idl} ${ARG_DEPENDS}
+    WORKING_DIRECTORY ${out}
+    COMMENT "widl ${name}.idl"
+    VERBATIM)
+endfunction()
