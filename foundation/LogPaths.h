@@ -22,5 +22,12 @@ std::wstring ModuleIniPath(const std::wstring& logFolder);
 std::wstring LogFilePath(const std::wstring& logFolder, const std::wstring& moduleBaseName,
                          const std::wstring* hostSuffix, unsigned index);
 
+// Creates `folder` (inside `base`, the folder LogBaseFolder names) and what is missing above it.
+// A new `base` gets the log folder's own access list, which its subfolders and files inherit.
+bool CreateLogFolder(const std::wstring& base, const std::wstring& folder);
+
+// That access list, in SDDL form.
+extern const wchar_t kLogFolderAccess[];
+
 
 }  // namespace ETWLogging

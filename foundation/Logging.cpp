@@ -38,11 +38,6 @@ std::wstring ExecutablePath() {
   }
 }
 
-bool CreateFolderTree(const std::wstring& folder) {
-  int result = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-  return result == ERROR_SUCCESS || result == ERROR_ALREADY_EXISTS || result == ERROR_FILE_EXISTS;
-}
-
 DWORD WriteAll(HANDLE file, const void* data, DWORD bytes) {
   DWORD written = 0;
   if (!::WriteFile(file, data, bytes, &written, nullptr)) return ::GetLastError();
@@ -128,6 +123,7 @@ DWORD CLogging::InitializeLocked(const wchar_t* group, const wchar_t* module, co
   wchar_t root[MAX_PATH];
   DWORD rootResult = GetLogRootFolder(root, MAX_PATH);
   if (rootResult != kLogOk) return rootResult;
+  logBase_ = LogBaseFolder(root);
   logFolder_ = LogFolder(root, group_, moduleBaseName_);
 
   Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
@@ -175,6 +171,7 @@ void CLogging::ResetToDefaults() {
   hostSuffix_.clear();
   moduleBaseName_.clear();
   moduleFileName_.clear();
+  logBase_.clear();
   logFolder_.clear();
   processId_ = 0;
   lineLock_.reset();
@@ -204,7 +201,7 @@ DWORD CLogging::LogFormat(DWORD level, const wchar_t* sourceFile, const wchar_t*
 // time; the logger switches itself off for the life of the process instead.
 bool CLogging::CanWrite() {
   if (writeCheck_ == WriteCheck::NotRun) {
-    writeCheck_ = CreateFolderTree(logFolder_) ? WriteCheck::Passed : WriteCheck::Failed;
+    writeCheck_ = CreateLogFolder(logBase_, logFolder_) ? WriteCheck::Passed : WriteCheck::Failed;
     if (writeCheck_ == WriteCheck::Failed) {
       enabled_ = false;
       severity_ = kSilencedThreshold;

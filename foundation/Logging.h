@@ -103,7 +103,8 @@ class CLogging : public CLoggingIf {
   std::wstring hostSuffix_;
   std::wstring moduleBaseName_;
   std::wstring moduleFileName_;
-  std::wstring logFolder_;
+  std::wstring logBase_;    // LogBaseFolder of the root
+  std::wstring logFolder_;  // this module's folder inside it
   DWORD processId_ = 0;
   Strata::UniqueHandle mutex_;
   std::unique_ptr<LogLineLock> lineLock_;  // falls back to mutex_

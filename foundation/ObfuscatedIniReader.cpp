@@ -75,15 +75,29 @@ bool WriteAll(HANDLE file, const void* data, size_t bytes) {
          written == bytes;
 }
 
+bool WriteAndFlush(HANDLE file, const std::wstring& text) {
+  return WriteAll(file, text.data(), text.size() * sizeof(wchar_t)) && ::FlushFileBuffers(file);
+}
+
 // Writes `text` as a new UTF-16 file at `path`, flushed to disk; a partly written file is removed.
+// The name is new: whatever another account planted there (a link above all) is not written through.
 bool WriteWholeFile(const std::wstring& path, const std::wstring& text) {
-  UniqueFile file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ::DeleteFileW(path.c_str());
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return false;
-  if (WriteAll(file.get(), text.data(), text.size() * sizeof(wchar_t)) && ::FlushFileBuffers(file.get())) return true;
+  if (WriteAndFlush(file.get(), text)) return true;
   file.reset();
   ::DeleteFileW(path.c_str());
   return false;
+}
+
+// Overwrites the file at `path` with `text`. Only the file's data is touched, which is all a
+// user's process may change in the log folder when another account created the file.
+bool RewriteInPlace(const std::wstring& path, const std::wstring& text) {
+  UniqueFile file(::CreateFileW(path.c_str(), FILE_WRITE_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return file && WriteAndFlush(file.get(), text) && ::SetEndOfFile(file.get());
 }
 
 // Moves `from` over `to`. A reader in another process may hold `to` open for a moment, which
@@ -96,6 +110,13 @@ bool MoveOver(const std::wstring& from, const std::wstring& to) {
     if (!busy || attempt == kReplaceAttempts) return false;
     ::Sleep(kReplaceRetryMs);
   }
+}
+
+// Whether this process's rights allow replacing the file; its holders' sharing is not asked.
+bool MayBeReplaced(const std::wstring& path) {
+  UniqueFile file(::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return file || ::GetLastError() != ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -239,7 +260,7 @@ CObfuscatedIniReader::Stamp CObfuscatedIniReader::StampOf(HANDLE file, DWORD ope
 DWORD CObfuscatedIniReader::RefreshLocked() {
   // The stamp and the content come from one handle, so they always describe the same version.
   UniqueFile file(::CreateFileW(Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   DWORD openError = file ? ERROR_SUCCESS : ::GetLastError();
   Stamp current = StampOf(file.get(), openError);
   if (!current.known) return Unreadable(file ? ::GetLastError() : openError);
@@ -267,7 +288,10 @@ bool CObfuscatedIniReader::ReplaceFile(const std::wstring& text) const {
   if (!WriteWholeFile(temporary, text)) return false;
   if (MoveOver(temporary, Path())) return true;
   ::DeleteFileW(temporary.c_str());
-  return false;
+  // The file may be written but not replaced (a user's process, a file of the machine's accounts):
+  // the settings are kept in place, at the cost of the crash safety of the replacement. A file
+  // that is only held open by a reader is left as it is, so that the reader sees one version.
+  return !MayBeReplaced(Path()) && RewriteInPlace(Path(), text);
 }
 
 }  // namespace Strata

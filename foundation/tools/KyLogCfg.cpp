@@ -6,10 +6,10 @@
 //   KyLogCfg print FILE                      print a UTF-16 log file as UTF-8
 //   KyLogCfg help                            how to capture the event-tracing back end on Windows
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,25 +94,30 @@ int SetMechanism(const std::wstring& choice) {
   return 0;
 }
 
-// The shared log.ini, or the one of a group's module when both are given.
-bool IniPath(int argc, wchar_t** argv, int groupIndex, std::wstring* path) {
+// Where a log.ini lives: the shared one, or a group's module's when both are given.
+struct IniPlace {
+  std::wstring base;    // the log folder above every module's
+  std::wstring folder;  // the folder that holds the file
+  std::wstring path;
+};
+
+std::optional<IniPlace> IniPlaceOf(int argc, wchar_t** argv, int groupIndex) {
   std::wstring programData;
-  if (ETWLogging::GetProgramDataFolder(Strata::ShlObjAPI::System(), &programData) != 0) return false;
-  *path = argc > groupIndex
-              ? ETWLogging::ModuleIniPath(ETWLogging::LogFolder(programData, argv[groupIndex], argv[groupIndex + 1]))
-              : ETWLogging::SharedIniPath(programData);
-  return true;
+  if (ETWLogging::GetProgramDataFolder(Strata::ShlObjAPI::System(), &programData) != 0) return std::nullopt;
+  IniPlace place;
+  place.base = ETWLogging::LogBaseFolder(programData);
+  bool ofModule = argc > groupIndex;
+  place.folder = ofModule ? ETWLogging::LogFolder(programData, argv[groupIndex], argv[groupIndex + 1]) : place.base;
+  place.path = ofModule ? ETWLogging::ModuleIniPath(place.folder) : ETWLogging::SharedIniPath(programData);
+  return place;
 }
 
 int SetKey(int argc, wchar_t** argv) {
   DWORD value = 0;
   if (!ParseDword(argv[3], &value)) return Fail(kUsageError, L"not a number: " + std::wstring(argv[3]));
-  std::wstring path;
-  if (!IniPath(argc, argv, 4, &path)) return Fail(kFailure, L"the program-data folder cannot be had");
-  std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
-  int created = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-  if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS)
-    return Fail(kFailure, L"cannot create " + folder);
+  std::optional<IniPlace> place = IniPlaceOf(argc, argv, 4);
+  if (!place) return Fail(kFailure, L"the program-data folder cannot be had");
+  if (!ETWLogging::CreateLogFolder(place->base, place->folder)) return Fail(kFailure, L"cannot create " + place->folder);
   // A module's logger rewrites its log.ini ("LastLogIdx", repaired settings) under this lock; a
   // rewrite of ours outside it could be lost to, or lose, one of the logger's.
   Strata::UniqueHandle mutex;
@@ -120,16 +125,16 @@ int SetKey(int argc, wchar_t** argv) {
   Strata::MutexLock lock = Strata::AcquireMutex(mutex.get(), kLogLockWaitMs);
   if (mutex && !lock) return Fail(kFailure, L"the module's logger holds its lock; try again");
   Strata::CObfuscatedIniReader ini;
-  ini.Load(path.c_str());
-  if (!ini.WriteDword(kConfigSection, argv[2], value)) return Fail(kFailure, L"cannot write " + path);
+  ini.Load(place->path.c_str());
+  if (!ini.WriteDword(kConfigSection, argv[2], value)) return Fail(kFailure, L"cannot write " + place->path);
   return 0;
 }
 
 int GetKey(int argc, wchar_t** argv) {
-  std::wstring path;
-  if (!IniPath(argc, argv, 3, &path)) return Fail(kFailure, L"the program-data folder cannot be had");
+  std::optional<IniPlace> place = IniPlaceOf(argc, argv, 3);
+  if (!place) return Fail(kFailure, L"the program-data folder cannot be had");
   Strata::CObfuscatedIniReader ini;
-  ini.Load(path.c_str());
+  ini.Load(place->path.c_str());
   DWORD value = 0;
   if (!ini.ReadDword(kConfigSection, argv[2], &value)) return Fail(kFailure, std::wstring(argv[2]) + L" is not set");
   wprintf(L"%lu\n", value);

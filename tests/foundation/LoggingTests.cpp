@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <memory>
 #include <set>
 
 #include "LogTestSupport.h"
+#include "LogLock.h"
+#include "LogPaths.h"
 #include "Logging.h"
 #include "ObfuscatedIniReader.h"
 
@@ -321,6 +325,58 @@ TEST_F(FileLoggerTest, ARefusedIndexWriteStopsTheRingInsteadOfTruncating) {
   ASSERT_EQ(0u, Write(L"rotates once the index can be written"));
   EXPECT_EQ(1u, IniValue(ModuleIni(), L"LastLogIdx"));
   EXPECT_NE(std::wstring::npos, ReadLogText(LogFile(1)).find(L"rotates once"));
+}
+
+// The folder's access list is set once, when the folder is made, and Wine keeps none: what is
+// checked is the list every machine gets. A list that does not parse would silence every logger.
+TEST(LogFolderAccess, UsersMayWriteButNotDeleteRenameOrRepermission) {
+  Strata::UniqueLocalMem descriptor = ETWLogging::DescriptorFromSddl(ETWLogging::kLogFolderAccess);
+  ASSERT_TRUE(descriptor);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing is inherited from the program-data folder";
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl);
+
+  struct Granted {
+    ACCESS_MASK folder = 0;
+    ACCESS_MASK file = 0;
+  };
+  auto grantedTo = [&](const wchar_t* sidText) {
+    PSID sid = nullptr;
+    EXPECT_TRUE(::ConvertStringSidToSidW(sidText, &sid)) << sidText;
+    Strata::UniqueLocalMem owner(sid);
+    Granted granted;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      ACCESS_ALLOWED_ACE* ace = nullptr;
+      if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
+      EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+      if (!::EqualSid(sid, &ace->SidStart)) continue;
+      if (!(ace->Header.AceFlags & INHERIT_ONLY_ACE)) granted.folder |= ace->Mask;
+      if (ace->Header.AceFlags & OBJECT_INHERIT_ACE) granted.file |= ace->Mask;
+    }
+    return granted;
+  };
+
+  constexpr ACCESS_MASK kDestroying = DELETE | WRITE_DAC | WRITE_OWNER | FILE_DELETE_CHILD;
+  Granted users = grantedTo(L"BU");
+  EXPECT_EQ(0u, users.folder & kDestroying);
+  EXPECT_EQ(0u, users.file & kDestroying);
+  EXPECT_EQ(FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | FILE_LIST_DIRECTORY,
+            users.folder & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | FILE_LIST_DIRECTORY));
+  EXPECT_EQ(FILE_GENERIC_READ | FILE_GENERIC_WRITE, users.file & (FILE_GENERIC_READ | FILE_GENERIC_WRITE))
+      << "rotation truncates files another user's process made";
+  Granted owners = grantedTo(L"S-1-3-4");
+  EXPECT_EQ(0u, owners.file & (WRITE_DAC | WRITE_OWNER)) << "an owner's implicit rights are limited too";
+  EXPECT_EQ(static_cast<ACCESS_MASK>(DELETE), owners.file & DELETE) << "a log.ini rewrite renames its own file";
+  EXPECT_EQ(0u, grantedTo(L"WD").folder | grantedTo(L"WD").file);
+  for (const wchar_t* machine : {L"SY", L"BA"}) {
+    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), grantedTo(machine).folder) << machine;
+    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), grantedTo(machine).file) << machine;
+  }
 }
 
 }  // namespace
