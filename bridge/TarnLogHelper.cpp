@@ -4,6 +4,7 @@
 
 #include "CreateInstanceViaFactory.h"
 #include "LogInstance.h"
+#include "SlimLock.h"
 
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelWarning;
@@ -27,7 +28,7 @@ CTarnLogHelper::CTarnLogHelper() : CTarnLogHelper(CreatePlatformReportLog) {}
 CTarnLogHelper::CTarnLogHelper(ReportLogCreator create) : create_(std::move(create)) { acquireTarnLog(); }
 
 HRESULT CTarnLogHelper::acquireTarnLog() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   return acquireTarnLogLocked();
 }
 
@@ -50,7 +51,7 @@ HRESULT CTarnLogHelper::Write(IKyReportLog* reportLog, CKyLogInfo* record, long*
 HRESULT CTarnLogHelper::Log(CKyLogInfo* record, long* result) {
   ComPtr<IKyReportLog> reportLog;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Strata::SlimLock> guard(lock_);
     if (FAILED(creationResult_)) return creationResult_;
     reportLog = reportLog_;
   }
@@ -58,13 +59,13 @@ HRESULT CTarnLogHelper::Log(CKyLogInfo* record, long* result) {
   if (IsRpcFailure(hr)) {
     ZEL_LOG(kLevelWarning, kSource, L"CTarnLogHelper::Log", L"TARN Log gave RPC error 0x%08X\r\n", hr);
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<Strata::SlimLock> guard(lock_);
       // Another writer that met the same failure may have re-created it already.
       if (reportLog_ == reportLog) acquireTarnLogLocked();
       if (FAILED(creationResult_)) return creationResult_;
       reportLog = reportLog_;
     }
-    hr = Write(reportLog.Get(), record, result);
+    if (CallNeverReachedServer(hr)) hr = Write(reportLog.Get(), record, result);
   }
   if (hr != S_OK || KyError(*result) != 0) {
     ZEL_LOG(kLevelError, kSource, L"CTarnLogHelper::Log", L"Failed to log an event: [Error 0x%08X][Result 0x%08X]\r\n",

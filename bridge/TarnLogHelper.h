@@ -11,6 +11,7 @@
 
 #include "KyLogInfo.h"
 #include "KyReportLog.h"
+#include "SlimLock.h"
 
 // How a helper gets its report log; tests hand in their own.
 using ReportLogCreator = std::function<HRESULT(IKyReportLog** reportLog)>;
@@ -19,6 +20,15 @@ using ReportLogCreator = std::function<HRESULT(IKyReportLog** reportLog)>;
 // errors 1700 to 1931).
 constexpr bool IsRpcFailure(HRESULT hr) {
   return static_cast<DWORD>(hr) >= 0x800706A4 && static_cast<DWORD>(hr) <= 0x8007078B;
+}
+
+// An RPC failure after which the record cannot have been stored: the call never reached the report
+// log's server. Only then is the record written again to the re-created report log; after any other
+// RPC failure (RPC_S_CALL_FAILED above all) the server may have stored it already, and a second
+// write would put it in the parent's report twice.
+constexpr bool CallNeverReachedServer(HRESULT hr) {
+  return static_cast<DWORD>(hr) == 0x800706BA ||  // RPC_S_SERVER_UNAVAILABLE
+         static_cast<DWORD>(hr) == 0x800706BF;    // RPC_S_CALL_FAILED_DNE
 }
 
 // The error part of a platform result code.
@@ -47,7 +57,7 @@ class CTarnLogHelper {
 
   const ReportLogCreator create_;
   // Guards creationResult_ and reportLog_; never held during a write.
-  std::mutex lock_;
+  Strata::SlimLock lock_;
   HRESULT creationResult_ = S_OK;
   Microsoft::WRL::ComPtr<IKyReportLog> reportLog_;
 };

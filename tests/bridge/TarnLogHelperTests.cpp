@@ -64,6 +64,26 @@ TEST(TarnLogHelper, OnlyTheRpcErrorRangeLeadsToRecreation) {
   }
 }
 
+// A call that failed after it may have reached the server is not repeated: the server may have
+// stored the record, and a second write would report the event twice.
+TEST(TarnLogHelper, OnlyACallThatNeverReachedTheServerIsWrittenAgain) {
+  struct Case {
+    DWORD hr;
+    size_t writes;
+  };
+  for (Case c : {Case{0x800706BA, 2}, Case{0x800706BF, 2}, Case{0x800706BE, 1}, Case{0x8007071A, 1}}) {
+    FakeReportLogSource source(2);
+    source.Log(0).answers = {{static_cast<HRESULT>(c.hr), 0}};
+    CTarnLogHelper helper(source.Creator());
+    TestRecord record;
+    long result = kUntouched;
+    HRESULT hr = helper.Log(&record, &result);
+    EXPECT_EQ(source.creations, 2) << std::hex << c.hr << ": the report log is made anew either way";
+    EXPECT_EQ(source.Log(0).WriteCount() + source.Log(1).WriteCount(), c.writes) << std::hex << c.hr;
+    EXPECT_EQ(hr, c.writes == 2 ? S_OK : static_cast<HRESULT>(c.hr)) << std::hex << c.hr;
+  }
+}
+
 TEST(TarnLogHelper, SuccessCodesAndResultCodesComeBackUnchanged) {
   FakeReportLogSource source(1);
   source.Log(0).answers = {{S_FALSE, 0}, {S_OK, 0x00020000}, {S_OK, 5}};
