@@ -1,7 +1,8 @@
 #include "ActiveAlerts.h"
+#include "SlimLock.h"
 
 uint64_t CActiveAlerts::AddUnlessSame(const AlertRequestPtr& request) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   for (const auto& entry : requests_) {
     if (entry.second->IsSameAlert(*request)) return 0;
   }
@@ -11,13 +12,13 @@ uint64_t CActiveAlerts::AddUnlessSame(const AlertRequestPtr& request) {
 }
 
 void CActiveAlerts::SetHandle(uint64_t id, uint32_t handle) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   auto found = requests_.find(id);
   if (found != requests_.end()) found->second->alertHandle = handle;
 }
 
 AlertRequestPtr CActiveAlerts::Claim(uint64_t id) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   auto found = requests_.find(id);
   if (found == requests_.end()) return nullptr;
   AlertRequestPtr request = std::move(found->second);
@@ -27,7 +28,7 @@ AlertRequestPtr CActiveAlerts::Claim(uint64_t id) {
 
 std::vector<AlertRequestPtr> CActiveAlerts::ClaimType(const AlertRequest::Text& typeId) {
   std::vector<AlertRequestPtr> claimed;
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   for (auto entry = requests_.begin(); entry != requests_.end();) {
     if (entry->second->HasType(typeId)) {
       claimed.push_back(std::move(entry->second));
@@ -40,11 +41,11 @@ std::vector<AlertRequestPtr> CActiveAlerts::ClaimType(const AlertRequest::Text& 
 }
 
 bool CActiveAlerts::AnyDisplayed() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   return !requests_.empty();
 }
 
 size_t CActiveAlerts::Count() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   return requests_.size();
 }

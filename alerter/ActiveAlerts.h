@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AlertRequest.h"
+#include "SlimLock.h"
 
 class CActiveAlerts {
  public:
@@ -26,7 +27,7 @@ class CActiveAlerts {
   size_t Count() const;
 
  private:
-  mutable std::mutex lock_;
+  mutable Strata::SlimLock lock_;
   uint64_t lastId_ = 0;                          // guarded by lock_
   std::map<uint64_t, AlertRequestPtr> requests_;  // guarded by lock_
 };

@@ -1,10 +1,11 @@
 #include "RetryList.h"
+#include "SlimLock.h"
 
 #include <utility>
 
 bool CRetryList::Add(const AlertRequestPtr& request) {
   if (!enabled_) return false;
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   if (replaying_ && replaying_->IsSameAlert(*request)) return false;
   for (const AlertRequestPtr& queued : queue_) {
     if (queued->IsSameAlert(*request)) return false;
@@ -14,7 +15,7 @@ bool CRetryList::Add(const AlertRequestPtr& request) {
 }
 
 AlertRequestPtr CRetryList::DetachHead() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   if (queue_.empty()) return nullptr;
   replaying_ = std::move(queue_.front());
   queue_.pop_front();
@@ -24,20 +25,20 @@ AlertRequestPtr CRetryList::DetachHead() {
 
 void CRetryList::PutBack(const AlertRequestPtr& request) {
   AlertRequestPtr ended;
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   ended = std::exchange(replaying_, nullptr);
   if (!replayingPurged_) queue_.push_front(request);
 }
 
 void CRetryList::EndReplay() {
   AlertRequestPtr ended;
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   ended = std::exchange(replaying_, nullptr);
 }
 
 std::vector<AlertRequestPtr> CRetryList::RemoveType(const AlertRequest::Text& typeId) {
   std::vector<AlertRequestPtr> removed;
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   if (replaying_ && replaying_->HasType(typeId)) replayingPurged_ = true;
   for (auto entry = queue_.begin(); entry != queue_.end();) {
     if ((*entry)->HasType(typeId)) {
@@ -52,7 +53,7 @@ std::vector<AlertRequestPtr> CRetryList::RemoveType(const AlertRequest::Text& ty
 
 std::vector<AlertRequestPtr> CRetryList::RemoveThoseNotRetrying() {
   std::vector<AlertRequestPtr> removed;
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   for (auto entry = queue_.begin(); entry != queue_.end();) {
     if (!(*entry)->retryIfFailed) {
       removed.push_back(std::move(*entry));
@@ -65,11 +66,11 @@ std::vector<AlertRequestPtr> CRetryList::RemoveThoseNotRetrying() {
 }
 
 bool CRetryList::Empty() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   return queue_.empty();
 }
 
 size_t CRetryList::Count() const {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   return queue_.size();
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AlertRequest.h"
+#include "SlimLock.h"
 
 class CRetryList {
  public:
@@ -35,7 +36,7 @@ class CRetryList {
 
  private:
   std::atomic<bool> enabled_;
-  mutable std::mutex lock_;
+  mutable Strata::SlimLock lock_;
   std::deque<AlertRequestPtr> queue_;  // guarded by lock_
   AlertRequestPtr replaying_;          // guarded by lock_; the detached head
   bool replayingPurged_ = false;       // guarded by lock_

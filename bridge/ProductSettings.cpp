@@ -9,6 +9,7 @@
 #include "LogInstance.h"
 #include "RtMui.h"
 #include "VerifiedLibrary.h"
+#include "OnceFlag.h"
 
 namespace ProductSettings {
 namespace {
@@ -92,8 +93,8 @@ std::wstring LoadProductString(UINT id) {
   // Loaded once and kept for the life of the process: freeing it at unload would mean a library
   // call under the loader lock.
   static HMODULE resources = nullptr;
-  static std::once_flag loaded;
-  std::call_once(loaded, [] {
+  static Strata::OnceFlag loaded;
+  loaded.Run([] {
     std::optional<std::wstring> folder = ReadProductFolder(true);
     if (folder) resources = Strata::RtMui::LoadLibraryW((*folder + L"\\ZelRes2.DLL").c_str());
     std::setlocale(LC_ALL, ".ACP");

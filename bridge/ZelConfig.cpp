@@ -16,6 +16,7 @@
 #include "LogInstance.h"
 #include "ProductSettings.h"
 #include "TarnLogHelper.h"
+#include "SlimLock.h"
 
 using ConfigAccess::FailureCode;
 using ConfigAccess::kErrorMask;
@@ -334,7 +335,7 @@ HRESULT CZelConfig::findUser(BSTR name, ConfigPtr* user) {
 HRESULT CZelConfig::ReadAgeGroupItem(IKyConfig* ageGroups, long ageGroup, long item, VARIANT* value, long* result) {
   VARIANT selection;
   SetI4(&selection, ageGroup);
-  std::lock_guard<std::mutex> guard(ageGroupLock_);
+  std::lock_guard<Strata::SlimLock> guard(ageGroupLock_);
   HRESULT hr = ageGroups->SetValue(kAgeGroupSelection, selection, result);
   if (!Succeeded(hr, *result)) {
     ZEL_LOG(kLevelError, kSource, L"CZelConfig::GetAgeGroupConfigsValue",

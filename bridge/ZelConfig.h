@@ -18,6 +18,7 @@
 #include "ZelComObject.h"
 #include "ZelHelper.h"
 #include "ZelTARN.h"
+#include "SlimLock.h"
 
 class CZelConfig : public CZelComObject<CTypeLibDispatch<IZelConfig>> {
  public:
@@ -89,5 +90,5 @@ class CZelConfig : public CZelComObject<CTypeLibDispatch<IZelConfig>> {
   std::unique_ptr<CTarnUserHelper> userHelper_;
   std::unique_ptr<CZelHelper> zelHelper_;
   // Makes selecting an age group and reading from it one step for this object's callers.
-  std::mutex ageGroupLock_;
+  Strata::SlimLock ageGroupLock_;
 };

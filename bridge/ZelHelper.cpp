@@ -6,6 +6,7 @@
 #include "Handles.h"
 #include "LogInstance.h"
 #include "TarnLogHelper.h"
+#include "SlimLock.h"
 
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelWarning;
@@ -41,7 +42,7 @@ HRESULT CZelHelper::GetConfig(IKyGSService** service) {
   constexpr wchar_t kFunction[] = L"CZelHelper::GetConfig";
   if (!service) return E_POINTER;
   *service = nullptr;
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   VARIANT_BOOL registered = VARIANT_FALSE;
   HRESULT hr = IsZelPluginRegistered(&registered);
   if (FAILED(hr)) return hr;
@@ -65,7 +66,7 @@ HRESULT CZelHelper::GetConfig(IKyGSService** service) {
 HRESULT CZelHelper::Reconnect(IKyGSService** service) {
   if (!service) return E_POINTER;
   *service = nullptr;
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   service_.Reset();
   if (FAILED(createConfigLocked())) {
     ZEL_LOG(kLevelError, kSource, L"CZelHelper::GetConfig", L"Failed to reacquire ZEL [0x%08X]\r\n", creationResult_);
@@ -75,7 +76,7 @@ HRESULT CZelHelper::Reconnect(IKyGSService** service) {
 }
 
 HRESULT CZelHelper::createConfig() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Strata::SlimLock> guard(lock_);
   return createConfigLocked();
 }
 

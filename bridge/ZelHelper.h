@@ -11,6 +11,7 @@
 #include <wrl/client.h>
 
 #include "KyGSService.h"
+#include "SlimLock.h"
 
 // Whether the service's plug-in is registered with the platform's web proxy. E_INVALIDARG for a
 // null out pointer.
@@ -36,7 +37,7 @@ class CZelHelper {
   HRESULT createConfigLocked();
 
   // Guards creationResult_ and service_; held for the whole of GetConfig.
-  std::mutex lock_;
+  Strata::SlimLock lock_;
   HRESULT creationResult_ = S_OK;
   Microsoft::WRL::ComPtr<IKyGSService> service_;
 };

@@ -7,6 +7,7 @@
 #include "ZelConfig.h"
 #include "ZelLogger.h"
 #include "ZelTARN.h"
+#include "SlimLock.h"
 
 // {5D7B6C2E-1A0F-4E3B-9C8D-7F2A4B6E1C03}
 const GUID kZelTARNAppId = {0x5d7b6c2e, 0x1a0f, 0x4e3b, {0x9c, 0x8d, 0x7f, 0x2a, 0x4b, 0x6e, 0x1c, 0x03}};
@@ -39,7 +40,7 @@ CZelTARNModule::~CZelTARNModule() {
 
 HRESULT CZelTARNModule::CanUnloadNow() {
   if (lockCount_.load() != 0) return S_FALSE;
-  std::lock_guard<std::mutex> guard(typeLock_);
+  std::lock_guard<Strata::SlimLock> guard(typeLock_);
   typeInfos_.clear();
   typeLibrary_.Reset();
   return S_OK;
@@ -57,7 +58,7 @@ HRESULT CZelTARNModule::GetClassObject(REFCLSID clsid, REFIID iid, void** object
   for (const ZelTARNClass& served : kClasses) {
     if (*served.clsid != clsid) continue;
     if (!served.create) return CLASS_E_CLASSNOTAVAILABLE;
-    std::lock_guard<std::mutex> guard(classObjectLock_);
+    std::lock_guard<Strata::SlimLock> guard(classObjectLock_);
     Microsoft::WRL::ComPtr<Ky::CSuiteClassObject>& classObject = classObjects_[clsid];
     if (!classObject) classObject = Ky::AdoptNew(new (std::nothrow) Ky::CSuiteClassObject(served.create, L"ZelTARN"));
     if (!classObject) return E_OUTOFMEMORY;
@@ -69,7 +70,7 @@ HRESULT CZelTARNModule::GetClassObject(REFCLSID clsid, REFIID iid, void** object
 HRESULT CZelTARNModule::GetTypeInfo(REFIID iid, ITypeInfo** info) {
   if (!info) return E_POINTER;
   *info = nullptr;
-  std::lock_guard<std::mutex> guard(typeLock_);
+  std::lock_guard<Strata::SlimLock> guard(typeLock_);
   Microsoft::WRL::ComPtr<ITypeInfo>& cached = typeInfos_[iid];
   if (!cached) {
     if (!typeLibrary_) {

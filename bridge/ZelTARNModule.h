@@ -13,6 +13,7 @@
 #include <wrl/client.h>
 
 #include "SuiteClassObject.h"
+#include "SlimLock.h"
 
 // One class of the library: how it is created and how it is registered.
 struct ZelTARNClass {
@@ -62,11 +63,11 @@ class CZelTARNModule {
   HINSTANCE instance_ = nullptr;
 
   // Guards classObjects_.
-  std::mutex classObjectLock_;
+  Strata::SlimLock classObjectLock_;
   std::map<GUID, Microsoft::WRL::ComPtr<Ky::CSuiteClassObject>, bool (*)(const GUID&, const GUID&)> classObjects_;
 
   // Guards typeLibrary_ and typeInfos_.
-  std::mutex typeLock_;
+  Strata::SlimLock typeLock_;
   Microsoft::WRL::ComPtr<ITypeLib> typeLibrary_;
   std::map<GUID, Microsoft::WRL::ComPtr<ITypeInfo>, bool (*)(const GUID&, const GUID&)> typeInfos_;
 };

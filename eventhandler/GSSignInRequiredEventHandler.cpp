@@ -14,6 +14,7 @@
 #include "VariantValue.h"
 #include "ZELEventHandlerModule.h"
 #include "ZelTARN.h"
+#include "SlimLock.h"
 
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelNormal;
@@ -265,8 +266,8 @@ bool CGSSignInRequiredEventHandler::isUpgradeNeeded() {
   constexpr wchar_t kFunction[] = L"CGSSignInRequiredEventHandler::isUpgradeNeeded";
   // The service raises events for several sessions at once in its own process: reading and
   // consuming the marker is one step among them. Only registry calls run under this lock.
-  static std::mutex markerLock;
-  std::lock_guard<std::mutex> guard(markerLock);
+  static Strata::SlimLock markerLock;
+  std::lock_guard<Strata::SlimLock> guard(markerLock);
   Strata::UniqueHkey marker;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUpgradeKey, 0, KEY_READ, marker.put()) != ERROR_SUCCESS) return false;
   ZEL_LOG(kLevelNormal, kSource, kFunction, L"Found HKLM\\Software\\Varant\\temp");

@@ -7,6 +7,7 @@
 #include "ComGuard.h"
 #include "LogInstance.h"
 #include "ProcessImagePath.h"
+#include "SlimLock.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ bool CGSUrlVisitedEventHandler::RepeatsLastDomain(DWORD processId, const wchar_t
 STDMETHODIMP CGSUrlVisitedEventHandler::OnUrlVisitedEvent(KYGS_URL_VISITED_DETAILS* pDetails) {
   if (!pDetails) return E_POINTER;
   return GuardHResult([&] {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Strata::SlimLock> guard(lock_);
     ZEL_LOG(ETWLogging::kLevelNormal, L"GSUrlVisitedEventHandler", L"CGSUrlVisitedEventHandler::OnUrlVisitedEvent",
             L"ZEL Event: OnUrlVisitedEvent - Process[%d], Url[%s%s]\r\n", pDetails->dwProcessID, pDetails->wszDomain,
             pDetails->wszPath);

@@ -9,6 +9,7 @@
 #include "EventHandlerObject.h"
 #include "Handles.h"
 #include "KyGSEvents.h"
+#include "SlimLock.h"
 
 class CGSUrlVisitedEventHandler : public CEventHandlerObject<IKyGSUrlVisitedEvent> {
  public:
@@ -20,6 +21,6 @@ class CGSUrlVisitedEventHandler : public CEventHandlerObject<IKyGSUrlVisitedEven
 
   // Held for the whole of each call, so that one object's calls are reported in the order they
   // are made. Guards lastDomains_.
-  std::mutex lock_;
+  Strata::SlimLock lock_;
   std::unordered_map<DWORD, Strata::UniqueBstr> lastDomains_;
 };

@@ -7,6 +7,7 @@
 #include "CreateInstanceViaFactory.h"
 #include "GuardedCall.h"
 #include "LogInstance.h"
+#include "SlimLock.h"
 
 using Microsoft::WRL::ComPtr;
 using ETWLogging::kLevelError;
@@ -97,7 +98,7 @@ struct CLoggingThread::WorkerState {
 
   // Makes the worker's test of terminating and its setting of running one step against Terminate.
   // Abandon sets terminating without it: at unload the worker may have been killed holding it.
-  std::mutex lock;
+  Strata::SlimLock lock;
   std::atomic<bool> terminating{false};
   bool running = false;  // guarded by lock
 
@@ -144,7 +145,7 @@ DWORD WINAPI WorkerProc(void* parameter) {
 void CLoggingThread::WorkerState::run() {
   if (settings.startGate) ::WaitForSingleObject(settings.startGate, INFINITE);
   {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<Strata::SlimLock> guard(lock);
     if (terminating) {
       ::SetEvent(ready.get());
       return;
@@ -189,7 +190,7 @@ void CLoggingThread::WorkerState::run() {
   DropLogger(logger);
   ::CoUninitialize();
   ZEL_LOG(kLevelNormal, kSource, L"CLoggingThread::run", L"Logging thread is exiting\r\n");
-  std::lock_guard<std::mutex> guard(lock);
+  std::lock_guard<Strata::SlimLock> guard(lock);
   running = false;
 }
 
@@ -350,7 +351,7 @@ void CLoggingThread::Terminate() {
   if (!thread_) return;
   bool running = false;
   {
-    std::lock_guard<std::mutex> guard(state_->lock);
+    std::lock_guard<Strata::SlimLock> guard(state_->lock);
     state_->terminating = true;
     running = state_->running;
   }

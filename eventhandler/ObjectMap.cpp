@@ -1,5 +1,7 @@
 #include "ObjectMap.h"
 
+#include <optional>
+
 #include <new>
 #include <vector>
 
@@ -16,6 +18,8 @@
 #include "SuiteClassObject.h"
 #include "UserEvents.h"
 #include "ZelEventHandler.h"
+
+#include "OnceFlag.h"
 
 namespace {
 
@@ -77,11 +81,17 @@ class ClassObjectCache {
 
 const ObjectMap& EventHandlerObjectMap() { return kObjectMap; }
 
+namespace {
+// Made on first use, outside the loader lock (see OnceFlag.h for why not a function-local static).
+std::optional<ClassObjectCache> g_classObjects;
+Strata::OnceFlag g_classObjectsMade;
+}  // namespace
+
 HRESULT GetEventHandlerClassObject(REFCLSID clsid, REFIID iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
-  static ClassObjectCache cache;
-  IUnknown* classObject = cache.Find(clsid);
+  g_classObjectsMade.Run([] { g_classObjects.emplace(); });
+  IUnknown* classObject = g_classObjects ? g_classObjects->Find(clsid) : nullptr;
   if (!classObject) return CLASS_E_CLASSNOTAVAILABLE;
   return classObject->QueryInterface(iid, object);
 }

@@ -10,6 +10,7 @@
 #include "ServiceCalls.h"
 #include "VariantValue.h"
 #include "ZelTARN.h"
+#include "SlimLock.h"
 
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelNormal;
@@ -30,8 +31,8 @@ constexpr long kUserDeleted = 0;
 // Serialises finding, creating and removing service users among this library's events, so that
 // two events for one name never both create it. Never held across a call to the bridge library or
 // a report-log write.
-std::mutex& ServiceUsersLock() {
-  static std::mutex lock;
+Strata::SlimLock& ServiceUsersLock() {
+  static Strata::SlimLock lock;
   return lock;
 }
 
@@ -217,7 +218,7 @@ HRESULT CUserEvents::notifyDeleteUser(const wchar_t* name) {
   ComPtr<IKyGSConfigCollection> collection;
   if (!getZelUsersCollection(&collection)) return E_UNEXPECTED;
   {
-    std::lock_guard<std::mutex> guard(ServiceUsersLock());
+    std::lock_guard<Strata::SlimLock> guard(ServiceUsersLock());
     ComPtr<IKyConfig> user;
     if (!getZelUser(collection.Get(), name, &user)) return S_FALSE;
     HRESULT hr = RemoveUser(collection.Get(), user.Get(), name);
@@ -237,7 +238,7 @@ HRESULT CUserEvents::createZelUser(const wchar_t* name, DWORD sessionId) {
   ComPtr<IKyGSConfigCollection> collection;
   if (!getZelUsersCollection(&collection)) return E_UNEXPECTED;
   {
-    std::lock_guard<std::mutex> guard(ServiceUsersLock());
+    std::lock_guard<Strata::SlimLock> guard(ServiceUsersLock());
     ComPtr<IKyConfig> existing;
     if (getZelUser(collection.Get(), name, &existing)) return S_OK;
     HRESULT hr = AddNewUser(collection.Get(), name);
@@ -363,7 +364,7 @@ STDMETHODIMP CUserEvents::GetSettings(ULONG_PTR first, ULONG_PTR second, ULONG_P
 // The cached helper, created on first use outside the lock; a reference of the caller's own.
 HRESULT CUserEvents::settingsHelper(ComPtr<IKyUserSettings>* settings) {
   {
-    std::lock_guard<std::mutex> guard(settingsLock_);
+    std::lock_guard<Strata::SlimLock> guard(settingsLock_);
     *settings = settings_;
   }
   if (*settings) return S_OK;
@@ -377,7 +378,7 @@ HRESULT CUserEvents::settingsHelper(ComPtr<IKyUserSettings>* settings) {
     ZEL_LOG(kLevelError, kSource, L"CUserEvents::GetSettings", L"Failed to get UserSettings interface");
     return E_NOINTERFACE;
   }
-  std::lock_guard<std::mutex> guard(settingsLock_);
+  std::lock_guard<Strata::SlimLock> guard(settingsLock_);
   settings_ = *settings;
   return S_OK;
 }

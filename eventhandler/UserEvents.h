@@ -11,6 +11,7 @@
 #include "EventHandlerObject.h"
 #include "KyGSService.h"
 #include "KyUserManager.h"
+#include "SlimLock.h"
 
 // The platform user of this session, as the bridge's configuration object names it.
 struct TarnUser {
@@ -46,6 +47,6 @@ class CUserEvents : public CEventHandlerObject<IKyUserEvents, IKyUserSettings> {
   HRESULT settingsHelper(Microsoft::WRL::ComPtr<IKyUserSettings>* settings);
 
   // Guards settings_; a call is forwarded through a reference of its own, outside the lock.
-  std::mutex settingsLock_;
+  Strata::SlimLock settingsLock_;
   Microsoft::WRL::ComPtr<IKyUserSettings> settings_;
 };

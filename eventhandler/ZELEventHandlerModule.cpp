@@ -9,6 +9,7 @@
 #include "ProductFolder.h"
 #include "RtMui.h"
 #include "VerifiedLibrary.h"
+#include "SlimLock.h"
 
 using Microsoft::WRL::ComPtr;
 using ETWLogging::kLevelError;
@@ -35,14 +36,14 @@ using DllCanDeferFn = HRESULT(STDAPICALLTYPE*)(long code, BYTE flag, long value)
 // takes long, and the last Unlock waits for these locks while it holds the one every event needs.
 // Two first callers may both make one; the second is let go.
 template <typename Interface>
-ComPtr<Interface> CachedOrMade(std::mutex& lock, ComPtr<Interface>& cache, HRESULT (*make)(ComPtr<Interface>&)) {
+ComPtr<Interface> CachedOrMade(Strata::SlimLock& lock, ComPtr<Interface>& cache, HRESULT (*make)(ComPtr<Interface>&)) {
   {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<Strata::SlimLock> guard(lock);
     if (cache) return cache;
   }
   ComPtr<Interface> made;
   make(made);
-  std::lock_guard<std::mutex> guard(lock);
+  std::lock_guard<Strata::SlimLock> guard(lock);
   if (!cache) cache = made;
   return cache;
 }
@@ -59,7 +60,7 @@ CZELEventHandlerModule::~CZELEventHandlerModule() {
 }
 
 LONG CZELEventHandlerModule::Lock() {
-  std::unique_lock<std::shared_mutex> guard(lifecycleLock_);
+  std::unique_lock<Strata::SlimLock> guard(lifecycleLock_);
   LONG count = ++lockCount_;
   if (count == 1) {
     ZEL_LOG(kLevelNormal, kSource, L"CZELEventHandlerModule::Lock", L"Lock count is 1... creating logging thread\r\n");
@@ -84,7 +85,7 @@ LONG CZELEventHandlerModule::Unlock() {
   ComPtr<IZelConfig> config;
   std::unique_ptr<CLoggingThread> thread;
   {
-    std::unique_lock<std::shared_mutex> guard(lifecycleLock_);
+    std::unique_lock<Strata::SlimLock> guard(lifecycleLock_);
     // Counted before the lock count can read 0, so that CanUnloadNow never sees neither.
     ++teardowns_;
     LONG count = --lockCount_;
@@ -95,11 +96,11 @@ LONG CZELEventHandlerModule::Unlock() {
     ZEL_LOG(kLevelNormal, kSource, L"CZELEventHandlerModule::Unlock",
             L"Lock count is 0... releasing cached objects\r\n");
     {
-      std::lock_guard<std::mutex> serviceGuard(serviceLock_);
+      std::lock_guard<Strata::SlimLock> serviceGuard(serviceLock_);
       service.Swap(gadrelService_);
     }
     {
-      std::lock_guard<std::mutex> configGuard(configLock_);
+      std::lock_guard<Strata::SlimLock> configGuard(configLock_);
       config.Swap(zelTarn_);
     }
     thread = std::move(loggingThread_);
@@ -119,7 +120,7 @@ HRESULT CZELEventHandlerModule::CanUnloadNow() const {
 }
 
 void CZELEventHandlerModule::SetLoggingThreadSettings(const LoggingThreadSettings& settings) {
-  std::unique_lock<std::shared_mutex> guard(lifecycleLock_);
+  std::unique_lock<Strata::SlimLock> guard(lifecycleLock_);
   loggingSettings_ = settings;
 }
 
@@ -127,7 +128,7 @@ bool CZELEventHandlerModule::QueueEvent(long eventType, const wchar_t* webPage, 
                                         unsigned long session) {
   bool queued = false;
   {
-    std::shared_lock<std::shared_mutex> guard(lifecycleLock_);
+    std::shared_lock<Strata::SlimLock> guard(lifecycleLock_);
     queued = loggingThread_ && loggingThread_->queueEvent(eventType, webPage, content, session);
   }
   return NoteQueued(queued);
@@ -137,7 +138,7 @@ bool CZELEventHandlerModule::QueueUserInfo(long action, const wchar_t* targetUse
                                            const wchar_t* responsibleUserName) {
   bool queued = false;
   {
-    std::shared_lock<std::shared_mutex> guard(lifecycleLock_);
+    std::shared_lock<Strata::SlimLock> guard(lifecycleLock_);
     queued = loggingThread_ && loggingThread_->queueUserInfo(action, targetUserName, responsibleUserName);
   }
   return NoteQueued(queued);
@@ -184,7 +185,7 @@ HRESULT CZELEventHandlerModule::createZelTarn(ComPtr<IZelConfig>& made) {
 
 void CZELEventHandlerModule::ReleaseZelTarn() {
   ComPtr<IZelConfig> old;
-  std::lock_guard<std::mutex> guard(configLock_);
+  std::lock_guard<Strata::SlimLock> guard(configLock_);
   old.Swap(zelTarn_);
 }
 
@@ -194,7 +195,7 @@ ComPtr<IKyGSService> CZELEventHandlerModule::GetGadrelService() {
 
 void CZELEventHandlerModule::ReleaseGadrelService() {
   ComPtr<IKyGSService> old;
-  std::lock_guard<std::mutex> guard(serviceLock_);
+  std::lock_guard<Strata::SlimLock> guard(serviceLock_);
   old.Swap(gadrelService_);
 }
 
@@ -219,7 +220,7 @@ HRESULT CZELEventHandlerModule::connectToGadrelService(ComPtr<IKyGSService>& mad
 std::unique_ptr<wchar_t[]> CZELEventHandlerModule::LoadResourceString(UINT id) {
   HMODULE library = nullptr;
   {
-    std::lock_guard<std::mutex> guard(resourceLock_);
+    std::lock_guard<Strata::SlimLock> guard(resourceLock_);
     if (!resourceLibrary_) {
       std::optional<std::wstring> path = ProductFolder::ResourceLibraryPath();
       if (!path) {

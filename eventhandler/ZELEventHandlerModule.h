@@ -7,13 +7,13 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 
 #include <wrl/client.h>
 
 #include "Handles.h"
 #include "KyGSService.h"
 #include "LoggingThread.h"
+#include "SlimLock.h"
 #include "ZelTARN.h"
 
 class CZELEventHandlerModule {
@@ -85,20 +85,20 @@ class CZELEventHandlerModule {
 
   // Guards loggingThread_ and loggingSettings_. Lock and Unlock hold it exclusively while the
   // count crosses zero; QueueEvent and QueueUserInfo hold it shared while they post.
-  std::shared_mutex lifecycleLock_;
+  Strata::SlimLock lifecycleLock_;
   std::unique_ptr<CLoggingThread> loggingThread_;
   LoggingThreadSettings loggingSettings_;
 
   // Guards zelTarn_, held only to read or store it: the object is made outside the lock.
-  std::mutex configLock_;
+  Strata::SlimLock configLock_;
   Microsoft::WRL::ComPtr<IZelConfig> zelTarn_;
 
   // Guards gadrelService_.
-  std::mutex serviceLock_;
+  Strata::SlimLock serviceLock_;
   Microsoft::WRL::ComPtr<IKyGSService> gadrelService_;
 
   // Guards resourceLibrary_.
-  std::mutex resourceLock_;
+  Strata::SlimLock resourceLock_;
   Strata::UniqueModule resourceLibrary_;
 
   // Set once by DllMain before any object exists.

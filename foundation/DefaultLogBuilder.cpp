@@ -57,9 +57,11 @@ DWORD CDefaultLogBuilder::BuildEx(const wchar_t* product, const wchar_t* group, 
   return kLogOk;
 }
 
-CDefaultLogBuilder& CDefaultLogBuilder::Instance() {
-  static CDefaultLogBuilder instance;
-  return instance;
-}
+namespace {
+// At namespace scope, unguarded (see OnceFlag.h).
+CDefaultLogBuilder g_defaultBuilder;
+}  // namespace
+
+CDefaultLogBuilder& CDefaultLogBuilder::Instance() { return g_defaultBuilder; }
 
 }  // namespace ETWLogging

@@ -7,6 +7,7 @@
 #include "ETWEvent.h"
 #include "FormatText.h"
 #include "ModuleVersion.h"
+#include "SlimLock.h"
 
 namespace ETWLogging {
 namespace {
@@ -94,7 +95,7 @@ DWORD CETWLogging::EnsureReady() { return registered_.load(std::memory_order_acq
 // Decided under the lock so that two first messages register once. A controller may call back
 // from inside the registration; the callback takes no lock, so it cannot deadlock here.
 DWORD CETWLogging::Register() const {
-  std::lock_guard<std::mutex> lock(registrationLock_);
+  std::lock_guard<Strata::SlimLock> lock(registrationLock_);
   if (registered_.load(std::memory_order_relaxed)) return kLogOk;
   // The callback needs the listener and the provider GUID that InitializeEx supplies.
   if (!listener_) return kLogNotInitialized;
@@ -118,7 +119,7 @@ ULONG CETWLogging::UnregisterLocked() const {
 DWORD CETWLogging::Uninitialize() {
   if (!registered_) return kLogOk;
   enabled_ = false;
-  std::lock_guard<std::mutex> lock(registrationLock_);
+  std::lock_guard<Strata::SlimLock> lock(registrationLock_);
   ULONG result = UnregisterLocked();
   session_ = 0;
   registered_.store(false, std::memory_order_release);

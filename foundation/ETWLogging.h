@@ -15,6 +15,7 @@
 #include "ETWConfigurationListener.h"
 #include "LoggingIf.h"
 #include "TraceProviderApi.h"
+#include "SlimLock.h"
 
 namespace ETWLogging {
 
@@ -86,7 +87,7 @@ class CETWLogging : public CLoggingIf_ex {
   // registrationLock_ guards registration_ and the decision to register; registered_ is also read
   // without it, to skip the lock once the decision is made. Mutable: the first level test
   // registers.
-  mutable std::mutex registrationLock_;
+  mutable Strata::SlimLock registrationLock_;
   mutable std::atomic<bool> registered_{false};
   mutable TRACEHANDLE registration_ = 0;
   mutable TRACE_GUID_REGISTRATION traceGuid_{};

@@ -8,6 +8,8 @@
 #include "DefaultLogBuilder.h"
 #include "FormatText.h"
 #include "ModuleVersion.h"
+#include "SlimLock.h"
+#include "OnceFlag.h"
 
 namespace {
 
@@ -20,7 +22,7 @@ struct StoredIdentity {
   DWORD mechanism = ETWLogging::kMechanismFromRegistry;
 };
 
-std::mutex g_identityLock;
+Strata::SlimLock g_identityLock;
 StoredIdentity g_identity;
 
 std::optional<std::wstring> Optional(const wchar_t* text) {
@@ -41,14 +43,16 @@ DWORD LevelForStrataType(int type) {
 // Owns the instance until process exit. Messages written by other static objects' destructors
 // after this one has run find no instance instead of a deleted one.
 struct InstanceHolder {
-  std::atomic<CLogInstance*> instance;
+  std::atomic<CLogInstance*> instance{nullptr};
   ~InstanceHolder() { delete instance.exchange(nullptr); }
 };
+InstanceHolder g_instance;
+Strata::OnceFlag g_instanceMade;
 
 CLogInstance* CreateProcessInstance() {
   StoredIdentity identity;
   {
-    std::lock_guard<std::mutex> lock(g_identityLock);
+    std::lock_guard<Strata::SlimLock> lock(g_identityLock);
     identity = g_identity;
   }
   auto* instance = new (std::nothrow) CLogInstance();
@@ -115,15 +119,15 @@ DWORD CLogInstance::WriteV(DWORD level, const wchar_t* sourceFile, const wchar_t
 
 void SetLogIdentity(const wchar_t* product, const wchar_t* group, const wchar_t* module, const wchar_t* hostSuffix,
                     DWORD mechanism) {
-  std::lock_guard<std::mutex> lock(g_identityLock);
+  std::lock_guard<Strata::SlimLock> lock(g_identityLock);
   g_identity = {Optional(product), Optional(group), Optional(module), Optional(hostSuffix), mechanism};
 }
 
 bool StartLibraryLog(const wchar_t* group, const wchar_t* sourceFile, const wchar_t* function,
                      const wchar_t* startFormat) {
-  static std::once_flag started;
+  static Strata::OnceFlag started;
   bool first = false;
-  std::call_once(started, [&] {
+  started.Run([&] {
     first = true;
     SetLogIdentity(nullptr, group, nullptr, nullptr, ETWLogging::kMechanismFromRegistry);
     ZEL_LOG(ETWLogging::kLevelNormal, sourceFile, function, startFormat, Strata::GetModuleVersion().version.c_str());
@@ -132,8 +136,8 @@ bool StartLibraryLog(const wchar_t* group, const wchar_t* sourceFile, const wcha
 }
 
 CLogInstance* GetLogInstance() {
-  static InstanceHolder holder{CreateProcessInstance()};
-  return holder.instance.load();
+  g_instanceMade.Run([] { g_instance.instance = CreateProcessInstance(); });
+  return g_instance.instance.load();
 }
 
 bool LogIsEnabled(DWORD level) {

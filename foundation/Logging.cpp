@@ -10,6 +10,7 @@
 #include "LogLine.h"
 #include "LogLock.h"
 #include "LogPaths.h"
+#include "SlimLock.h"
 
 namespace ETWLogging {
 namespace {
@@ -77,7 +78,7 @@ void CLogging::SetSeverity(DWORD level) { severity_ = std::clamp<DWORD>(level, k
 bool CLogging::IsLevelEnabled(DWORD level) const { return enabled_ && level >= severity_; }
 
 std::wstring CLogging::LogFolderPath() const {
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   return logFolder_;
 }
 
@@ -91,7 +92,7 @@ DWORD CLogging::GetLogRootFolder(wchar_t* buffer, size_t capacity) {
 
 DWORD CLogging::Initialize(const wchar_t* group, const wchar_t* module, const wchar_t* hostSuffix,
                            LoggingConfigListenerIf*) {
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   if (initialized_) return kLogAlreadyInitialized;
   DWORD result;
   try {
@@ -155,7 +156,7 @@ void CLogging::LoadConfigKey(const ConfigKey& key) {
 
 DWORD CLogging::Uninitialize() {
   Strata::UniqueHandle retiredMutex;  // closed only after the lock below has released it
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   Strata::MutexLock crossProcess = Strata::AcquireMutex(mutex_.get(), kMutexWaitMs);
   if (!initialized_) return kLogNotInitialized;
   retiredMutex = std::move(mutex_);
@@ -216,7 +217,7 @@ DWORD CLogging::LogText(const wchar_t* sourceFile, const wchar_t* function, int 
   SYSTEMTIME now;
   ::GetLocalTime(&now);
   std::wstring formatted;
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   if (!initialized_) return kLogInvalidParameter;
   try {
     formatted = FormatLogLine({now, level, options_, moduleFileName_.c_str(), processId_, ::GetCurrentThreadId(),

@@ -13,6 +13,7 @@
 #include "LoggingIf.h"
 #include "ObfuscatedIniReader.h"
 #include "ShlObjAPI.h"
+#include "SlimLock.h"
 
 namespace ETWLogging {
 
@@ -95,7 +96,7 @@ class CLogging : public CLoggingIf {
   // Guards everything below within the process. Processes that share the executable name (and so
   // the files) take the line lock around each append, and the named mutex, after it, to move the
   // ring or rewrite log.ini; a write goes on when a wait times out.
-  mutable std::mutex guard_;
+  mutable Strata::SlimLock guard_;
   bool initialized_ = false;
   bool hasGroup_ = false;
   std::wstring group_;

@@ -5,6 +5,8 @@
 #include "FileVersionInfo.h"
 #include "FormatText.h"
 
+#include "OnceFlag.h"
+
 namespace Strata {
 
 namespace {
@@ -47,9 +49,14 @@ ModuleVersion ReadModuleVersion(HMODULE module) {
   return record;
 }
 
+namespace {
+ModuleVersion g_moduleVersion;  // read once, by GetModuleVersion
+Strata::OnceFlag g_moduleVersionRead;
+}  // namespace
+
 const ModuleVersion& GetModuleVersion() {
-  static const ModuleVersion record = ReadModuleVersion(ModuleOfThisCode());
-  return record;
+  g_moduleVersionRead.Run([] { g_moduleVersion = ReadModuleVersion(ModuleOfThisCode()); });
+  return g_moduleVersion;
 }
 
 }  // namespace Strata

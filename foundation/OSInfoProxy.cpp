@@ -5,6 +5,7 @@
 #include <string>
 
 #include "FileVersionInfo.h"
+#include "OnceFlag.h"
 
 namespace Strata {
 
@@ -12,10 +13,13 @@ BOOL WinOSVersionAPI::VerifyVersionInfoW(OSVERSIONINFOEXW* info, DWORD typeMask,
   return ::VerifyVersionInfoW(info, typeMask, conditionMask);
 }
 
-WinOSVersionAPI& WinOSVersionAPI::System() {
-  static WinOSVersionAPI instance;
-  return instance;
-}
+namespace {
+// At namespace scope: a function-local static with a destructor is guarded by runtime objects that
+// outlive an unloaded library (see OnceFlag.h).
+WinOSVersionAPI g_systemVersionApi;
+}  // namespace
+
+WinOSVersionAPI& WinOSVersionAPI::System() { return g_systemVersionApi; }
 
 namespace internal {
 
@@ -51,7 +55,7 @@ class OSInfoProxy::Facts {
   explicit Facts(WinOSVersionAPI& api) : api_(api) {}
 
   const Facts& Gathered() {
-    std::call_once(once_, [this] { Gather(); });
+    once_.Run([this] { Gather(); });
     return *this;
   }
 
@@ -92,12 +96,15 @@ class OSInfoProxy::Facts {
   }
 
   WinOSVersionAPI& api_;
-  std::once_flag once_;
+  Strata::OnceFlag once_;
 };
 
+std::shared_ptr<OSInfoProxy::Facts> OSInfoProxy::systemFacts_;
+Strata::OnceFlag OSInfoProxy::systemFactsMade_;
+
 OSInfoProxy::OSInfoProxy() {
-  static const std::shared_ptr<Facts> systemFacts = std::make_shared<Facts>(WinOSVersionAPI::System());
-  facts_ = systemFacts;
+  systemFactsMade_.Run([] { systemFacts_ = std::make_shared<Facts>(WinOSVersionAPI::System()); });
+  facts_ = systemFacts_;
 }
 
 OSInfoProxy::OSInfoProxy(WinOSVersionAPI& api) : facts_(std::make_shared<Facts>(api)) {}

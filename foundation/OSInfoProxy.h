@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "OnceFlag.h"
+
 namespace Strata {
 
 // The system's version-condition check; tests derive from it to answer conditions themselves.
@@ -44,6 +46,9 @@ class OSInfoProxy {
  private:
   class Facts;
   std::shared_ptr<Facts> facts_;
+  // The system's facts, shared by every proxy made without an API of its own.
+  static std::shared_ptr<Facts> systemFacts_;
+  static Strata::OnceFlag systemFactsMade_;
 };
 
 }  // namespace internal

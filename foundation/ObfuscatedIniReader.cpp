@@ -6,6 +6,7 @@
 #include "FormatText.h"
 #include "Handles.h"
 #include "Scrambler.h"
+#include "SlimLock.h"
 
 namespace Strata {
 namespace {
@@ -189,7 +190,7 @@ void CObfuscatedIniReader::Document::Put(std::wstring_view section, std::wstring
 
 bool CObfuscatedIniReader::Load(const wchar_t* path) {
   bool exists = CBaseIniReader::Load(path);
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Strata::SlimLock> lock(mutex_);
   document_ = Document();
   stamp_ = Stamp();
   return exists;
@@ -200,13 +201,13 @@ bool CObfuscatedIniReader::ReadDword(const wchar_t* section, const wchar_t* key,
 }
 
 void CObfuscatedIniReader::Forget() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Strata::SlimLock> lock(mutex_);
   stamp_ = Stamp();
 }
 
 DWORD CObfuscatedIniReader::TryReadDword(const wchar_t* section, const wchar_t* key, DWORD* value) {
   if (!section || !key || !value) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Strata::SlimLock> lock(mutex_);
   try {
     DWORD refreshed = RefreshLocked();
     if (refreshed != ERROR_SUCCESS) return refreshed;
@@ -226,7 +227,7 @@ DWORD CObfuscatedIniReader::TryReadDword(const wchar_t* section, const wchar_t* 
 
 bool CObfuscatedIniReader::WriteDword(const wchar_t* section, const wchar_t* key, DWORD value) {
   if (Path().empty() || !IsStorableSection(section) || !IsStorableKey(key)) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Strata::SlimLock> lock(mutex_);
   try {
     if (RefreshLocked() != ERROR_SUCCESS) return false;
     document_.Put(section, key, Scrambler::SealText(SealName(section, key), REG_DWORD, &value, sizeof(value)), true);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "BaseIniReader.h"
+#include "SlimLock.h"
 
 namespace Strata {
 
@@ -75,7 +76,7 @@ class CObfuscatedIniReader : public CBaseIniReader {
   bool ReplaceFile(const std::wstring& text) const;
 
   // mutex_ guards document_ and stamp_ (the path is fixed by Load before the reader is shared).
-  std::mutex mutex_;
+  Strata::SlimLock mutex_;
   Document document_;
   Stamp stamp_;
 };

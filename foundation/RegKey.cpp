@@ -235,14 +235,14 @@ LONG CRegKeyImpl::QueryText(const wchar_t* name, bool multi, wchar_t* buffer, UL
 LONG CRegKeyImpl::GetKeySecurity(SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor,
                                  DWORD* bytes) {
   if (!bytes) return ERROR_INVALID_PARAMETER;
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   if (!key_) return ERROR_INVALID_PARAMETER;
   return ::RegGetKeySecurity(key_.get(), information, descriptor, bytes);
 }
 
 LONG CRegKeyImpl::SetKeySecurity(SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor) {
   if (!descriptor) return ERROR_INVALID_PARAMETER;
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   if (!key_) return ERROR_INVALID_PARAMETER;
   return ::RegSetKeySecurity(key_.get(), information, descriptor);
 }
@@ -268,21 +268,21 @@ LONG CRegKeyImpl::Open(HKEY parent, const wchar_t* subkey, REGSAM access) {
 }
 
 LONG CRegKeyImpl::Flush() {
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   if (!key_) return ERROR_INVALID_PARAMETER;
   return ::RegFlushKey(key_.get());
 }
 
 LONG CRegKeyImpl::EnumKey(DWORD index, wchar_t* name, DWORD* chars, FILETIME* lastWrite) {
   if (!name || !chars) return ERROR_INVALID_PARAMETER;
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   if (!key_) return ERROR_INVALID_PARAMETER;
   return ::RegEnumKeyExW(key_.get(), index, name, chars, nullptr, nullptr, nullptr, lastWrite);
 }
 
 LONG CRegKeyImpl::NotifyChangeKeyValue(bool watchSubtree, DWORD filter, HANDLE event, bool async) {
   if (async && !event) return ERROR_INVALID_PARAMETER;
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   HKEY key = key_.get();
   if (!key) return ERROR_INVALID_PARAMETER;
   // A synchronous watch waits without the guard, so that closing the key (which ends the wait)
@@ -293,20 +293,20 @@ LONG CRegKeyImpl::NotifyChangeKeyValue(bool watchSubtree, DWORD filter, HANDLE e
 
 LONG CRegKeyImpl::DeleteSubKey(const wchar_t* subkey) {
   if (!subkey || !*subkey) return ERROR_INVALID_PARAMETER;
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   if (!key_) return ERROR_INVALID_PARAMETER;
   return ::RegDeleteKeyExW(key_.get(), subkey, view_, 0);
 }
 
 LONG CRegKeyImpl::RecurseDeleteKey(const wchar_t* subkey) {
   if (!subkey || !*subkey) return ERROR_INVALID_PARAMETER;
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   if (!key_) return ERROR_INVALID_PARAMETER;
   return DeleteKeyAndSubtree(key_.get(), subkey, view_);
 }
 
 LONG CRegKeyImpl::DeleteValue(const wchar_t* name) {
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   if (!key_) return ERROR_INVALID_PARAMETER;
   return ::RegDeleteValueW(key_.get(), name);
 }
@@ -317,7 +317,7 @@ LONG CRegKeyImpl::SecureKey(bool includeSubkeys) {
           GeneratedKeySecurity(), SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
           nullptr))
     return static_cast<LONG>(::GetLastError());
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   if (!key_) return ERROR_INVALID_PARAMETER;
   LONG result = ApplyKeySecurity(key_.get(), L"", descriptor.get(), view_, includeSubkeys);
   if (result != ERROR_SUCCESS)
@@ -327,28 +327,28 @@ LONG CRegKeyImpl::SecureKey(bool includeSubkeys) {
 }
 
 LONG CRegKeyImpl::Close() {
-  std::unique_lock<std::shared_mutex> lock(guard_);
+  std::unique_lock<SlimLock> lock(guard_);
   return CloseLocked();
 }
 
 HKEY CRegKeyImpl::Handle() const {
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   return key_.get();
 }
 
 void CRegKeyImpl::SetDeleteOnClose(bool deleteOnClose) {
-  std::unique_lock<std::shared_mutex> lock(guard_);
+  std::unique_lock<SlimLock> lock(guard_);
   deleteOnClose_ = deleteOnClose;
 }
 
 LONG CRegKeyImpl::ReadRaw(const wchar_t* name, DWORD* type, void* data, DWORD* bytes) {
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   if (!key_) return ERROR_INVALID_PARAMETER;
   return ::RegQueryValueExW(key_.get(), name, nullptr, type, static_cast<BYTE*>(data), bytes);
 }
 
 LONG CRegKeyImpl::WriteRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<SlimLock> lock(guard_);
   if (!key_) return ERROR_INVALID_PARAMETER;
   return ::RegSetValueExW(key_.get(), name, 0, type, static_cast<const BYTE*>(data), bytes);
 }
@@ -364,7 +364,7 @@ LONG CRegKeyImpl::ReadWhole(const wchar_t* name, DWORD* type, std::vector<BYTE>&
 }
 
 void CRegKeyImpl::TakeKey(UniqueHkey key, REGSAM access) {
-  std::unique_lock<std::shared_mutex> lock(guard_);
+  std::unique_lock<SlimLock> lock(guard_);
   CloseLocked();
   key_ = std::move(key);
   view_ = access & kViewBits;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Handles.h"
+#include "SlimLock.h"
 
 namespace Strata {
 
@@ -78,7 +79,7 @@ class CRegKeyImpl {
 
   // guard_ guards key_, view_ and deleteOnClose_: shared while the handle is used, exclusive while
   // it is replaced or closed. Only the leaf operations that touch the handle take it.
-  mutable std::shared_mutex guard_;
+  mutable SlimLock guard_;
   UniqueHkey key_;
   REGSAM view_ = 0;  // KEY_WOW64_32KEY or KEY_WOW64_64KEY from the access mask that opened key_
   bool deleteOnClose_ = false;

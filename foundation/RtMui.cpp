@@ -39,7 +39,7 @@ bool RtMuiImpl::ResolveExports() {
 }
 
 DWORD RtMuiImpl::BindingResult() const {
-  std::shared_lock<std::shared_mutex> lock(guard_);
+  std::shared_lock<Strata::SlimLock> lock(guard_);
   return result_;
 }
 
@@ -101,7 +101,7 @@ HICON RtMuiImpl::LoadIconW(HINSTANCE module, LPCWSTR name, LANGID language) cons
 }
 
 void RtMuiImpl::Release() {
-  std::unique_lock<std::shared_mutex> lock(guard_);
+  std::unique_lock<Strata::SlimLock> lock(guard_);
   Unload();
   exports_ = Exports{};
   if (result_ == ERROR_SUCCESS) result_ = ERROR_INVALID_HANDLE;
@@ -112,7 +112,7 @@ namespace RtMui {
 namespace {
 
 struct Preset {
-  std::mutex guard;
+  Strata::SlimLock guard;
   std::wstring path;         // guarded by `guard`
   bool bindingMade = false;  // guarded by `guard`
   // Guarded by `guard`. Callers keep their own reference for the length of a call, so a release
@@ -120,10 +120,9 @@ struct Preset {
   std::shared_ptr<RtMuiImpl> binding;
 };
 
-Preset& ThePreset() {
-  static Preset preset;
-  return preset;
-}
+Preset g_preset;  // at namespace scope, unguarded (see OnceFlag.h)
+
+Preset& ThePreset() { return g_preset; }
 
 // The caller holds the preset's lock.
 std::shared_ptr<RtMuiImpl> NewBinding(const Preset& preset) {
@@ -144,7 +143,7 @@ std::shared_ptr<RtMuiImpl> NewBinding(const Preset& preset) {
 // unload the host (a static destructor would unload the language library under the loader lock).
 std::shared_ptr<RtMuiImpl> Binding() {
   Preset& preset = ThePreset();
-  std::lock_guard<std::mutex> lock(preset.guard);
+  std::lock_guard<Strata::SlimLock> lock(preset.guard);
   preset.bindingMade = true;
   if (!preset.binding) preset.binding = NewBinding(preset);
   return preset.binding;
@@ -157,7 +156,7 @@ bool SetLibraryPath(const wchar_t* path) {
   std::wstring text(path);
   if (text.size() >= MAX_PATH) return false;
   Preset& preset = ThePreset();
-  std::lock_guard<std::mutex> lock(preset.guard);
+  std::lock_guard<Strata::SlimLock> lock(preset.guard);
   if (preset.bindingMade) return false;
   preset.path = std::move(text);
   return true;
@@ -191,7 +190,7 @@ void Release() {
   std::shared_ptr<RtMuiImpl> released;
   {
     Preset& preset = ThePreset();
-    std::lock_guard<std::mutex> lock(preset.guard);
+    std::lock_guard<Strata::SlimLock> lock(preset.guard);
     released.swap(preset.binding);
   }
   // Outside the lock: the library's "DllRelease" and its unloading are outside code.

@@ -29,6 +29,7 @@
 #include <shared_mutex>
 
 #include "DllWrapperBase.h"
+#include "SlimLock.h"
 
 namespace Strata {
 
@@ -101,11 +102,11 @@ class RtMuiImpl : public CDllWrapperBase {
   // lock keeps Release() from unloading the library under a call in progress.
   template <typename Bound, typename Fallback>
   auto Call(Bound bound, Fallback fallback) const {
-    std::shared_lock<std::shared_mutex> lock(guard_);
+    std::shared_lock<Strata::SlimLock> lock(guard_);
     return result_ == ERROR_SUCCESS ? bound(exports_) : fallback();
   }
 
-  mutable std::shared_mutex guard_;  // guards result_, exports_ and the module after construction
+  mutable Strata::SlimLock guard_;  // guards result_, exports_ and the module after construction
   Exports exports_{};
   DWORD result_;
 };

@@ -6,9 +6,11 @@ HRESULT ShlObjAPI::SHGetKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HA
   return ::SHGetKnownFolderPath(folder, flags, token, path);
 }
 
-ShlObjAPI& ShlObjAPI::System() {
-  static ShlObjAPI instance;
-  return instance;
-}
+namespace {
+// At namespace scope, unguarded (see OnceFlag.h).
+ShlObjAPI g_systemShell;
+}  // namespace
+
+ShlObjAPI& ShlObjAPI::System() { return g_systemShell; }
 
 }  // namespace Strata

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "FormatText.h"
+#include "SlimLock.h"
 
 namespace Strata {
 namespace {
@@ -16,7 +17,7 @@ constexpr wchar_t kSource[] = L"Logging\\internal_logging";
 
 // g_slotLock guards g_handler. A handler is called outside the lock: handlers live until process
 // exit (the default one is static, the log instance's lives as long as the instance).
-std::mutex g_slotLock;
+Strata::SlimLock g_slotLock;
 ILoggingHandler* g_handler = nullptr;
 
 unsigned int PointerText(const void* p) { return static_cast<unsigned int>(reinterpret_cast<uintptr_t>(p)); }
@@ -40,13 +41,15 @@ DWORD CDefaultLoggingHandler::OnLog(int type, const wchar_t* sourceFile, const w
   return 0;
 }
 
-CDefaultLoggingHandler& CDefaultLoggingHandler::Instance() {
-  static CDefaultLoggingHandler instance;
-  return instance;
-}
+namespace {
+// At namespace scope, unguarded (see OnceFlag.h).
+CDefaultLoggingHandler g_defaultHandler;
+}  // namespace
+
+CDefaultLoggingHandler& CDefaultLoggingHandler::Instance() { return g_defaultHandler; }
 
 ILoggingHandler* CLogger::CurrentHandler() {
-  std::lock_guard<std::mutex> lock(g_slotLock);
+  std::lock_guard<Strata::SlimLock> lock(g_slotLock);
   return g_handler;
 }
 
@@ -58,7 +61,7 @@ DWORD CLogger::RegisterHandler(ILoggingHandler* handler) {
   }
   ILoggingHandler* present = nullptr;
   {
-    std::lock_guard<std::mutex> lock(g_slotLock);
+    std::lock_guard<Strata::SlimLock> lock(g_slotLock);
     if (!g_handler || g_handler == handler || g_handler == &CDefaultLoggingHandler::Instance()) {
       g_handler = handler;
       return 0;
@@ -79,7 +82,7 @@ DWORD CLogger::UnregisterHandler(ILoggingHandler* handler) {
   }
   ILoggingHandler* present = nullptr;
   {
-    std::lock_guard<std::mutex> lock(g_slotLock);
+    std::lock_guard<Strata::SlimLock> lock(g_slotLock);
     if (g_handler == handler) {
       g_handler = nullptr;
       return 0;
@@ -101,7 +104,7 @@ DWORD CLogger::UnregisterHandler(ILoggingHandler* handler) {
 void LogStrata(int type, const wchar_t* sourceFile, const wchar_t* function, int line, const wchar_t* format, ...) {
   ILoggingHandler* handler = nullptr;
   {
-    std::lock_guard<std::mutex> lock(g_slotLock);
+    std::lock_guard<Strata::SlimLock> lock(g_slotLock);
     if (!g_handler) g_handler = &CDefaultLoggingHandler::Instance();
     handler = g_handler;
   }

@@ -1,5 +1,8 @@
 #include "TraceProviderApi.h"
 
+#include <new>
+#include "OnceFlag.h"
+
 namespace ETWLogging {
 namespace {
 
@@ -18,10 +21,13 @@ class SystemTraceProviderApi final : public TraceProviderApi {
 
 }  // namespace
 
-// Never destroyed: a logger held by a static object may still unregister during process exit.
+// Made on first use and never destroyed: a logger held by a static object may still unregister
+// during process exit.
 TraceProviderApi& TraceProviderApi::System() {
-  static SystemTraceProviderApi* api = new SystemTraceProviderApi();
-  return *api;
+  static Strata::OnceFlag made;
+  alignas(SystemTraceProviderApi) static unsigned char storage[sizeof(SystemTraceProviderApi)];
+  made.Run([] { new (storage) SystemTraceProviderApi(); });
+  return *std::launder(reinterpret_cast<SystemTraceProviderApi*>(storage));
 }
 
 }  // namespace ETWLogging

@@ -16,6 +16,8 @@
 #include "Handles.h"
 #include "LogInstance.h"
 #include "LoggingIf.h"
+#include "SlimLock.h"
+#include "OnceFlag.h"
 
 #ifndef ZEL_PUBLISHER_NAME
 #error "ZEL_PUBLISHER_NAME must be defined by the build"
@@ -135,8 +137,8 @@ HRESULT CheckPublisherName(PCCERT_CONTEXT signerCert) {
 
 // Said once per process, so that a development build is never mistaken for a product build.
 void NoteUnsignedModuleAccepted(const wchar_t* filePath) {
-  static std::once_flag once;
-  std::call_once(once, [filePath] {
+  static Strata::OnceFlag once;
+  once.Run([filePath] {
     ZEL_LOG(ETWLogging::kLevelWarning, L"PublisherCheck", L"Ky::CheckPublisher",
             L"Development build: accepting unsigned modules, the first being \"%s\"\r\n", filePath);
   });
@@ -171,11 +173,11 @@ std::optional<FileIdentity> IdentityOf(HANDLE file) {
 class VerifiedFiles {
  public:
   bool Contains(const FileIdentity& identity) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Strata::SlimLock> guard(lock_);
     return std::find(files_.begin(), files_.end(), identity) != files_.end();
   }
   void Add(const FileIdentity& identity) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Strata::SlimLock> guard(lock_);
     // A process verifies a handful of modules; a bound keeps a process that sees many replaced
     // files from growing for ever.
     if (files_.size() >= kCapacity) files_.clear();
@@ -185,14 +187,13 @@ class VerifiedFiles {
  private:
   static constexpr size_t kCapacity = 64;
   // Guards files_; held for the look-up or the insertion only, never across a verification.
-  std::mutex lock_;
+  Strata::SlimLock lock_;
   std::vector<FileIdentity> files_;
 };
 
-VerifiedFiles& ProcessVerifiedFiles() {
-  static VerifiedFiles files;
-  return files;
-}
+VerifiedFiles g_verifiedFiles;  // at namespace scope, unguarded (see OnceFlag.h)
+
+VerifiedFiles& ProcessVerifiedFiles() { return g_verifiedFiles; }
 
 HRESULT VerifyOpenFile(const wchar_t* filePath, HANDLE file, UnsignedModules unsignedPolicy) {
   TrustVerification verification(filePath, file);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "EventHandlerTestSupport.h"
 #include "ZELEventHandlerModule.h"
