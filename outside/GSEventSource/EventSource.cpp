@@ -56,7 +56,7 @@ HRESULT EventSource::Raise(const EventCommand& command) {
   ComPtr<IUnknown> handler;
   HRESULT hr = HandlerFor(command.Product(), *kind->iid, &handler);
   if (SUCCEEDED(hr)) hr = kind->deliver(handler.Get(), command);
-  std::printf("%ls for %ls: 0x%08lX\n", kind->name, command.Product().c_str(), static_cast<unsigned long>(hr));
+  if (announce_) std::printf("%ls for %ls: 0x%08lX\n", kind->name, command.Product().c_str(), static_cast<unsigned long>(hr));
   return hr;
 }
 

@@ -16,6 +16,9 @@ namespace ZelEventSource {
 
 class EventSource {
  public:
+  // `announce`: whether each event prints its line.
+  explicit EventSource(bool announce = true) : announce_(announce) {}
+
   // The handler's HRESULT, or the failure that kept the event from reaching a handler.
   HRESULT Raise(const EventCommand& command);
 
@@ -24,6 +27,7 @@ class EventSource {
 
   Microsoft::WRL::ComPtr<IKyGSEventRegistry> registry_;
   std::map<std::wstring, Microsoft::WRL::ComPtr<IUnknown>> handlers_;
+  const bool announce_;
 };
 
 }  // namespace ZelEventSource

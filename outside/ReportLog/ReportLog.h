@@ -12,6 +12,11 @@
 //   "MemoryOnly"        1: read when the object is made; its Writes then only count the records
 //                       in memory and read no other knob, so that a benchmark measures the
 //                       writer's cost rather than the stand-in's registry store
+//   "TallyFile"         text, read when the object is made: a file its Writes append one UTF-8
+//                       line per record to (category, then every field's and detail's text,
+//                       tab-separated) instead of the registry store, so that long runs can count
+//                       what arrived, and in which order, across server restarts; the hang and
+//                       HRESULT knobs still apply
 // Counter "Writes" (per-process subkey only) counts the calls.
 #pragma once
 
@@ -20,6 +25,7 @@
 #include <string>
 
 #include "ComObject.h"
+#include "Handles.h"
 #include "KyReportLog.h"
 #include "StandInKnobs.h"
 
@@ -36,11 +42,13 @@ class ReportLog : public ComObject<IKyReportLog> {
 
  private:
   void ExitIfAsked() const;
+  HRESULT Tally(const tagKYLOG_INFO& record) const;
 
   ServerReference server_;
   const std::wstring standIn_;
   const StandInKnobs knobs_;
   const bool memoryOnly_;
+  Strata::UniqueFile tally_;  // open for appending when "TallyFile" is set
 };
 
 }  // namespace ZelStandIns

@@ -22,7 +22,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   *object = nullptr;
   if (clsid != kScriptHostClassId) return CLASS_E_CLASSNOTAVAILABLE;
   Microsoft::WRL::ComPtr<IClassFactory> factory;
-  factory = Adopt<IClassFactory>(new (std::nothrow) PlainClassFactory([](REFIID objectIid, void** created) {
+  factory = Adopt<IClassFactory>(new (std::nothrow) LibraryClassObject<PlainClassFactory>([](REFIID objectIid, void** created) {
     return ComObject<IDispatch>::CreateInstance<ScriptHost>(objectIid, created);
   }));
   return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;

@@ -47,4 +47,16 @@ class PlainClassFactory : public ComObject<IClassFactory> {
   const ObjectCreator create_;
 };
 
+// A class object handed out by a library's DllGetClassObject: the library stays loaded while a
+// caller holds it, as between getting the class object and creating through it (a caller freeing
+// unused libraries meanwhile would otherwise unload the code it is about to call).
+template <typename Factory>
+class LibraryClassObject : public Factory {
+ public:
+  using Factory::Factory;
+
+ private:
+  ServerReference server_;
+};
+
 }  // namespace ZelStandIns

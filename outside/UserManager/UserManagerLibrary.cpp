@@ -35,7 +35,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   *object = nullptr;
   if (clsid != CLSID_KyUserManager) return CLASS_E_CLASSNOTAVAILABLE;
   Microsoft::WRL::ComPtr<IKyClassFactory> factory;
-  factory = Adopt<IKyClassFactory>(new (std::nothrow) SuiteClassFactory(CreateUserManager));
+  factory = Adopt<IKyClassFactory>(new (std::nothrow) LibraryClassObject<SuiteClassFactory>(CreateUserManager));
   return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
 }
 

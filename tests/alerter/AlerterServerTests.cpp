@@ -16,6 +16,7 @@
 #include "AlerterTestSupport.h"
 #include "Handles.h"
 #include "KyAlert.h"
+#include "ProcessFigures.h"
 #include "TestSupport.h"
 
 namespace {
@@ -264,7 +265,7 @@ TEST_F(AlerterServer, ManyClientProcessesLeaveTheServerAsTheyFoundIt) {
     for (std::thread& thread : clients) thread.join();
     return codes;
   };
-  auto handlesOf = [](const Strata::UniqueHandle& process) { return ZelTest::HandleCountOf(::GetProcessId(process.get())); };
+  auto handlesOf = [](const Strata::UniqueHandle& process) { return ZelStandIns::HandleCountOf(::GetProcessId(process.get())); };
   const std::vector<DWORD> allServed(kClients, 0u);
 
   ComPtr<IAlert> first;  // keeps the server up from one round to the next

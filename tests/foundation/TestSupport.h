@@ -48,8 +48,4 @@ bool FileExists(const std::wstring& path);
 void DeleteTree(const std::wstring& path);
 std::wstring NewGuidText();
 
-// How many handles process `processId` holds; 0 when the system will not say. (GetProcessHandleCount
-// answers 0 under Wine; the system's handle table is read instead.)
-size_t HandleCountOf(DWORD processId);
-
 }  // namespace ZelTest
