@@ -178,10 +178,14 @@ HRESULT CAlert::ShowAlert(const AlertRequestPtr& request, bool isRetry) {
     return E_FAIL;
   }
   if (request->Tracked()) return ShowTracked(request, isRetry);
-  // An untracked alert is shown and forgotten: its outcome changes nothing for the caller.
+  // An untracked alert is shown and forgotten: its outcome changes nothing for the caller, but a
+  // failed show is written down, so that no alert goes missing without a trace.
   CAlertRecord record(*request);
   uint32_t handle = 0;
-  services_.library->Show(record.Get(), nullptr, nullptr, request->timeout, &handle);
+  const int32_t result = services_.library->Show(record.Get(), nullptr, nullptr, request->timeout, &handle);
+  if (result != 0)
+    ZEL_LOG(ETWLogging::kLevelError, kSource, kFunction, L"Failed to show the TARN Alert (lResult 0x%X)\r\n",
+            static_cast<unsigned>(result));
   return S_OK;
 }
 

@@ -3,10 +3,13 @@
 // (AlertCompleter). Knobs under its state key: "InitResult" (what KyInitTARNAlert answers),
 // "InitCount" (written: how often KyInitTARNAlert ran), "ShowResult" (a non-zero code makes every
 // show fail with it, recording nothing), "FailNextShows" (that many shows fail with
-// ERROR_BUSY, counting down), "CompleteInShow" (1: a tracked alert ends with button 0 from inside
+// ERROR_BUSY, counting down), "FailEveryNthShow" (every Nth show of this process fails with
+// ERROR_BUSY), "CompleteInShow" (1: a tracked alert ends with button 0 from inside
 // its own show call) and "NotifyOnClose" (1: closing a tracked alert also notifies its end, as a
 // library racing the close would).
 #include <windows.h>
+
+#include <atomic>
 
 #include "AlertCompleter.h"
 #include "ComObject.h"
@@ -26,9 +29,13 @@ void SetKnob(const wchar_t* name, DWORD value) {
   WriteDword(OpenKey(HKEY_LOCAL_MACHINE, StateKeyPath(L"KyPltAlt"), true).get(), name, value);
 }
 
+std::atomic<unsigned long> g_shows{0};
+
 // A failure the knobs ask for; 0 for none.
 int32_t ConfiguredFailure() {
   if (DWORD failure = Knob(L"ShowResult").value_or(0)) return static_cast<int32_t>(failure);
+  const DWORD every = Knob(L"FailEveryNthShow").value_or(0);
+  if (every != 0 && ++g_shows % every == 0) return ERROR_BUSY;
   DWORD failing = Knob(L"FailNextShows").value_or(0);
   if (failing == 0) return 0;
   SetKnob(L"FailNextShows", failing - 1);
