@@ -78,6 +78,11 @@ Var TriedBridge
 Var TriedAlerter
 Var WroteInstallDir
 Var UnregisteredPrevious
+; The server a registration function works on (they call each other, never themselves).
+Var ArgFolder
+Var ArgFile
+Var ArgClass
+Var ArgKind
 
 ; ---------------------------------------------------------------------------------------------
 ; Shared by the installer and the uninstaller ("un." functions are the uninstaller's copies).
@@ -137,59 +142,38 @@ Function ${prefix}RunCommand
   Exch $0
 FunctionEnd
 
-; Whether a class is registered to a server (stack: class id, server key): "1" or "".
+; Whether $ArgClass is registered to its server kind ($ArgKind): $R9 is "1" or "".
 Function ${prefix}ClassIsRegistered
-  Exch $1  ; server key
-  Exch
-  Exch $0  ; class id
-  ReadRegStr $0 HKLM "${CLASSES}\$0\$1" ""
-  ${If} $0 != ""
-    StrCpy $0 "1"
+  ${If} $ArgKind == "library"
+    ReadRegStr $R9 HKLM "${CLASSES}\$ArgClass\InprocServer32" ""
+  ${Else}
+    ReadRegStr $R9 HKLM "${CLASSES}\$ArgClass\LocalServer32" ""
   ${EndIf}
-  Pop $1
-  Exch $0
+  ${If} $R9 != ""
+    StrCpy $R9 "1"
+  ${EndIf}
 FunctionEnd
 
-; Undoes one server's registration (stack: folder, file, class id, "library" or "server").
-; Leaves $Failure describing it when the class stays registered.
+; Undoes one server's registration: $ArgFile in $ArgFolder, whose class $ArgClass is of $ArgKind
+; ("library" or "server"). Leaves $Failure describing it when the class stays registered.
 Function ${prefix}UnregisterServer
-  Exch $3  ; kind
-  Exch
-  Exch $2  ; class id
-  Exch 2
-  Exch $1  ; file
-  Exch 3
-  Exch $0  ; folder
-  Push $4
-  Push $5
-  ${If} ${FileExists} "$0\$1"
-    ${If} $3 == "library"
-      StrCpy $4 '"$SYSDIR\regsvr32.exe" /s /u "$0\$1"'
-      StrCpy $5 "InprocServer32"
-    ${Else}
-      StrCpy $4 '"$0\$1" /UnregServer'
-      StrCpy $5 "LocalServer32"
-    ${EndIf}
-    Push $4
-    Call ${prefix}RunCommand
-    Pop $4
-    Push $2
-    Push $5
-    Call ${prefix}ClassIsRegistered
-    Pop $5
-    ${If} $5 == "1"
-      StrCpy $Failure "unregistering $0\$1 (exit code $4) left its class $2 registered"
-      ${Log} "  $Failure"
-    ${Else}
-      ${Log} "  Unregistered $0\$1"
-    ${EndIf}
+  ${IfNot} ${FileExists} "$ArgFolder\$ArgFile"
+    Return
   ${EndIf}
-  Pop $5
-  Pop $4
-  Pop $0
-  Pop $3
-  Pop $2
-  Pop $1
+  ${If} $ArgKind == "library"
+    Push '"$SYSDIR\regsvr32.exe" /s /u "$ArgFolder\$ArgFile"'
+  ${Else}
+    Push '"$ArgFolder\$ArgFile" /UnregServer'
+  ${EndIf}
+  Call ${prefix}RunCommand
+  Pop $R8
+  Call ${prefix}ClassIsRegistered
+  ${If} $R9 == "1"
+    StrCpy $Failure "unregistering $ArgFolder\$ArgFile (exit code $R8) left its class $ArgClass registered"
+    ${Log} "  $Failure"
+  ${Else}
+    ${Log} "  Unregistered $ArgFolder\$ArgFile"
+  ${EndIf}
 FunctionEnd
 
 ; Unregisters the product's servers in a folder (stack: folder), the alerter and the bridge before
@@ -228,10 +212,10 @@ FunctionEnd
 !macroend
 
 !macro UnregisterOne prefix folder file class kind
-  Push ${folder}
-  Push ${file}
-  Push ${class}
-  Push ${kind}
+  StrCpy $ArgFolder "${folder}"
+  StrCpy $ArgFile "${file}"
+  StrCpy $ArgClass "${class}"
+  StrCpy $ArgKind "${kind}"
   Call ${prefix}UnregisterServer
 !macroend
 
@@ -281,9 +265,10 @@ FunctionEnd
 ; when the service refuses their bindings, so the exit code alone cannot tell.
 !macro Register file class kind tried
   StrCpy ${tried} "1"
-  Push "${file}"
-  Push "${class}"
-  Push "${kind}"
+  StrCpy $ArgFolder $INSTDIR
+  StrCpy $ArgFile "${file}"
+  StrCpy $ArgClass "${class}"
+  StrCpy $ArgKind "${kind}"
   Call RegisterServer
 !macroend
 
@@ -380,41 +365,24 @@ FunctionEnd
 
 
 Function RegisterServer
-  Exch $2  ; kind
-  Exch
-  Exch $1  ; class id
-  Exch 2
-  Exch $0  ; file
-  Push $3
-  Push $4
-  ${If} $2 == "library"
-    StrCpy $3 '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\$0"'
-    StrCpy $4 "InprocServer32"
+  ${Log} "Registering $ArgFile"
+  ${If} $ArgKind == "library"
+    Push '"$SYSDIR\regsvr32.exe" /s "$ArgFolder\$ArgFile"'
   ${Else}
-    StrCpy $3 '"$INSTDIR\$0" /RegServer'
-    StrCpy $4 "LocalServer32"
+    Push '"$ArgFolder\$ArgFile" /RegServer'
   ${EndIf}
-  ${Log} "Registering $0"
-  Push $3
   Call RunCommand
-  Pop $3
-  ${If} $3 != "0"
-    StrCpy $Failure "registering $0: exit code $3"
-  ${Else}
-    Push $1
-    Push $4
-    Call ClassIsRegistered
-    Pop $4
-    ${If} $4 != "1"
-      StrCpy $Failure "registering $0: its class $1 is not registered afterwards (for the event handlers: \
-                       the service refused their bindings, or is not installed; see the ZelEventHandler diagnostic log)"
-    ${EndIf}
+  Pop $R8
+  ${If} $R8 != "0"
+    StrCpy $Failure "registering $ArgFile: exit code $R8"
+    Return
   ${EndIf}
-  Pop $4
-  Pop $3
-  Pop $0
-  Pop $2
-  Pop $1
+  Call ClassIsRegistered
+  ${If} $R9 != "1"
+    StrCpy $Failure "registering $ArgFile: its class $ArgClass is not registered afterwards (for the event \
+                     handlers: the service refused their bindings, or is not installed; see the ZelEventHandler \
+                     diagnostic log)"
+  ${EndIf}
 FunctionEnd
 
 Function WriteUninstallEntry
