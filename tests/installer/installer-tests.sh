@@ -3,7 +3,7 @@
 # the platform's stand-ins (scripts/prefix --platform-only), as a customer's machine would before
 # the product is installed.
 #   installer-tests.sh CASE <source root> <build folder> <prefix> <installer> [<older installer>]
-# CASE: install-uninstall | upgrade | failed-step
+# CASE: install-uninstall | upgrade | failed-step | failed-upgrade
 set -euo pipefail
 case_name=$1 root=$2 build=$3 prefix=$(realpath -m "$4") installer=$5 older=${6:-}
 source "$(dirname "${BASH_SOURCE[0]}")/installer-test-lib.sh"
@@ -75,6 +75,27 @@ case_failed_step() {
   run reg delete 'HKLM\Software\ZelStandIns\Service' /v OpenProduct.HResult /f >/dev/null
   run reg delete 'HKLM\Software\ZelStandIns\Service' /v OpenProduct.Calls /f >/dev/null 2>&1 || true
   expect_nothing_installed
+}
+
+# A registration that fails during an upgrade puts the older version back as it was: its files,
+# its registrations, its entry among the installed programs.
+case_failed_upgrade() {
+  [ -f "$older" ] || fail "no older installer at $older"
+  run_installer "$older" /LOG='C:\older.log' || fail "the older installer ended with $?"
+  # The older version's unregistration opens the event registry first; the new one's registration
+  # is refused once.
+  local service='HKLM\Software\ZelStandIns\Service'
+  run reg add "$service" /v OpenProduct.HResult /t REG_DWORD /d 0x80070005 /f >/dev/null
+  run reg add "$service" /v OpenProduct.After /t REG_DWORD /d 1 /f >/dev/null
+  run reg add "$service" /v OpenProduct.Times /t REG_DWORD /d 1 /f >/dev/null
+  local status=0
+  run_installer "$installer" /LOG='C:\setup.log' || status=$?
+  [ "$status" = 3 ] || fail "the installer ended with $status, not 3"
+  expect_log "$drive/setup.log" "FAILED: registering zelevh.dll"
+  expect_log "$drive/setup.log" "Restoring ZEL $older_version"
+  if grep -q "Restoring failed too" "$drive/setup.log"; then cat "$drive/setup.log" >&2; fail "the older version was not restored"; fi
+  expect_installed "$older_version"
+  ! run reg query 'HKLM\Software\Varant\temp' >/dev/null 2>&1 || fail "a failed upgrade left the upgrade marker"
 }
 
 start_prefix
