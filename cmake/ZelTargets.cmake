@@ -155,7 +155,11 @@ function(zel_installer target)
   find_program(ZEL_MAKENSIS makensis REQUIRED)
   set(script ${PROJECT_SOURCE_DIR}/installer/ZelSetup.nsi)
   set(output ${ARG_OUTPUT_DIRECTORY}/ZEL-Setup-${ARG_VERSION}.exe)
-  list(JOIN signing " " signing_text)
+  # makensis runs the signing through a shell: each word quoted, so that paths may hold spaces.
+  set(sign_command "\"${PROJECT_SOURCE_DIR}/cmake/sign-binary.sh\"")
+  foreach(word IN LISTS signing)
+    string(APPEND sign_command " \"${word}\"")
+  endforeach()
   set(deliverables zelevh ZelTARN KyAlert KyLogCfg ZelRes2)
   set(files)
   foreach(deliverable IN LISTS deliverables)
@@ -165,7 +169,7 @@ function(zel_installer target)
   add_custom_command(
     OUTPUT ${output}
     COMMAND ${ZEL_MAKENSIS} -V2 -NOCD -DZEL_VERSION=${ARG_VERSION} -DZEL_BIN=${CMAKE_BINARY_DIR}/bin
-            "-DZEL_SIGN=${PROJECT_SOURCE_DIR}/cmake/sign-binary.sh ${signing_text}"
+            "-DZEL_SIGN=${sign_command}"
             -DZEL_OUTPUT=${output} ${script}
     DEPENDS ${script} ${PROJECT_SOURCE_DIR}/cmake/sign-binary.sh ${chain} ${files}
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/installer

@@ -134,11 +134,27 @@ FunctionEnd
 ; it could not be started.
 Function ${prefix}RunCommand
   Exch $0
-  ClearErrors
-  ExecWait $0 $0
-  ${If} ${Errors}
-    StrCpy $0 "error"
-  ${EndIf}
+  Push $1
+  Push $2
+  StrCpy $1 0
+  ${Do}
+    ClearErrors
+    ExecWait $0 $2
+    ${IfNot} ${Errors}
+      ${Break}
+    ${EndIf}
+    ; A program just written or just ended may still be held for a moment: try again before giving up.
+    IntOp $1 $1 + 1
+    ${If} $1 >= 5
+      StrCpy $2 "error"
+      ${Break}
+    ${EndIf}
+    ${Log} "  Could not start $0, trying again"
+    Sleep 1000
+  ${Loop}
+  StrCpy $0 $2
+  Pop $2
+  Pop $1
   Exch $0
 FunctionEnd
 

@@ -88,6 +88,7 @@ DisplayVersion|$expected_version
 Publisher|Varant
 UninstallString|"$product_win\\Uninstall.exe"
 EOF
+  [ "$(binding_count)" -gt 0 ] || fail "the service binds none of its events to the product"
   for entry in "${registered_classes[@]}"; do
     read -r clsid server <<< "$entry"
     [ -n "$(reg_value "HKLM\\Software\\Classes\\CLSID\\$clsid\\$server")" ] ||
@@ -95,7 +96,14 @@ EOF
   done
 }
 
+# The event handlers' bindings the service keeps for the product (the stand-ins' state, which the
+# registry comparison leaves out).
+binding_count() {
+  run reg query 'HKLM\Software\ZelStandIns\Service\EventBindings\ZEL' 2>/dev/null | tr -d '\r' | grep -c 'REG_SZ' || true
+}
+
 expect_nothing_installed() {
+  [ "$(binding_count)" = 0 ] || fail "the service still binds $(binding_count) of its events to the product"
   product_files > "$work/files-after"
   diff "$work/files-before" "$work/files-after" >&2 || fail "files left in the product folder (diff above)"
   registry_dump > "$work/after.reg"
