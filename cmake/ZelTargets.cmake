@@ -65,11 +65,15 @@ function(zel_sign_all_binaries)
     set(certificate_target zel_signing_certificate)
   endif()
 
-  set(launcher ${PROJECT_SOURCE_DIR}/cmake/sign-after-link.sh --chain ${chain} --key ${key})
+  set(signing --chain ${chain} --key ${key})
   if(ZEL_SIGNING_TIMESTAMP_URL)
-    list(APPEND launcher --timestamp ${ZEL_SIGNING_TIMESTAMP_URL})
+    list(APPEND signing --timestamp ${ZEL_SIGNING_TIMESTAMP_URL})
   endif()
-  list(APPEND launcher --)
+  # What is signed after the build rather than by a link (the installer) uses the same certificate.
+  set_property(GLOBAL PROPERTY ZEL_SIGNING_OPTIONS ${signing})
+  set_property(GLOBAL PROPERTY ZEL_SIGNING_CHAIN_FILE ${chain})
+  set_property(GLOBAL PROPERTY ZEL_SIGNING_CERTIFICATE_TARGET ${certificate_target})
+  set(launcher ${PROJECT_SOURCE_DIR}/cmake/sign-after-link.sh ${signing} --)
 
   _zel_binaries_under(${PROJECT_SOURCE_DIR} binaries)
   foreach(target IN LISTS binaries)
@@ -134,4 +138,47 @@ function(zel_widl_typelib idl out)
     WORKING_DIRECTORY ${out}
     COMMENT "widl ${name}.idl"
     VERBATIM)
+endfunction()
+
+# zel_installer(<target> VERSION <x.y.z.w> OUTPUT_DIRECTORY <folder>)
+# Builds ZEL-Setup-<version>.exe in <folder> from installer/ZelSetup.nsi with the deliverables as
+# built, signed (installer and the uninstaller inside it) by the certificate that signed them.
+# Call after zel_sign_all_binaries().
+function(zel_installer target)
+  cmake_parse_arguments(ARG "" "VERSION;OUTPUT_DIRECTORY" "" ${ARGN})
+  get_property(signing GLOBAL PROPERTY ZEL_SIGNING_OPTIONS)
+  get_property(chain GLOBAL PROPERTY ZEL_SIGNING_CHAIN_FILE)
+  get_property(certificate_target GLOBAL PROPERTY ZEL_SIGNING_CERTIFICATE_TARGET)
+  if(NOT signing)
+    message(FATAL_ERROR "zel_installer(${target}) needs zel_sign_all_binaries() first")
+  endif()
+  find_program(ZEL_MAKENSIS makensis REQUIRED)
+  set(script ${PROJECT_SOURCE_DIR}/installer/ZelSetup.nsi)
+  set(output ${ARG_OUTPUT_DIRECTORY}/ZEL-Setup-${ARG_VERSION}.exe)
+  # makensis runs the signing through a shell: each word quoted, so that paths may hold spaces.
+  set(sign_command "\"${PROJECT_SOURCE_DIR}/cmake/sign-binary.sh\"")
+  foreach(word IN LISTS signing)
+    string(APPEND sign_command " \"${word}\"")
+  endforeach()
+  set(deliverables zelevh ZelTARN KyAlert KyLogCfg ZelRes2)
+  set(files)
+  foreach(deliverable IN LISTS deliverables)
+    list(APPEND files $<TARGET_FILE:${deliverable}>)
+  endforeach()
+  file(MAKE_DIRECTORY ${ARG_OUTPUT_DIRECTORY})
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${ZEL_MAKENSIS} -V2 -NOCD -DZEL_VERSION=${ARG_VERSION} -DZEL_BIN=${CMAKE_BINARY_DIR}/bin
+            "-DZEL_SIGN=${sign_command}"
+            -DZEL_OUTPUT=${output} ${script}
+    DEPENDS ${script} ${PROJECT_SOURCE_DIR}/cmake/sign-binary.sh ${chain} ${files}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/installer
+    COMMENT "NSIS installer ZEL-Setup-${ARG_VERSION}.exe"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${output})
+  add_dependencies(${target} ${deliverables})
+  if(certificate_target)
+    add_dependencies(${target} ${certificate_target})
+  endif()
+  set_property(TARGET ${target} PROPERTY ZEL_INSTALLER_FILE ${output})
 endfunction()

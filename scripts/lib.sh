@@ -1,7 +1,7 @@
 # Shared by scripts/test and scripts/demo: installs what the build needs and builds.
 ZEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZEL_BUILD=${ZEL_BUILD:-$ZEL_ROOT/build}
-ZEL_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+ZEL_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 nsis
               wine64 libwine-dev googletest osslsigncode openssl clang)
 
 zel_install_packages() {
