@@ -1,11 +1,13 @@
 // GSEventLoad: the service's event load, for stress runs. Raises events the way GSEventSource does,
 // from several of the service's threads at once, and reports what this process held meanwhile.
 //
-//   GSEventLoad [--threads T] [--count N] [--cycles C] [--drain-seconds S] EVENT [FIELD=VALUE ...] [+ EVENT ...]
+//   GSEventLoad [--threads T] [--count N] [--rate R] [--cycles C] [--drain-seconds S] EVENT [FIELD=VALUE ...]
+//               [+ EVENT ...]
 //
 // T threads (default 8) raise N events in all (default 1000), taking the events given in turn; a
 // "#" in a text field becomes the event's number, 1 to N, so that the records that arrive can be
-// told apart (the numbers go on across cycles). With C cycles (default 1) that is done C times, each time with handlers made for the
+// told apart (the numbers go on across cycles). With a rate, the threads together raise no more
+// than R events a second, as browsing does, instead of as fast as they can. With C cycles (default 1) that is done C times, each time with handlers made for the
 // cycle; after each cycle every handler has been released and the unused libraries are freed, as
 // the service does when it lets its handlers go while their queue still drains. At the end the
 // program waits up to S seconds (default 1200) for the product's libraries to be unloaded, which
@@ -40,6 +42,7 @@ const wchar_t* const kProductLibraries[] = {L"zelevh.dll", L"ZelTARN.dll"};
 struct Options {
   unsigned threads = 8;
   unsigned long count = 1000;
+  unsigned long rate = 0;  // events a second; 0: as fast as the threads can
   unsigned cycles = 1;
   unsigned drainSeconds = 1200;
   std::vector<std::vector<std::wstring>> events;  // each an EVENT with its FIELD=VALUE arguments
@@ -68,6 +71,7 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
     std::wstring name = argv[next];
     if (name == L"--threads") options.threads = static_cast<unsigned>(value);
     else if (name == L"--count") options.count = value;
+    else if (name == L"--rate") options.rate = value;
     else if (name == L"--cycles") options.cycles = static_cast<unsigned>(value);
     else if (name == L"--drain-seconds") options.drainSeconds = static_cast<unsigned>(value);
     else return std::nullopt;
@@ -102,6 +106,7 @@ class Load {
   void RaiseCycle(unsigned long first) {
     first_ = first;
     next_ = 1;
+    start_ = ::GetTickCount64();
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < options_.threads; ++i) threads.emplace_back([this] { RaiseOnServiceThread(); });
     for (std::thread& thread : threads) thread.join();
@@ -122,6 +127,7 @@ class Load {
     {
       ZelEventSource::EventSource source(false);
       for (unsigned long number = next_++; number <= options_.count; number = next_++) {
+        KeepPace(number);
         if (source.Raise(NumberedEvent(options_, first_ + number - 1)) != S_OK) ++failed_;
         if (number == sampleAt_) sampled_ = Figures::Now();
       }
@@ -129,10 +135,19 @@ class Load {
     ::CoUninitialize();
   }
 
+  // Waits until event `number` is due at the rate asked for.
+  void KeepPace(unsigned long number) const {
+    if (options_.rate == 0) return;
+    const ULONGLONG due = start_ + (number - 1) * 1000ULL / options_.rate;
+    const ULONGLONG now = ::GetTickCount64();
+    if (due > now) ::Sleep(static_cast<DWORD>(due - now));
+  }
+
   const Options& options_;
   const unsigned long sampleAt_;
   Figures sampled_;
   unsigned long first_ = 1;  // set before the cycle's threads start
+  ULONGLONG start_ = 0;      // likewise
   std::atomic<unsigned long> next_{1};
   std::atomic<unsigned long> failed_{0};
 };
@@ -158,7 +173,8 @@ bool WaitForProductUnload(unsigned seconds) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: GSEventLoad [--threads T] [--count N] [--cycles C] [--drain-seconds S] EVENT [FIELD=VALUE ...] "
+               "usage: GSEventLoad [--threads T] [--count N] [--rate R] [--cycles C] [--drain-seconds S] EVENT "
+               "[FIELD=VALUE ...] "
                "[+ EVENT ...]\n");
   return E_INVALIDARG;
 }
