@@ -83,8 +83,24 @@ DWORD EndedProcessId() {
   return process.dwProcessId;
 }
 
+// The platform knows no session of the corpus's numbers: it says so at once, rather than that
+// its user has not logged on yet, which the sign-in handler waits two minutes for.
+void ForgetBadSessions(DWORD endedProcessId) {
+  const std::wstring sessions = ZelStandIns::StandInKnobs::KeyPath(L"UserManager") + L"\\Sessions\\";
+  std::vector<DWORD> numbers = {0, endedProcessId};
+  for (const CorpusValue& value : Corpus())
+    if (value.event == EventForm::kNumber) numbers.push_back(std::wcstoul(value.number, nullptr, 0));
+  for (DWORD number : numbers) {
+    if (number == 1) continue;
+    const DWORD noSuchSession = ERROR_NO_SUCH_LOGON_SESSION;
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (sessions + std::to_wstring(number)).c_str(), L"Result", REG_DWORD,
+                      &noSuchSession, sizeof(noSuchSession));
+  }
+}
+
 // The field's argument for a corpus value; nothing when the value has no form for this field.
-std::optional<std::wstring> FieldArgument(const wchar_t* field, bool number, const CorpusValue& value) {
+std::optional<std::wstring> FieldArgument(const wchar_t* field, bool number, const CorpusValue& value,
+                                          DWORD endedProcessId) {
   const std::wstring prefix = std::wstring(field) + L"=";
   switch (value.event) {
     case EventForm::kAbsent:
@@ -95,20 +111,21 @@ std::optional<std::wstring> FieldArgument(const wchar_t* field, bool number, con
     case EventForm::kNumber:
       return number ? std::optional<std::wstring>(prefix + value.number) : std::nullopt;
     case EventForm::kEndedProcess:
-      return number ? std::optional<std::wstring>(prefix + std::to_wstring(EndedProcessId())) : std::nullopt;
+      return number ? std::optional<std::wstring>(prefix + std::to_wstring(endedProcessId)) : std::nullopt;
     default:
       return std::nullopt;
   }
 }
 
-std::wstring CommandLine(const EventKind& kind, const wchar_t* badField, const std::wstring& badArgument) {
-  std::wstring line = kEventSource + L" " + kind.name;
+// One event of the stand-in's command line, with every field valid but `badField`.
+std::wstring EventArguments(const EventKind& kind, const wchar_t* badField, const std::wstring& badArgument) {
+  std::wstring arguments = kind.name;
   for (const auto& [field, valid] : kind.fields) {
     const bool bad = badField && std::wstring(field) == badField;
     const std::wstring argument = bad ? badArgument : std::wstring(field) + L"=" + valid;
-    if (!argument.empty()) line += L" \"" + argument + L"\"";
+    if (!argument.empty()) arguments += L" \"" + argument + L"\"";
   }
-  return line;
+  return arguments;
 }
 
 size_t RecordCount() {
@@ -126,35 +143,46 @@ struct EventTally {
   size_t crashes = 0;
 };
 
-// Raises one event; whatever it answers, the stand-in ends by itself, says what the handler
-// answered, and leaves at most one record.
-void Raise(const EventKind& kind, const std::wstring& commandLine, const std::string& what, EventTally* tally) {
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// Raises the events in one run of the stand-in, as the service raises many into one handler:
+// it ends by itself, says what the handler answered to each, and each leaves at most one record.
+void Raise(const EventKind& kind, const std::vector<std::wstring>& events, const std::string& what, EventTally* tally) {
+  std::wstring commandLine = kEventSource;
+  for (size_t i = 0; i < events.size(); ++i) commandLine += (i ? L" + " : L" ") + events[i];
   const size_t before = RecordCount();
   const RunOutcome run = RunBounded(commandLine, kEventTimeoutMs);
-  ++tally->tried;
+  const std::string name(kind.name, kind.name + wcslen(kind.name));
+  const size_t answered = Occurrences(run.output, name + " for ZEL: 0x");
+  tally->tried += events.size();
+  tally->refused += answered - Occurrences(run.output, name + " for ZEL: 0x00000000");
   if (!run.finished || IsCrash(run.exitCode)) ++tally->crashes;
-  if (run.exitCode != 0) ++tally->refused;
   EXPECT_TRUE(run.finished) << what;
   EXPECT_FALSE(IsCrash(run.exitCode)) << what << ": 0x" << std::hex << run.exitCode;
-  const std::string answered = std::string(kind.name, kind.name + wcslen(kind.name)) + " for ZEL: 0x";
-  EXPECT_NE(run.output.find(answered), std::string::npos) << what << ": " << run.output.substr(0, 2000);
-  EXPECT_LE(RecordCount(), before + 1) << what;
+  EXPECT_EQ(answered, events.size()) << what << ": " << run.output.substr(0, 2000);
+  EXPECT_LE(RecordCount(), before + events.size()) << what;
 }
 
 TEST(EventRecords, EveryFieldOfEveryEventTakesTheCorpusAndRecordsWholeOrNothing) {
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecords.c_str());
+  const DWORD endedProcessId = EndedProcessId();
+  ForgetBadSessions(endedProcessId);
   for (const EventKind& kind : kEventKinds) {
     EventTally tally;
     const ULONGLONG started = ::GetTickCount64();
     const std::string kindName(kind.name, kind.name + wcslen(kind.name));
-    if (kind.fields.empty()) Raise(kind, CommandLine(kind, nullptr, L""), kindName, &tally);
+    if (kind.fields.empty()) Raise(kind, {EventArguments(kind, nullptr, L"")}, kindName, &tally);
     for (const auto& [field, valid] : kind.fields) {
+      std::vector<std::wstring> events;
       for (const CorpusValue& value : Corpus()) {
-        std::optional<std::wstring> argument = FieldArgument(field, IsNumberField(kind, field), value);
-        if (!argument) continue;
-        const std::string what = kindName + " " + std::string(field, field + wcslen(field)) + "=" + value.name;
-        Raise(kind, CommandLine(kind, field, *argument), what, &tally);
+        std::optional<std::wstring> argument = FieldArgument(field, IsNumberField(kind, field), value, endedProcessId);
+        if (argument) events.push_back(EventArguments(kind, field, *argument));
       }
+      Raise(kind, events, kindName + " " + std::string(field, field + wcslen(field)), &tally);
     }
     std::printf("%ls: %zu inputs, %zu refused with an HRESULT, %zu crashes (%.1f s)\n", kind.name, tally.tried,
                 tally.refused, tally.crashes, (::GetTickCount64() - started) / 1000.0);

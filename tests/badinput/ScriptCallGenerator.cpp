@@ -21,11 +21,11 @@ function Counts(x) {
   return answer == 2 && x === true;
 }
 function Try(f) { tried++; try { if (Counts(f())) counted++; } catch (e) { refused++; } }
-var r, r2, r3, props = [7101, 7102], vals = ["a", "b"];
+var r, r2, r3, none = null, props = [7101, 7102], vals = ["a", "b"];
 )";
 
 const char kVBScriptPrologue[] = R"(Option Explicit
-Dim tried, refused, counted, answer, host, o, v, x, r, r2, r3, props, vals, square(1, 1)
+Dim tried, refused, counted, answer, host, o, v, x, r, r2, r3, none, props, vals, square(1, 1)
 Class Probe
 End Class
 Sub Begin(kind)
@@ -50,6 +50,7 @@ Sub Tally(failure, x)
     counted = counted + 1
   End If
 End Sub
+Set none = Nothing
 props = Array(7101, 7102)
 vals = Array("a", "b")
 )";

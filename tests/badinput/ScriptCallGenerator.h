@@ -22,8 +22,8 @@ enum class Answer {
 struct ScriptMethod {
   const char* name;
   // Valid arguments, each written alike in both languages: literals, or the variables every script
-  // defines ("r", "r2", "r3" for out values, "props" and "vals" for a two-element list of property
-  // ids and texts). A method without arguments is called with each value as a surplus argument.
+  // defines ("r", "r2", "r3" for out values, "none" for no object, "props" and "vals" for a
+  // two-element list of property ids and texts). A method without arguments is called with each value as a surplus argument.
   std::vector<const char*> arguments;
   Answer counted = Answer::kAny;
 };

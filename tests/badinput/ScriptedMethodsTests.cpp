@@ -84,7 +84,7 @@ std::vector<const char*> AlertArguments(std::vector<const char*> between, std::v
 const std::vector<ScriptMethod> kAlertMethods = {
     {"ShowSimpleAlert", AlertArguments({}, {})},
     {"ShowAlertWithActionsToLaunchUI", AlertArguments({"null"}, {})},
-    {"ShowAlertWithDoNotShowAgainOption", AlertArguments({}, {"null", "\"Do not show\""})},
+    {"ShowAlertWithDoNotShowAgainOption", AlertArguments({}, {"none", "\"Do not show\""})},
 };
 
 const char* LanguageName(Language language) { return language == Language::kJScript ? "JScript" : "VBScript"; }
