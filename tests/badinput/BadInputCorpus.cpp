@@ -47,6 +47,7 @@ std::vector<CorpusValue> Build() {
       // Not the host object: JScript reads an array's elements as texts, and the host object has
       // no default value, which the engine would report to the host as an error of the script.
       Other("array of objects and nulls", "[new Object(), null, undefined]", "Array(New Probe, Null, Empty)"),
+      Other("array longer than any list", "new Array(100000)", "longList"),
       Other("2-D array", nullptr, "square"),
   };
 }

@@ -25,7 +25,7 @@ var r, r2, r3, none = null, props = [7101, 7102], vals = ["a", "b"];
 )";
 
 const char kVBScriptPrologue[] = R"(Option Explicit
-Dim tried, refused, counted, answer, host, o, v, x, r, r2, r3, none, props, vals, square(1, 1)
+Dim tried, refused, counted, answer, host, o, v, x, r, r2, r3, none, props, vals, square(1, 1), longList(99999)
 Class Probe
 End Class
 Sub Begin(kind)
@@ -102,8 +102,11 @@ std::string ScriptCallGenerator::TextLiteral(const std::wstring& text) const {
     char piece[64];
     if (run >= kLongRun && Printable(text[i])) {
       flush();
-      std::snprintf(piece, sizeof(piece), js ? "Rep(\"%c\", %zu)" : "String(%zu, \"%c\")", js ? static_cast<char>(unit) : run,
-                    js ? run : static_cast<char>(unit));
+      if (js) {
+        std::snprintf(piece, sizeof(piece), "Rep(\"%c\", %zu)", static_cast<char>(unit), run);
+      } else {
+        std::snprintf(piece, sizeof(piece), "String(%zu, \"%c\")", run, static_cast<char>(unit));
+      }
       pieces.push_back(piece);
       i += run;
       continue;

@@ -40,6 +40,17 @@ bool Recognisable(const std::wstring& text) {
   return text.size() >= kMinimumLength && text.find_first_of(L"<>&\"'") == std::wstring::npos;
 }
 
+// Looked for in thousands of stored texts: chosen once.
+const std::vector<const CorpusValue*>& RecognisableCorpus() {
+  static const std::vector<const CorpusValue*> recognisable = [] {
+    std::vector<const CorpusValue*> chosen;
+    for (const CorpusValue& value : Corpus())
+      if (value.text && Recognisable(*value.text)) chosen.push_back(&value);
+    return chosen;
+  }();
+  return recognisable;
+}
+
 }  // namespace
 
 std::vector<std::wstring> StoredTexts(const std::wstring& path) {
@@ -51,21 +62,19 @@ std::vector<std::wstring> StoredTexts(const std::wstring& path) {
 }
 
 std::optional<std::string> CutCorpusText(const std::wstring& stored) {
-  for (const CorpusValue& value : Corpus()) {
-    if (!value.text || !Recognisable(*value.text)) continue;
-    const std::wstring prefix = value.text->substr(0, kRecognisedPrefix);
-    if (stored.find(prefix) != std::wstring::npos && stored.find(*value.text) == std::wstring::npos) return value.name;
+  for (const CorpusValue* value : RecognisableCorpus()) {
+    const std::wstring prefix = value->text->substr(0, kRecognisedPrefix);
+    if (stored.find(prefix) != std::wstring::npos && stored.find(*value->text) == std::wstring::npos) return value->name;
   }
   return std::nullopt;
 }
 
 std::vector<std::string> CorpusTextsMissing(const std::vector<std::wstring>& stored) {
   std::vector<std::string> missing;
-  for (const CorpusValue& value : Corpus()) {
-    if (!value.text || !Recognisable(*value.text)) continue;
+  for (const CorpusValue* value : RecognisableCorpus()) {
     bool found = false;
-    for (const std::wstring& text : stored) found = found || text.find(*value.text) != std::wstring::npos;
-    if (!found) missing.push_back(value.name);
+    for (const std::wstring& text : stored) found = found || text.find(*value->text) != std::wstring::npos;
+    if (!found) missing.push_back(value->name);
   }
   return missing;
 }
