@@ -188,10 +188,7 @@ TEST(EventRecords, EveryFieldOfEveryEventTakesTheCorpusAndRecordsWholeOrNothing)
                 tally.refused, tally.crashes, (::GetTickCount64() - started) / 1000.0);
   }
   const std::vector<std::wstring> stored = StoredTexts(kRecords);
-  for (const std::wstring& text : stored) {
-    std::optional<std::string> cut = CutCorpusText(text);
-    EXPECT_FALSE(cut.has_value()) << "a record holds the " << *cut << " cut to " << text.size() << " characters";
-  }
+  ExpectNoCutCorpusText(stored, "a record");
   EXPECT_EQ(CorpusTextsMissing(stored), std::vector<std::string>());
 }
 

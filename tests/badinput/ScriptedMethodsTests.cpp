@@ -103,13 +103,6 @@ size_t SubkeyCount(const std::wstring& path) {
   return count;
 }
 
-void ExpectNoCutCorpusText(const std::vector<std::wstring>& texts, const char* where) {
-  for (const std::wstring& text : texts) {
-    std::optional<std::string> cut = CutCorpusText(text);
-    EXPECT_FALSE(cut.has_value()) << where << " holds the " << *cut << " cut to " << text.size() << " characters";
-  }
-}
-
 std::optional<DWORD> RunningProcess(const wchar_t* image) {
   Strata::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry{};

@@ -1,5 +1,7 @@
 #include "StoredTexts.h"
 
+#include <gtest/gtest.h>
+
 #include "BadInputCorpus.h"
 #include "Handles.h"
 
@@ -51,6 +53,15 @@ const std::vector<const CorpusValue*>& RecognisableCorpus() {
   return recognisable;
 }
 
+// The name of a corpus string whose beginning `stored` holds without the whole of it.
+std::optional<std::string> CutCorpusText(const std::wstring& stored) {
+  for (const CorpusValue* value : RecognisableCorpus()) {
+    const std::wstring prefix = value->text->substr(0, kRecognisedPrefix);
+    if (stored.find(prefix) != std::wstring::npos && stored.find(*value->text) == std::wstring::npos) return value->name;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::vector<std::wstring> StoredTexts(const std::wstring& path) {
@@ -61,12 +72,11 @@ std::vector<std::wstring> StoredTexts(const std::wstring& path) {
   return texts;
 }
 
-std::optional<std::string> CutCorpusText(const std::wstring& stored) {
-  for (const CorpusValue* value : RecognisableCorpus()) {
-    const std::wstring prefix = value->text->substr(0, kRecognisedPrefix);
-    if (stored.find(prefix) != std::wstring::npos && stored.find(*value->text) == std::wstring::npos) return value->name;
+void ExpectNoCutCorpusText(const std::vector<std::wstring>& texts, const char* where) {
+  for (const std::wstring& text : texts) {
+    std::optional<std::string> cut = CutCorpusText(text);
+    EXPECT_FALSE(cut.has_value()) << where << " holds the " << *cut << " cut to " << text.size() << " characters";
   }
-  return std::nullopt;
 }
 
 std::vector<std::string> CorpusTextsMissing(const std::vector<std::wstring>& stored) {

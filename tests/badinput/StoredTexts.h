@@ -13,8 +13,8 @@ namespace BadInput {
 // Every REG_SZ value below HKEY_LOCAL_MACHINE\`path`, at any depth, whatever its length.
 std::vector<std::wstring> StoredTexts(const std::wstring& path);
 
-// The name of a corpus string whose beginning `stored` holds without the whole of it.
-std::optional<std::string> CutCorpusText(const std::wstring& stored);
+// Fails the test for each text that holds the beginning of a corpus string without the whole of it.
+void ExpectNoCutCorpusText(const std::vector<std::wstring>& texts, const char* where);
 
 // The names of the recognisable corpus strings that no text of `stored` holds whole.
 std::vector<std::string> CorpusTextsMissing(const std::vector<std::wstring>& stored);
