@@ -11,7 +11,6 @@
 #include <wrl/client.h>
 
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -103,6 +102,14 @@ size_t SubkeyCount(const std::wstring& path) {
   return count;
 }
 
+// Written and closed before the host starts, by a handle no child process inherits.
+bool WriteScript(const std::wstring& path, const std::string& script) {
+  Strata::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  DWORD written = 0;
+  return file && ::WriteFile(file.get(), script.data(), static_cast<DWORD>(script.size()), &written, nullptr) &&
+         written == script.size();
+}
+
 std::optional<DWORD> RunningProcess(const wchar_t* image) {
   Strata::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry{};
@@ -143,7 +150,7 @@ class ScriptedMethods : public ::testing::Test {
       const ScriptCallGenerator generator(language);
       const std::string script = generator.Render(progId, viaScriptHost, methods);
       const std::wstring path = folder_ / (language == Language::kJScript ? L"corpus.js" : L"corpus.vbs");
-      std::ofstream(std::string(path.begin(), path.end()), std::ios::binary) << script;
+      EXPECT_TRUE(WriteScript(path, script)) << LanguageName(language);
       const ULONGLONG started = ::GetTickCount64();
       const RunOutcome run = RunBounded(L"\"" + ZelTest::SiblingPath(L"ZelScriptRun.exe") + L"\" \"" + path + L"\"",
                                         kScriptTimeoutMs);
