@@ -5,7 +5,8 @@
 //
 // EVENT and its fields (numbers are decimal or 0x-hexadecimal, 0 when left out; a text field left
 // out is passed as a null pointer, "url=" as an empty text):
-// A number field may be "self": this program's own process id.
+// A number field may be "self": this program's own process id. In a value, "\uXXXX" is that UTF-16
+// code unit and "\*N" makes the character before it N in all ("x\*1048576": a megabyte of x).
 //   AccessDenied    pid content reason url
 //   ImageBlocked    pid content url rating
 //   KeywordBlocked  pid content pattern url
