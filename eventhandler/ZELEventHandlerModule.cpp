@@ -1,6 +1,8 @@
 #include "ZELEventHandlerModule.h"
 
+#include <mutex>
 #include <new>
+#include <shared_mutex>
 
 #include "AtomicCount.h"
 #include "CreateInstanceViaFactory.h"
@@ -8,8 +10,8 @@
 #include "LogInstance.h"
 #include "ProductFolder.h"
 #include "RtMui.h"
-#include "VerifiedLibrary.h"
 #include "SlimLock.h"
+#include "VerifiedLibrary.h"
 
 using Microsoft::WRL::ComPtr;
 using ETWLogging::kLevelError;
