@@ -61,16 +61,21 @@ cy 0"
   [ -z "$(reg_value 'HKLM\Software\Varant\ZEL' StartUp)" ] || fail "the StartUp value was left behind"
 }
 
+# Runs the installer where a step is meant to fail: it ends with 3 and its log names the step.
+expect_refused_install() {
+  local status=0
+  run_installer "$installer" /LOG='C:\setup.log' || status=$?
+  [ "$status" = 3 ] || fail "the installer ended with $status, not 3"
+  expect_log "$drive/setup.log" "$1"
+}
+
 # A step that fails (the service's event registry refusing the event handlers' bindings) undoes
 # everything before it and says what failed.
 case_failed_step() {
   registry_dump > "$work/before.reg"
   product_files > "$work/files-before"
   run reg add 'HKLM\Software\ZelStandIns\Service' /v OpenProduct.HResult /t REG_DWORD /d 0x80070005 /f >/dev/null
-  local status=0
-  run_installer "$installer" /LOG='C:\setup.log' || status=$?
-  [ "$status" = 3 ] || fail "the installer ended with $status, not 3"
-  expect_log "$drive/setup.log" "FAILED: registering zelevh.dll: its class"
+  expect_refused_install "FAILED: registering zelevh.dll: its class"
   expect_log "$drive/setup.log" "Rolled back; ZEL $version was not installed"
   run reg delete 'HKLM\Software\ZelStandIns\Service' /v OpenProduct.HResult /f >/dev/null
   run reg delete 'HKLM\Software\ZelStandIns\Service' /v OpenProduct.Calls /f >/dev/null 2>&1 || true
@@ -88,10 +93,7 @@ case_failed_upgrade() {
   run reg add "$service" /v OpenProduct.HResult /t REG_DWORD /d 0x80070005 /f >/dev/null
   run reg add "$service" /v OpenProduct.After /t REG_DWORD /d 1 /f >/dev/null
   run reg add "$service" /v OpenProduct.Times /t REG_DWORD /d 1 /f >/dev/null
-  local status=0
-  run_installer "$installer" /LOG='C:\setup.log' || status=$?
-  [ "$status" = 3 ] || fail "the installer ended with $status, not 3"
-  expect_log "$drive/setup.log" "FAILED: registering zelevh.dll"
+  expect_refused_install "FAILED: registering zelevh.dll"
   expect_log "$drive/setup.log" "Restoring ZEL $older_version"
   if grep -q "Restoring failed too" "$drive/setup.log"; then cat "$drive/setup.log" >&2; fail "the older version was not restored"; fi
   expect_installed "$older_version"
