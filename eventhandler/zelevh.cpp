@@ -9,6 +9,7 @@
 #include "ObjectMap.h"
 #include "PublisherCheck.h"
 #include "RtMui.h"
+#include "RuntimeReserve.h"
 #include "ServerRegistration.h"
 #include "ZELEventHandlerModule.h"
 
@@ -22,11 +23,13 @@ void StartLog() {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     g_module.SetInstance(instance);
     ::DisableThreadLibraryCalls(instance);
   }
+  // Unloaded by FreeLibrary (reserved is null) rather than by the process ending.
+  if (reason == DLL_PROCESS_DETACH && !reserved) Strata::ReleaseRuntimeReserve();
   return TRUE;
 }
 
