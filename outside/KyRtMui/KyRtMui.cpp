@@ -22,12 +22,11 @@ using namespace KyRtMuiStandIn;
 
 namespace {
 
-const ZelStandIns::StandInKnobs& Knobs() {
-  static const ZelStandIns::StandInKnobs knobs(L"KyRtMui");
-  return knobs;
-}
+// At namespace scope: a guarded local would take the runtime's winpthreads lock, whose handles stay
+// behind each time a process unloads this library.
+const ZelStandIns::StandInKnobs g_knobs(L"KyRtMui");
 
-LANGID Mapped() { return MappedLocale(Knobs()); }
+LANGID Mapped() { return MappedLocale(g_knobs); }
 
 }  // namespace
 
@@ -105,8 +104,8 @@ RTMUI_EXPORT(RtMUILoadIconEx);
 HICON WINAPI RtMUILoadIcon(HINSTANCE module, LPCWSTR name, DWORD) { return RtMUILoadIconEx(module, name, Mapped(), 0); }
 RTMUI_EXPORT(RtMUILoadIcon);
 
-void WINAPI DllAddRef() { Knobs().CountCall(L"AddRefCalls"); }
+void WINAPI DllAddRef() { g_knobs.CountCall(L"AddRefCalls"); }
 
-void WINAPI DllRelease() { Knobs().CountCall(L"ReleaseCalls"); }
+void WINAPI DllRelease() { g_knobs.CountCall(L"ReleaseCalls"); }
 
 }  // extern "C"

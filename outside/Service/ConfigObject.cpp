@@ -45,7 +45,7 @@ std::wstring CConfigObject::PathLocked() const {
 std::optional<Variant> CConfigObject::Read(long propertyId) const {
   std::wstring path;
   {
-    std::lock_guard<std::mutex> lock(guard_);
+    std::lock_guard<Strata::SlimLock> lock(guard_);
     path = PathLocked();
     auto pending = pending_.find(path);
     if (pending != pending_.end()) {
@@ -65,7 +65,7 @@ HRESULT CConfigObject::GetValue(long propertyId, VARIANT* value, long* result) {
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"ConfigGetValue", hr, result)) return hr;
   if (kind_ == ConfigKind::AgeGroups && propertyId == kAgeGroupSelection) {
-    std::lock_guard<std::mutex> lock(guard_);
+    std::lock_guard<Strata::SlimLock> lock(guard_);
     V_VT(value) = VT_I4;
     V_I4(value) = selectedAgeGroup_;
     *result = kResultSuccess;
@@ -102,7 +102,7 @@ HRESULT CConfigObject::SetValue(long propertyId, VARIANT value, long* result) {
     *result = kResultInvalidArgument;
     return S_OK;
   }
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   if (kind_ == ConfigKind::AgeGroups && propertyId == kAgeGroupSelection) {
     Variant group;
     if (FAILED(written.ConvertTo(VT_I4, group))) {
@@ -129,7 +129,7 @@ HRESULT CConfigObject::Apply(long* result) {
   }
   std::map<std::wstring, PropertyMap> applying;
   {
-    std::lock_guard<std::mutex> lock(guard_);
+    std::lock_guard<Strata::SlimLock> lock(guard_);
     applying.swap(pending_);
   }
   for (const auto& [path, properties] : applying) {
@@ -147,7 +147,7 @@ std::optional<std::wstring> CConfigObject::Name() {
 }
 
 PropertyMap CConfigObject::TakePending() {
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   PropertyMap taken = std::move(pending_[PathLocked()]);
   pending_.clear();
   return taken;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ComObject.h"
+#include "SlimLock.h"
 #include "KyGSService.h"
 #include "ServiceStore.h"
 #include "ServiceUser.h"
@@ -44,7 +45,7 @@ class CConfigObject : public ComObject<IKyConfig, MinimalDispatch, IServiceUser>
   const ServiceStore store_;
   // Guards selectedAgeGroup_ and pending_: callers may use one object from several threads. Never
   // held while the store's lock is taken, since the users collection takes the store's lock first.
-  mutable std::mutex guard_;
+  mutable Strata::SlimLock guard_;
   long selectedAgeGroup_ = 0;
   // Unapplied writes by the path they belong to.
   std::map<std::wstring, PropertyMap> pending_;

@@ -28,7 +28,7 @@ HRESULT CEventRegistry::OpenProduct(BSTR product, long* result) {
     *result = kResultInvalidArgument;
     return S_OK;
   }
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   product_.assign(product, ::SysStringLen(product));
   changes_.clear();
   *result = kResultSuccess;
@@ -39,7 +39,7 @@ long CEventRegistry::RecordChange(bool add, BSTR eventIid, BSTR handlerClsid) {
   std::optional<std::wstring> event = CanonicalGuid(eventIid);
   std::optional<std::wstring> handler = CanonicalGuid(handlerClsid);
   if (!event || !handler) return kResultInvalidArgument;
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   if (product_.empty()) return kResultNoProduct;
   changes_.push_back(Change{add, *event, *handler});
   return kResultSuccess;
@@ -65,7 +65,7 @@ HRESULT CEventRegistry::Save(long* result) {
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"Save", hr, result)) return hr;
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   if (product_.empty()) {
     *result = kResultNoProduct;
     return S_OK;

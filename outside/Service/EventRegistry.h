@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ComObject.h"
+#include "SlimLock.h"
 #include "KyGSService.h"
 #include "ServiceStore.h"
 
@@ -32,7 +33,7 @@ class CEventRegistry : public ComObject<IKyGSEventRegistry> {
 
   const ServiceStore store_;
   // Guards product_ and changes_.
-  std::mutex guard_;
+  Strata::SlimLock guard_;
   std::wstring product_;
   std::vector<Change> changes_;
 };

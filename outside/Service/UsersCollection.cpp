@@ -79,7 +79,7 @@ HRESULT CUsersCollection::Add(VARIANT item, long* result) {
     *result = kResultInvalidArgument;
     return E_INVALIDARG;
   }
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   *result = AddLocked(user.Get());
   return S_OK;
 }
@@ -108,7 +108,7 @@ HRESULT CUsersCollection::Remove(VARIANT item, long* result) {
     *result = kResultInvalidArgument;
     return DISP_E_TYPEMISMATCH;
   }
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   *result = RemoveLocked(user.Get());
   return S_OK;
 }
@@ -137,7 +137,7 @@ HRESULT CUsersCollection::Apply(long* result) {
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"Apply", hr, result)) return hr;
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   // Another process may have changed the users since the changes were made: check and apply
   // under the store's lock, so that either all of them apply or none.
   Strata::MutexLock storeLock = store_.Lock();
@@ -160,7 +160,7 @@ HRESULT CUsersCollection::Revert(long* result) {
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"Revert", hr, result)) return hr;
-  std::lock_guard<std::mutex> lock(guard_);
+  std::lock_guard<Strata::SlimLock> lock(guard_);
   pendingAdds_.clear();
   pendingRemoves_.clear();
   *result = kResultSuccess;

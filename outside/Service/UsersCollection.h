@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ComObject.h"
+#include "SlimLock.h"
 #include "KyGSService.h"
 #include "ServiceStore.h"
 #include "ServiceUser.h"
@@ -34,7 +35,7 @@ class CUsersCollection : public ComObject<IKyGSConfigCollection, MinimalDispatch
 
   const ServiceStore store_;
   // Guards pendingAdds_ and pendingRemoves_.
-  std::mutex guard_;
+  Strata::SlimLock guard_;
   std::vector<Microsoft::WRL::ComPtr<IServiceUser>> pendingAdds_;
   std::vector<std::wstring> pendingRemoves_;
 };

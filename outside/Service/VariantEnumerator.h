@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ComObject.h"
+#include "SlimLock.h"
 #include "ServiceVariant.h"
 
 namespace ZelService {
@@ -26,7 +27,7 @@ class CVariantEnumerator : public ComObject<IEnumVARIANT> {
  private:
   const Items items_;
   // Guards position_: an enumerator may be shared between threads.
-  std::mutex guard_;
+  Strata::SlimLock guard_;
   ULONG position_;
 };
 

@@ -3,10 +3,15 @@
 #include <mutex>
 
 #include "Handles.h"
+#include "SlimLock.h"
 
 namespace ZelStandIns {
 
 namespace {
+
+// Only this process writes its subkey; the lock keeps two of its threads from losing a count. At
+// namespace scope, and a slim lock, so that a library unloaded again and again leaves no handles.
+Strata::SlimLock g_counting;
 
 std::optional<DWORD> ReadDwordValue(HKEY key, const wchar_t* subkey, const wchar_t* name) {
   DWORD value = 0;
@@ -35,9 +40,7 @@ std::optional<DWORD> StandInKnobs::ReadDword(const wchar_t* name) const {
 }
 
 void StandInKnobs::CountCall(const wchar_t* name) const {
-  // Only this process writes its subkey; the lock keeps two of its threads from losing a count.
-  static std::mutex counting;
-  std::lock_guard<std::mutex> lock(counting);
+  std::lock_guard<Strata::SlimLock> lock(g_counting);
   Strata::UniqueHkey key;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, processKeyPath_.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) !=
       ERROR_SUCCESS)
