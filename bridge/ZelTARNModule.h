@@ -43,7 +43,8 @@ class CZelTARNModule {
   LONG Lock() noexcept { return ++lockCount_; }
   LONG Unlock() noexcept { return --lockCount_; }
   LONG GetLockCount() const noexcept { return lockCount_.load(); }
-  // S_OK when no object is alive (the cached type library is then let go), else S_FALSE.
+  // S_OK when no object is alive and no caller holds a class object (the cached type library is
+  // then let go), else S_FALSE.
   HRESULT CanUnloadNow();
 
   void SetInstance(HINSTANCE instance) noexcept { instance_ = instance; }
@@ -60,6 +61,7 @@ class CZelTARNModule {
 
  private:
   std::atomic<LONG> lockCount_{0};
+  std::atomic<LONG> classObjectHolds_{0};
   HINSTANCE instance_ = nullptr;
 
   // Guards classObjects_.

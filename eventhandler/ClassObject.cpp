@@ -12,10 +12,10 @@ STDMETHODIMP CClassObject::QueryInterface(REFIID iid, void** object) {
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CClassObject::AddRef() { return ++references_; }
+STDMETHODIMP_(ULONG) CClassObject::AddRef() { return references_.AddRef(); }
 
 STDMETHODIMP_(ULONG) CClassObject::Release() {
-  ULONG left = --references_;
+  ULONG left = references_.Release();
   if (left == 0) delete this;
   return left;
 }

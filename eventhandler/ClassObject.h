@@ -7,11 +7,14 @@
 
 #include <atomic>
 
+#include "ClassObjectReferences.h"
 #include "ObjectMap.h"
 
 class CClassObject final : public IClassFactory {
  public:
-  explicit CClassObject(CreateObjectFn create) noexcept : create_(create) {}
+  // `libraryHolds` counts the library's class objects held by callers.
+  CClassObject(CreateObjectFn create, std::atomic<LONG>& libraryHolds) noexcept
+      : create_(create), references_(libraryHolds) {}
   CClassObject(const CClassObject&) = delete;
   CClassObject& operator=(const CClassObject&) = delete;
 
@@ -26,5 +29,5 @@ class CClassObject final : public IClassFactory {
   ~CClassObject() = default;
 
   const CreateObjectFn create_;
-  std::atomic<ULONG> references_{1};
+  Ky::ClassObjectReferences references_;
 };

@@ -17,6 +17,7 @@
 #include "GSUrlVisitedEventHandler.h"
 #include "SuiteClassObject.h"
 #include "UserEvents.h"
+#include "ZELEventHandlerModule.h"
 #include "ZelEventHandler.h"
 
 #include "OnceFlag.h"
@@ -56,9 +57,10 @@ const ObjectMap kObjectMap{kEntries, ARRAYSIZE(kEntries)};
 Microsoft::WRL::ComPtr<IUnknown> NewClassObject(const ObjectMapEntry& entry) {
   if (!entry.create) return nullptr;
   if (entry.kind == ClassObjectKind::Suite) {
-    return Ky::AdoptNew<IKyClassFactory>(new (std::nothrow) Ky::CSuiteClassObject(entry.create, L"ZEL EventHandler"));
+    return Ky::AdoptNew<IKyClassFactory>(new (std::nothrow) Ky::CSuiteClassObject(entry.create, L"ZEL EventHandler",
+                                                                                   g_module.ClassObjectHolds()));
   }
-  return Ky::AdoptNew<IClassFactory>(new (std::nothrow) CClassObject(entry.create));
+  return Ky::AdoptNew<IClassFactory>(new (std::nothrow) CClassObject(entry.create, g_module.ClassObjectHolds()));
 }
 
 // One class object per served class, made on first request and kept until the library unloads.

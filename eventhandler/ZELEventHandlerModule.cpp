@@ -118,7 +118,7 @@ LONG CZELEventHandlerModule::Unlock() {
 }
 
 HRESULT CZELEventHandlerModule::CanUnloadNow() const {
-  return lockCount_.load() == 0 && teardowns_.load() == 0 ? S_OK : S_FALSE;
+  return lockCount_.load() == 0 && teardowns_.load() == 0 && classObjectHolds_.load() == 0 ? S_OK : S_FALSE;
 }
 
 void CZELEventHandlerModule::SetLoggingThreadSettings(const LoggingThreadSettings& settings) {

@@ -34,8 +34,11 @@ class CZELEventHandlerModule {
   // A client's lock of the module; E_UNEXPECTED for an unlock without a lock, which would otherwise
   // take the count of live objects down.
   HRESULT LockServer(bool lock);
-  // S_OK when no count is held and no last unlock is still tearing down, else S_FALSE.
+  // S_OK when no count is held, no last unlock is still tearing down and no caller holds a class
+  // object, else S_FALSE.
   HRESULT CanUnloadNow() const;
+  // How many of the library's class objects callers hold.
+  std::atomic<LONG>& ClassObjectHolds() { return classObjectHolds_; }
 
   void SetInstance(HINSTANCE instance) { instance_ = instance; }
   HINSTANCE Instance() const { return instance_; }
@@ -82,6 +85,7 @@ class CZELEventHandlerModule {
   std::atomic<LONG> serverLocks_{0};  // the part of lockCount_ that clients' LockServer calls hold
   // Last unlocks that have left the lock but are still releasing and stopping what they took.
   std::atomic<LONG> teardowns_{0};
+  std::atomic<LONG> classObjectHolds_{0};
 
   // Guards loggingThread_ and loggingSettings_. Lock and Unlock hold it exclusively while the
   // count crosses zero; QueueEvent and QueueUserInfo hold it shared while they post.

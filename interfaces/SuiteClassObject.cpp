@@ -31,10 +31,10 @@ STDMETHODIMP CSuiteClassObject::QueryInterface(REFIID iid, void** object) {
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CSuiteClassObject::AddRef() { return ++references_; }
+STDMETHODIMP_(ULONG) CSuiteClassObject::AddRef() { return references_.AddRef(); }
 
 STDMETHODIMP_(ULONG) CSuiteClassObject::Release() {
-  ULONG left = --references_;
+  ULONG left = references_.Release();
   if (left == 0) delete this;
   return left;
 }

@@ -10,6 +10,7 @@
 
 #include <wrl/client.h>
 
+#include "ClassObjectReferences.h"
 #include "KyClassFactory.h"
 #include "PublisherCheck.h"
 
@@ -29,11 +30,12 @@ Microsoft::WRL::ComPtr<T> AdoptNew(T* created) {
 
 class CSuiteClassObject final : public IKyClassFactory, public IKyClassFactory_PreComponentization {
  public:
-  // `logSource` is the source-file text of the diagnostic line a refusal writes. `unsignedPolicy`
-  // is what the check makes of an unsigned caller.
-  CSuiteClassObject(ObjectCreator create, const wchar_t* logSource,
+  // `logSource` is the source-file text of the diagnostic line a refusal writes. `libraryHolds`
+  // counts the library's class objects held by callers. `unsignedPolicy` is what the check makes of
+  // an unsigned caller.
+  CSuiteClassObject(ObjectCreator create, const wchar_t* logSource, std::atomic<LONG>& libraryHolds,
                     UnsignedModules unsignedPolicy = BuildUnsignedModulePolicy()) noexcept
-      : create_(create), logSource_(logSource), unsignedPolicy_(unsignedPolicy) {}
+      : create_(create), logSource_(logSource), unsignedPolicy_(unsignedPolicy), references_(libraryHolds) {}
   CSuiteClassObject(const CSuiteClassObject&) = delete;
   CSuiteClassObject& operator=(const CSuiteClassObject&) = delete;
 
@@ -50,7 +52,7 @@ class CSuiteClassObject final : public IKyClassFactory, public IKyClassFactory_P
   const ObjectCreator create_;
   const wchar_t* const logSource_;
   const UnsignedModules unsignedPolicy_;
-  std::atomic<ULONG> references_{1};
+  ClassObjectReferences references_;
 };
 
 }  // namespace Ky

@@ -87,10 +87,16 @@ TEST_F(ZelTARNLibrary, UserHelperServesOnlyTheUserSettingsInterfaceWhichIsNotImp
   Create<IDispatch>(CLSID_UserHelper, IID_IDispatch, E_NOINTERFACE);
 }
 
-TEST_F(ZelTARNLibrary, LibraryStaysWhileAnObjectLives) {
+TEST_F(ZelTARNLibrary, LibraryStaysWhileAnObjectOrAClassObjectLives) {
   ComPtr<IKyUserSettings> settings = Create<IKyUserSettings>(CLSID_UserHelper, IID_IKyUserSettings);
   EXPECT_EQ(canUnloadNow_(), S_FALSE);
   settings.Reset();
+  EXPECT_EQ(canUnloadNow_(), S_OK);
+
+  ComPtr<IKyClassFactory> factory;
+  ASSERT_EQ(getClassObject_(CLSID_UserHelper, IID_PPV_ARGS(&factory)), S_OK);
+  EXPECT_EQ(canUnloadNow_(), S_FALSE) << "a caller may create from it later";
+  factory.Reset();
   EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 

@@ -85,22 +85,31 @@ TEST_F(ClassObjectTest, AHandlerAnswersOnlyItsEventInterfaceAndHoldsTheModuleWhi
   EXPECT_EQ(log_.Count(L"Lock count is 0... releasing cached objects\r\n"), 1u);
 }
 
-TEST_F(ClassObjectTest, AServerLockHoldsTheModule) {
+TEST_F(ClassObjectTest, AServerLockAndAHeldClassObjectHoldTheModule) {
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(GetEventHandlerClassObject(CLSID_GSSignOutEventHandler, IID_IClassFactory,
                                        reinterpret_cast<void**>(factory.GetAddressOf())),
             S_OK);
-  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  // A caller may keep the class object and create later: unloading under it would crash it.
   EXPECT_EQ(g_module.CanUnloadNow(), S_FALSE);
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  EXPECT_EQ(g_module.GetLockCount(), 1);
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-  EXPECT_EQ(g_module.CanUnloadNow(), S_OK);
+  EXPECT_EQ(g_module.GetLockCount(), 0);
 
   // An unlock without its lock must not take the count of a live object down.
   auto handler = CreateHandler<IKyGSUrlVisitedEvent>(CLSID_GSUrlVisitedEventHandler);
   EXPECT_EQ(factory->LockServer(FALSE), E_UNEXPECTED);
   EXPECT_EQ(g_module.GetLockCount(), 1);
-  EXPECT_EQ(g_module.CanUnloadNow(), S_FALSE);
   handler.Reset();
+  EXPECT_EQ(g_module.CanUnloadNow(), S_FALSE);
+
+  // Two more references of the same class object, as two callers hold it.
+  ComPtr<IUnknown> again;
+  ASSERT_EQ(GetEventHandlerClassObject(CLSID_GSSignOutEventHandler, IID_PPV_ARGS(&again)), S_OK);
+  factory.Reset();
+  EXPECT_EQ(g_module.CanUnloadNow(), S_FALSE);
+  again.Reset();
   EXPECT_EQ(g_module.CanUnloadNow(), S_OK);
 }
 
