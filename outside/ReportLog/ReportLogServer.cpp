@@ -4,7 +4,7 @@
 // A test registers a class id of its own with that id in the command line; the server then keeps
 // its knobs and records under stand-in "ReportLog\{class id}", so that its server process, knobs
 // and records are the test's own. The server writes its process id as "ServerProcessId" under
-// its stand-in key.
+// its stand-in key. It ends with its last object unless the knob "KeepRunning" is set.
 #include <windows.h>
 
 #include <string>
@@ -14,6 +14,7 @@
 #include "LocalServerModule.h"
 #include "ReportLog.h"
 #include "ServerRegistration.h"
+#include "StandInKnobs.h"
 #include "StandInState.h"
 #include "SuiteClassFactory.h"
 
@@ -41,6 +42,9 @@ int Serve(const ServeOptions& options) {
   if (Strata::UniqueHkey key = OpenKey(HKEY_LOCAL_MACHINE, StandInKnobs::KeyPath(options.standIn.c_str()), true)) {
     WriteDword(key.get(), L"ServerProcessId", ::GetCurrentProcessId());
   }
+  // A report log that stays up, as on a machine where the platform's own processes keep it: the
+  // server holds itself and never ends on its own ("KeepRunning").
+  if (StandInKnobs(options.standIn.c_str()).ReadDword(L"KeepRunning").value_or(0) != 0) LockServer();
   Microsoft::WRL::ComPtr<IUnknown> factory;
   factory = Adopt<IUnknown>(static_cast<IKyClassFactory*>(new SuiteClassFactory([standIn = options.standIn](REFIID iid, void** object) {
     return ComObject<IKyReportLog>::CreateInstance<ReportLog>(iid, object, standIn);
