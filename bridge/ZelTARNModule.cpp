@@ -60,7 +60,8 @@ HRESULT CZelTARNModule::GetClassObject(REFCLSID clsid, REFIID iid, void** object
     if (!served.create) return CLASS_E_CLASSNOTAVAILABLE;
     std::lock_guard<Strata::SlimLock> guard(classObjectLock_);
     Microsoft::WRL::ComPtr<Ky::CSuiteClassObject>& classObject = classObjects_[clsid];
-    if (!classObject) classObject = Ky::AdoptNew(new (std::nothrow) Ky::CSuiteClassObject(served.create, L"ZelTARN", classObjectHolds_));
+    if (!classObject)
+      classObject = Ky::AdoptNew(new (std::nothrow) Ky::CSuiteClassObject(served.create, L"ZelTARN", classObjectHolds_));
     if (!classObject) return E_OUTOFMEMORY;
     return classObject->QueryInterface(iid, object);
   }
