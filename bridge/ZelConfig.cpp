@@ -370,21 +370,15 @@ HRESULT CZelConfig::GetSettingsObject(const SettingsObject& object, const wchar_
   return hr;
 }
 
-HRESULT CZelConfig::ReadAgeGroupItem(IKyConfig* ageGroups, long ageGroup, long item, VARIANT* value, long* result) {
+bool CZelConfig::SelectAgeGroup(IKyConfig* ageGroups, long ageGroup, HRESULT* hr) {
   VARIANT selection;
   SetI4(&selection, ageGroup);
-  long selected = kResultUnknown;
-  HRESULT hr = ageGroups->SetValue(kAgeGroupSelection, selection, &selected);
-  if (!Succeeded(hr, selected)) {
-    ZEL_LOG(kLevelError, kSource, L"CZelConfig::GetAgeGroupConfigsValue",
-            L"GetAgeGroupConfigsValue failed to select age group hr= %08x, lResult=%08x", hr, selected);
-    // The select's own answer; what the caller reads as the result code stays "unknown".
-    *result = kResultUnknown;
-    return hr;
-  }
-  hr = ageGroups->GetValue(item, value, result);
-  *result = FailureCode(hr, *result);
-  return hr;
+  long result = kResultUnknown;
+  *hr = ageGroups->SetValue(kAgeGroupSelection, selection, &result);
+  if (Succeeded(*hr, result)) return true;
+  ZEL_LOG(kLevelError, kSource, L"CZelConfig::GetAgeGroupConfigsValue",
+          L"GetAgeGroupConfigsValue failed to select age group hr= %08x, lResult=%08x", *hr, result);
+  return false;
 }
 
 HRESULT CZelConfig::ReadSetting(const SettingsObject& object, const long* ageGroup, const VARIANT& vItem,
@@ -403,19 +397,16 @@ HRESULT CZelConfig::ReadSetting(const SettingsObject& object, const long* ageGro
   hr = GetSettingsObject(object,
                          L"%s hr = %08x %s = %08x, lResult = %08x KY_ERROR(lResult) = %d ", kLevelWarning, &settings);
   if (FAILED(hr)) return hr;
+  // A refused select answers with its own HRESULT, and the result code stays "unknown".
+  if (ageGroup && !SelectAgeGroup(settings.Get(), *ageGroup, &hr)) return hr;
   CVariantValue value;
   long result = kResultUnknown;
-  if (ageGroup) {
-    hr = ReadAgeGroupItem(settings.Get(), *ageGroup, item, value.Put(), &result);
-  } else {
-    hr = settings->GetValue(item, value.Put(), &result);
-    if (FAILED(hr)) {
-      ZEL_LOG(kLevelError, kSource, function.c_str(), L"%s vItem.lVal=%d pvValue->boolVal=%d lResult=%08x",
-              object.method, item, V_VT(&value.Get()) == VT_BOOL ? V_BOOL(&value.Get()) : 0, result);
-    }
-    result = FailureCode(hr, result);
+  hr = settings->GetValue(item, value.Put(), &result);
+  if (FAILED(hr)) {
+    ZEL_LOG(kLevelError, kSource, function.c_str(), L"%s vItem.lVal=%d pvValue->boolVal=%d lResult=%08x",
+            object.method, item, V_VT(&value.Get()) == VT_BOOL ? V_BOOL(&value.Get()) : 0, result);
   }
-  V_I4(pvResult) = result;
+  V_I4(pvResult) = FailureCode(hr, result);
   if (FAILED(hr)) return hr;
   return CopyOut(value, pvValue);
 }

@@ -87,9 +87,10 @@ class CZelConfig : public CZelComObject<CTypeLibDispatch<IZelConfig>> {
   // is selected first.
   HRESULT ReadSetting(const SettingsObject& object, const long* ageGroup, const VARIANT& vItem, VARIANT* pvResult,
                       VARIANT* pvValue);
-  // Selects the age group and reads from it. Every read fetches an age-group object of its own, so
-  // no other reader's selection can come between the two.
-  HRESULT ReadAgeGroupItem(IKyConfig* ageGroups, long ageGroup, long item, VARIANT* value, long* result);
+  // Selects the age group whose values the next read of `ageGroups` returns; false, with the
+  // select's HRESULT in *hr, when the service refused. Every read fetches an age-group object of its
+  // own, so no other reader's selection can come between the select and the read.
+  static bool SelectAgeGroup(IKyConfig* ageGroups, long ageGroup, HRESULT* hr);
   // The common writer; *result says how the write and the apply ended.
   HRESULT WriteSetting(const SettingsObject& object, const VARIANT& vItem, const VARIANT& vValue, bool apply,
                        long* result);
