@@ -394,8 +394,8 @@ HRESULT CZelConfig::ReadSetting(const SettingsObject& object, const long* ageGro
   ZEL_LOG(kLevelNormal, kSource, function.c_str(), L"%s vItem = %d", object.method, item);
 
   ConfigPtr settings;
-  hr = GetSettingsObject(object,
-                         L"%s hr = %08x %s = %08x, lResult = %08x KY_ERROR(lResult) = %d ", kLevelWarning, &settings);
+  hr = GetSettingsObject(object, L"%s hr = %08x %s = %08x, lResult = %08x KY_ERROR(lResult) = %d ", kLevelWarning,
+                         &settings);
   if (FAILED(hr)) return hr;
   // A refused select answers with its own HRESULT, and the result code stays "unknown".
   if (ageGroup && !SelectAgeGroup(settings.Get(), *ageGroup, &hr)) return hr;
