@@ -195,10 +195,15 @@ ComPtr<IKyGSService> CZELEventHandlerModule::GetGadrelService() {
   return CachedOrMade<IKyGSService>(serviceLock_, gadrelService_, &connectToGadrelService);
 }
 
-void CZELEventHandlerModule::ReleaseGadrelService() {
-  ComPtr<IKyGSService> old;
-  std::lock_guard<Strata::SlimLock> guard(serviceLock_);
-  old.Swap(gadrelService_);
+ComPtr<IKyGSService> CZELEventHandlerModule::ReconnectGadrelService(IKyGSService* failed) {
+  ComPtr<IKyGSService> dropped;
+  {
+    std::lock_guard<Strata::SlimLock> guard(serviceLock_);
+    if (gadrelService_.Get() == failed) dropped.Swap(gadrelService_);
+  }
+  // Released outside the lock: a dead proxy's release may itself wait on the gone process.
+  dropped.Reset();
+  return GetGadrelService();
 }
 
 HRESULT CZELEventHandlerModule::connectToGadrelService(ComPtr<IKyGSService>& made) {
