@@ -107,6 +107,18 @@ TEST(LogInstance, ExtendedPathFormatsInto2080Characters) {
   EXPECT_EQ(L"ex:" + std::wstring(2079, L'e'), sink[0].text);
 }
 
+// A logger that publishes no levels is asked at every test, as before there were published ones.
+TEST(LogInstance, TheProcessLevelTestAsksALoggerThatPublishesNothing) {
+  std::vector<Recorded> sink;
+  CLogInstance* instance = GetLogInstance();
+  ASSERT_NE(instance, nullptr);
+  instance->SetLogger(std::make_unique<RecordingLogger<CLoggingIf>>(&sink));
+  EXPECT_TRUE(LogIsEnabled(3));
+  EXPECT_FALSE(LogIsEnabled(2));
+  instance->SetLogger(nullptr);
+  EXPECT_FALSE(LogIsEnabled(3));
+}
+
 TEST(LogInstance, NoLoggerAnswers1627AndANotReadyLoggerStopsTheMessage) {
   CLogInstance empty;
   EXPECT_EQ(1627u, Write(empty, L"nothing"));
