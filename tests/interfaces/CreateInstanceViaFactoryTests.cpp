@@ -164,9 +164,10 @@ TEST_F(CreateViaFactory, CheckedFormLetsTheLoadedLibraryBeMovedAndVerifiesAChang
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.change));
     ZelTest::TempFolder folder;
+    ZelTest::TempFolder elsewhere;  // a change there is no change in the server's folder
     const std::wstring signedCopy = folder / L"SignedServer.dll";
     const std::wstring aside = folder / L"SignedServer.old";
-    const std::wstring unsignedCopy = folder / L"UnsignedServer.dll";
+    const std::wstring unsignedCopy = elsewhere / L"UnsignedServer.dll";
     ASSERT_TRUE(::CopyFileW(ZelTest::TestServerPath(L"trusted").c_str(), signedCopy.c_str(), FALSE));
     RegisteredClass registered(signedCopy);
     ComPtr<IUnknown> object;
@@ -174,9 +175,6 @@ TEST_F(CreateViaFactory, CheckedFormLetsTheLoadedLibraryBeMovedAndVerifiesAChang
                                        UnsignedModules::Refuse),
               S_OK);
     ASSERT_NE(::GetModuleHandleW(signedCopy.c_str()), nullptr);
-    // As an installer moves a library in use aside during an upgrade.
-    EXPECT_TRUE(::MoveFileExW(signedCopy.c_str(), aside.c_str(), 0)) << "error " << ::GetLastError();
-    EXPECT_TRUE(::MoveFileExW(aside.c_str(), signedCopy.c_str(), 0)) << "error " << ::GetLastError();
 
     switch (c.change) {
       case Change::Nothing:
@@ -203,6 +201,10 @@ TEST_F(CreateViaFactory, CheckedFormLetsTheLoadedLibraryBeMovedAndVerifiesAChang
     EXPECT_EQ(again != nullptr, c.expected == S_OK);
     if (again) static_cast<IUnknown*>(again)->Release();
     EXPECT_EQ(::GetModuleHandleW(unsignedCopy.c_str()), nullptr) << "the unsigned library's DllMain ran";
+
+    // As an installer moves a library in use aside during an upgrade.
+    const std::wstring loaded = c.change == Change::ReplacedUnderItsPath ? aside : signedCopy;
+    EXPECT_TRUE(::MoveFileExW(loaded.c_str(), (folder / L"Moved.dll").c_str(), 0)) << "error " << ::GetLastError();
   }
 }
 
