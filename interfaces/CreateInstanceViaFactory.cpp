@@ -152,7 +152,8 @@ bool VerifiedServer::WatchServer(std::wstring server) {
 // The servers this process's checked creations verified, by class, server kind and policy. A
 // process creates objects of a handful of classes this way; past the bound the oldest is forgotten,
 // which costs its next creation a full check. The lock guards the table and is never held across
-// a call out: entries are shared, and their watches are looked at outside it.
+// a call out: entries are shared, read-only once remembered, and their watches are looked at
+// outside it.
 class VerifiedServers {
  public:
   std::shared_ptr<const VerifiedServer> Find(REFCLSID clsid, DWORD kind, UnsignedModules policy) {
