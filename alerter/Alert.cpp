@@ -41,6 +41,9 @@ HRESULT FromAdmittedCaller(Body&& body) noexcept {
 }
 constexpr wchar_t kFunction[] = L"CAlert::_ShowAlert";
 
+// What a caller learns of a queue that refused its request for want of room.
+constexpr HRESULT kQueueFull = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA);
+
 }  // namespace
 
 HRESULT CAlert::Create(AlertServices& services, REFIID iid, void** object) noexcept {
@@ -170,8 +173,7 @@ AlertRequestPtr CAlert::NewRequest(BSTR language, BSTR title, BSTR defaultConten
 
 HRESULT CAlert::ShowAlert(const AlertRequestPtr& request, bool isRetry) {
   if (!isRetry && services_.active->AnyDisplayed()) {
-    Queue(request);
-    return S_OK;
+    return Queue(request) == CRetryList::AddResult::Full ? kQueueFull : S_OK;
   }
   if (!services_.library) {
     ZEL_LOG(ETWLogging::kLevelCritical, kSource, kFunction, L"Failed to get CAltLib for toaster laert!\r\n");
@@ -205,15 +207,18 @@ HRESULT CAlert::ShowTracked(const AlertRequestPtr& request, bool isRetry) {
   if (!services_.active->Claim(id)) return S_OK;
   ZEL_LOG(ETWLogging::kLevelError, kSource, kFunction, L"Failed to show the TARN Alert (lResult 0x%X)\r\n",
           static_cast<unsigned>(result));
-  if (!isRetry && request->retryIfFailed && Queue(request)) {
+  if (isRetry || !request->retryIfFailed) return E_FAIL;
+  const CRetryList::AddResult queued = Queue(request);
+  if (queued == CRetryList::AddResult::Added) {
     ZEL_LOG(ETWLogging::kLevelNormal, kSource, kFunction, L"Added failed alert to retry list\r\n");
   }
-  return E_FAIL;
+  return queued == CRetryList::AddResult::Full ? kQueueFull : E_FAIL;
 }
 
-bool CAlert::Queue(const AlertRequestPtr& request) {
-  const bool added = services_.retry->Add(request);
+CRetryList::AddResult CAlert::Queue(const AlertRequestPtr& request) {
+  const CRetryList::AddResult result = services_.retry->Add(request);
   // A same alert already queued is replayed now as well.
-  if (services_.retry->Enabled() && services_.retryThread) services_.retryThread->Wake();
-  return added;
+  const bool waiting = result == CRetryList::AddResult::Added || result == CRetryList::AddResult::AlreadyQueued;
+  if (waiting && services_.retryThread) services_.retryThread->Wake();
+  return result;
 }

@@ -9,6 +9,7 @@
 #include "AlertRequest.h"
 #include "AlertServices.h"
 #include "KyAlert.h"
+#include "RetryList.h"
 
 class CAlert final : public IAlert {
  public:
@@ -49,8 +50,7 @@ class CAlert final : public IAlert {
                              VARIANT_BOOL retryIfFailed);
   HRESULT ShowAlert(const AlertRequestPtr& request, bool isRetry);
   HRESULT ShowTracked(const AlertRequestPtr& request, bool isRetry);
-  // False when the queue refused the request or holds a same alert already.
-  bool Queue(const AlertRequestPtr& request);
+  CRetryList::AddResult Queue(const AlertRequestPtr& request);
 
   AlertServices& services_;
   std::atomic<ULONG> references_{1};

@@ -27,7 +27,14 @@ CAlertEngine::CAlertEngine(const AlertEngineOptions& options)
     ZEL_LOG(ETWLogging::kLevelError, L"Alerter", L"CAlerterModule::CAlerterModule",
             L"Failed to initialize the alerter library! (Result 0x%08X)\r\n", bindResult_);
   }
-  services_.library = library_.Bound() ? &library_ : nullptr;
+  // Tracked alerts end on the notification thread: without it none could end, so none is shown.
+  const DWORD notifications = library_.Bound() ? notificationThread_.Start() : 0;
+  if (notifications != 0) {
+    ZEL_LOG(ETWLogging::kLevelError, L"Alerter", L"CAlerterModule::CAlerterModule",
+            L"Failed to start the notification thread (error %u)\r\n", notifications);
+  }
+  services_.library = library_.Bound() && notifications == 0 ? &library_ : nullptr;
+  services_.notificationThread = services_.library ? &notificationThread_ : nullptr;
   services_.active = &active_;
   services_.retry = &retry_;
   services_.launcher = &launcher_;
@@ -53,8 +60,11 @@ void CAlertEngine::StopRetrying() noexcept {
 CAlertEngine::~CAlertEngine() {
   StopRetrying();
   services_.retryThread = nullptr;
-  // No notification may reach the collections once the library is gone or they are freed.
+  // No notification may reach the collections once the library is gone or they are freed: the
+  // running ones are waited for, and what they handed over is done before the library goes.
   CAlertNotification::Attach(nullptr);
+  notificationThread_.Stop();
+  services_.notificationThread = nullptr;
   services_.library = nullptr;
   library_.Unbind();
 }

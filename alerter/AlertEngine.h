@@ -12,6 +12,7 @@
 #include "ActiveAlerts.h"
 #include "AltLib.h"
 #include "AlertServices.h"
+#include "NotificationThread.h"
 #include "RetryList.h"
 #include "RetryThread.h"
 #include "UiLauncher.h"
@@ -47,6 +48,7 @@ class CAlertEngine {
   CActiveAlerts active_;
   CRetryList retry_;
   CUiLauncher launcher_;
+  CNotificationThread notificationThread_{services_};
   std::unique_ptr<CRetryThread> retryThread_;
   DWORD bindResult_ = 0;
   DWORD retryThreadResult_ = 0;

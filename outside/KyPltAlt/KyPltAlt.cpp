@@ -5,8 +5,8 @@
 // show fail with it, recording nothing), "FailNextShows" (that many shows fail with
 // ERROR_BUSY, counting down), "FailEveryNthShow" (every Nth show of this process fails with
 // ERROR_BUSY), "CompleteInShow" (1: a tracked alert ends with button 0 from inside
-// its own show call) and "NotifyOnClose" (1: closing a tracked alert also notifies its end, as a
-// library racing the close would).
+// its own show call), "NotifyOnClose" (1: closing a tracked alert also notifies its end, as a
+// library racing the close would) and "RepeatNotifications" (see AlertCompleter.h).
 #include <windows.h>
 
 #include <atomic>
@@ -52,6 +52,7 @@ int32_t Show(const char* exportName, const AlertShowRecord* record, KyAlertNotif
   uint32_t handle = AlertRecorder().RecordAlert(*record, exportName, timeout, flags, notify != nullptr);
   if (handle == 0) return ERROR_WRITE_FAULT;
   if (notify) completer.Track(handle, notify, context, record->hasOption ? record->option : nullptr);
+  if (notify && Knob(L"RepeatNotifications").value_or(0) == 1) completer.StartRepeating();
   *alertHandle = handle;
   if (notify && Knob(L"CompleteInShow").value_or(0) == 1) completer.CompleteNow(handle, 0, false);
   return 0;
@@ -64,6 +65,7 @@ extern "C" {
 int32_t __stdcall KyInitTARNAlert() {
   return Guarded([&]() -> int32_t {
     AlertCompleter::Instance().Start();
+    AlertCompleter::Instance().ForgetAll();
     SetKnob(L"InitCount", Knob(L"InitCount").value_or(0) + 1);
     return static_cast<int32_t>(Knob(L"InitResult").value_or(0));
   }, ERROR_NOT_ENOUGH_MEMORY);

@@ -7,14 +7,18 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <wrl/client.h>
 
 #include "Alert.h"
 #include "AlertEngine.h"
 #include "AlerterTestSupport.h"
+#include "Handles.h"
 #include "ProcessKnobs.h"
+#include "RetryList.h"
 #include "StandInKnobs.h"
 #include "TestSupport.h"
 
@@ -51,17 +55,34 @@ class RecordingCallback final : public IAlertCallback {
   STDMETHODIMP DoNotShowAgain(BSTR typeId, LONG sessionId) override {
     typeId_ = typeId ? typeId : L"";
     sessionId_ = sessionId;
+    APTTYPEQUALIFIER qualifier;
+    if (FAILED(::CoGetApartmentType(&apartment_, &qualifier))) apartment_ = APTTYPE_CURRENT;
+    if (blockFor_) {
+      ::SetEvent(entered_.get());
+      // Whether the engine could end while its notification was still running.
+      outlived_ = ::WaitForSingleObject(engineGone_.get(), blockFor_) == WAIT_OBJECT_0;
+    }
     ++calls_;
     return answer_;
   }
 
+  // Each call waits up to `ms` for EngineGone, telling Entered first.
+  void BlockFor(DWORD ms) { blockFor_ = ms; }
+  HANDLE Entered() const { return entered_.get(); }
+  void EngineGone() const { ::SetEvent(engineGone_.get()); }
+
   std::atomic<int> calls_{0};
   std::wstring typeId_;
   LONG sessionId_ = -1;
+  APTTYPE apartment_ = APTTYPE_CURRENT;
+  std::atomic<bool> outlived_{false};
 
  private:
   const HRESULT answer_;
   std::atomic<ULONG> references_{1};
+  DWORD blockFor_ = 0;
+  Strata::UniqueHandle entered_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  Strata::UniqueHandle engineGone_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 class AlertBehaviour : public ::testing::Test {
@@ -94,7 +115,10 @@ class AlertBehaviour : public ::testing::Test {
                                    noRepeat ? VARIANT_TRUE : VARIANT_FALSE, retryIfFailed ? VARIANT_TRUE : VARIANT_FALSE);
   }
 
-  HRESULT WithButtons(const wchar_t* title, const std::vector<std::pair<std::wstring, std::wstring>>& buttons) {
+  using ButtonTexts = std::vector<std::pair<std::wstring, std::wstring>>;
+
+  // The buttons as C++ and VBScript pass them by value: a safe array of two-text safe arrays.
+  static VARIANT ButtonArray(const ButtonTexts& buttons) {
     SAFEARRAYBOUND bound{static_cast<ULONG>(buttons.size()), 0};
     VARIANT outer;
     ::VariantInit(&outer);
@@ -117,9 +141,18 @@ class AlertBehaviour : public ::testing::Test {
       ::SafeArrayPutElement(outer.parray, &i, &pair);
       ::VariantClear(&pair);
     }
+    return outer;
+  }
+
+  HRESULT ShowButtons(const wchar_t* title, const VARIANT& buttons) {
     Text language(L"en-US"), text(title), content(L"Content"), app(L"ZEL"), typeId(L"Buttons");
-    HRESULT hr = alert_->ShowAlertWithActionsToLaunchUI(language, text, content, nullptr, app, typeId, 2, 1, 30, outer,
-                                                        VARIANT_FALSE, VARIANT_FALSE);
+    return alert_->ShowAlertWithActionsToLaunchUI(language, text, content, nullptr, app, typeId, 2, 1, 30, buttons,
+                                                  VARIANT_FALSE, VARIANT_FALSE);
+  }
+
+  HRESULT WithButtons(const wchar_t* title, const ButtonTexts& buttons) {
+    VARIANT outer = ButtonArray(buttons);
+    HRESULT hr = ShowButtons(title, outer);
     ::VariantClear(&outer);
     return hr;
   }
@@ -162,6 +195,93 @@ TEST_F(AlertBehaviour, TheRecordCarriesTheCallersTextsAndTheLibrarysConstants) {
   EXPECT_EQ(alerts_.ReadDword(handle, L"Tracked"), 1u);
   EXPECT_FALSE(alerts_.ReadText(handle, L"DetailsContent").has_value());
   EXPECT_EQ(alerts_.ReadDword(handle, L"Timeout"), 30u);
+}
+
+// Script callers pass variables by reference, at any level of the buttons; the library receives
+// the same buttons as from an array written inline.
+TEST_F(AlertBehaviour, ButtonsPassedThroughReferencesReachTheLibrary) {
+  Start(0);
+  VARIANT byValue = ButtonArray({{L"Open", L"--open 1"}, {L"Settings", L"--tab 2"}});
+  // The pairs and texts as variables too: every element refers to a copy held here.
+  std::vector<VARIANT> held(6);
+  for (VARIANT& v : held) ::VariantInit(&v);
+  VARIANT nested = ButtonArray({{L"Open", L"--open 1"}, {L"Settings", L"--tab 2"}});
+  for (LONG i = 0; i < 2; ++i) {
+    VARIANT pair;
+    ::VariantInit(&pair);
+    ASSERT_EQ(::SafeArrayGetElement(nested.parray, &i, &pair), S_OK);
+    for (LONG j = 0; j < 2; ++j) {
+      VARIANT& textHolder = held[2 + i * 2 + j];
+      ASSERT_EQ(::SafeArrayGetElement(pair.parray, &j, &textHolder), S_OK);
+      VARIANT reference;
+      reference.vt = VT_BYREF | VT_BSTR;
+      reference.pbstrVal = &textHolder.bstrVal;
+      ASSERT_EQ(::SafeArrayPutElement(pair.parray, &j, &reference), S_OK);
+    }
+    held[i] = pair;
+    VARIANT reference;
+    reference.vt = VT_BYREF | VT_VARIANT;
+    reference.pvarVal = &held[i];
+    ASSERT_EQ(::SafeArrayPutElement(nested.parray, &i, &reference), S_OK);
+  }
+  struct Case {
+    const char* name;
+    VARIANT buttons;
+  };
+  Case cases[] = {{"by value", byValue}, {"a variable", {}}, {"an array by reference", {}},
+                  {"pairs and texts as variables", {}}};
+  cases[1].buttons.vt = VT_BYREF | VT_VARIANT;
+  cases[1].buttons.pvarVal = &byValue;
+  cases[2].buttons.vt = VT_BYREF | VT_ARRAY | VT_VARIANT;
+  cases[2].buttons.pparray = &byValue.parray;
+  cases[3].buttons.vt = VT_BYREF | VT_VARIANT;
+  cases[3].buttons.pvarVal = &nested;
+  for (const Case& c : cases) {
+    ASSERT_EQ(ShowButtons(L"Referenced", c.buttons), S_OK) << c.name;
+    const DWORD handle = alerts_.Handles().back();
+    EXPECT_EQ(alerts_.ReadDword(handle, L"ButtonCount"), 2u) << c.name;
+    EXPECT_EQ(alerts_.ReadTexts(handle, L"Buttons"), (std::vector<std::wstring>{L"1=Open", L"2=Settings"})) << c.name;
+    alerts_.Complete(handle, 0, false);
+    ASSERT_TRUE(WaitUntil([&] { return engine_->ActiveCount() == 0; })) << c.name;
+  }
+  // Before the arrays that refer to them go, the holders stay; the arrays only refer.
+  ::VariantClear(&nested);
+  ::VariantClear(&byValue);
+  for (VARIANT& v : held) ::VariantClear(&v);
+}
+
+TEST_F(AlertBehaviour, AnEmptyButtonArrayShowsTheAlertWithoutButtons) {
+  Start(0);
+  VARIANT none = ButtonArray({});
+  EXPECT_EQ(ShowButtons(L"No buttons", none), S_OK);
+  ::VariantClear(&none);
+  ASSERT_EQ(Shown(), 1u);
+  const DWORD handle = alerts_.Handles()[0];
+  EXPECT_EQ(alerts_.ReadDword(handle, L"ButtonCount"), 0u);
+  EXPECT_EQ(alerts_.ReadDword(handle, L"HasButtons"), 0u);
+}
+
+// The user interface's registration, as installers write it: quoted when its path has blanks, or
+// (older ones) unquoted, with or without arguments after the program.
+TEST_F(AlertBehaviour, TheUserInterfaceIsFoundFromAQuotedOrAnUnquotedRegistration) {
+  Start(0);
+  const std::wstring program = L"C:\\Program Files\\Varant\\ZEL\\ZelUi.exe";
+  const struct {
+    const char* name;
+    std::wstring value;
+    std::optional<std::wstring> expected;
+  } cases[] = {
+      {"quoted", L"\"" + program + L"\"", program},
+      {"quoted with arguments", L"\"" + program + L"\" /automation", program},
+      {"unquoted", program, program},
+      {"unquoted with arguments", program + L" /automation", program},
+      {"a quote never closed", L"\"" + program, std::nullopt},
+      {"text glued to the closing quote", L"\"C:\\Program Files\\Varant\"\\ZelUi.exe", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    RegisterUi(c.value);
+    EXPECT_EQ(CUiLauncher(classesKey_).RegisteredPath(), c.expected) << c.name;
+  }
 }
 
 TEST_F(AlertBehaviour, RepeatsAreShownOnlyWhenTheyMayRepeat) {
@@ -237,6 +357,29 @@ TEST_F(AlertBehaviour, AFailingAlertIsReplayedEveryRetryDelayUntilItIsShown) {
   EXPECT_EQ(knobs_.ReadDword(L"FailNextShows"), 0u);
 }
 
+// While the library keeps failing, each distinct alert that may be retried waits in the list and
+// holds its CAlert: past the bound they are refused, and the caller is told so.
+TEST_F(AlertBehaviour, TheRetryListHoldsAThousandAlertsAndRefusesTheRest) {
+  knobs_.SetDword(L"ShowResult", 5);
+  Start(1);
+  constexpr size_t kOver = 10;
+  size_t queued = 0;
+  size_t refused = 0;
+  for (size_t n = 0; n < CRetryList::kMaxQueued + kOver; ++n) {
+    const HRESULT hr = Simple((L"Failing " + std::to_wstring(n)).c_str(), true, true);
+    // E_FAIL for a failed show; S_OK when it went to the list while a replay was being shown.
+    queued += hr == E_FAIL || hr == S_OK ? 1 : 0;
+    refused += hr == HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA) ? 1 : 0;
+  }
+  EXPECT_EQ(queued, CRetryList::kMaxQueued);
+  EXPECT_EQ(refused, kOver);
+  EXPECT_EQ(engine_->QueuedCount(), CRetryList::kMaxQueued);
+  // Once the library works again, the list drains.
+  knobs_.SetDword(L"ShowResult", 0);
+  ASSERT_TRUE(WaitUntil([&] { return engine_->QueuedCount() == 0; }, 60000));
+  EXPECT_EQ(Shown(), CRetryList::kMaxQueued);
+}
+
 TEST_F(AlertBehaviour, AChosenButtonStartsTheRegisteredUserInterfaceWithItsAction) {
   struct Case {
     const char* name;
@@ -307,6 +450,52 @@ TEST_F(AlertBehaviour, ATickedOptionCallsBackAndEndsEveryAlertOfItsType) {
     alert_.Reset();
     engine_.reset();
   }
+}
+
+// The library notifies on a thread of its own, in a single-threaded apartment; the caller's
+// callback is a proxy that only the multithreaded apartment may use, so the alerter calls it from
+// a thread of its own.
+TEST_F(AlertBehaviour, TheCallbackIsCalledFromTheMultithreadedApartment) {
+  Start(0);
+  ComPtr<RecordingCallback> callback;
+  *callback.GetAddressOf() = new RecordingCallback(S_OK);
+  ASSERT_EQ(WithOption(L"A", callback.Get(), L"Kind"), S_OK);
+  alerts_.Complete(alerts_.Handles().back(), 0, true);
+  ASSERT_TRUE(WaitUntil([&] { return callback->calls_ == 1; }));
+  EXPECT_EQ(callback->apartment_, APTTYPE_MTA);
+}
+
+// The engine ends while a notification's work is still running: it waits for it, so that nothing
+// the work reaches (collections, launcher, library) is freed under it.
+TEST_F(AlertBehaviour, TheEngineEndsOnlyAfterTheNotificationsInFlight) {
+  Start(0);
+  ComPtr<RecordingCallback> callback;
+  *callback.GetAddressOf() = new RecordingCallback(S_OK);
+  callback->BlockFor(3000);
+  ASSERT_EQ(WithOption(L"A", callback.Get(), L"Kind"), S_OK);
+  alerts_.Complete(alerts_.Handles().back(), 0, true);
+  ASSERT_EQ(::WaitForSingleObject(callback->Entered(), 10000), WAIT_OBJECT_0);
+  alert_.Reset();
+  engine_.reset();
+  callback->EngineGone();
+  ASSERT_TRUE(WaitUntil([&] { return callback->calls_ == 1; }));
+  EXPECT_FALSE(callback->outlived_) << "the engine was gone while its notification still ran";
+}
+
+// A library that notifies at any moment, also while the engine unbinds it: no notification may
+// reach a freed engine, run after the unbinding or crash the process.
+TEST_F(AlertBehaviour, NotificationsRacingTheUnbindingFindNothingFreed) {
+  knobs_.SetDword(L"RepeatNotifications", 1);
+  constexpr int kRuns = 200;
+  for (int run = 0; run < kRuns; ++run) {
+    Start(0);
+    ComPtr<RecordingCallback> callback;
+    *callback.GetAddressOf() = new RecordingCallback(S_OK);
+    ASSERT_EQ(WithOption(L"Racing", callback.Get(), L"Kind"), S_OK) << "run " << run;
+    alert_.Reset();
+    engine_.reset();
+  }
+  alerts_.Clear();
 }
 
 TEST_F(AlertBehaviour, ANotificationFromInsideTheShowEndsTheAlertCleanly) {

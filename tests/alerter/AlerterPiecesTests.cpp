@@ -99,8 +99,17 @@ std::function<void(VARIANT*)> Script(ZelTest::ScriptArray& array) {
   return [&array](VARIANT* v) { ::VariantCopy(v, const_cast<VARIANT*>(&array.AsVariant().Get())); };
 }
 
+// A script variable: a reference to a VARIANT that lives as long as the case.
+std::function<void(VARIANT*)> Variable(Variant& referenced, std::function<void(VARIANT*)> fill) {
+  return [&referenced, fill](VARIANT* v) {
+    ::VariantClear(&referenced.get());
+    fill(&referenced);
+    v->vt = VT_BYREF | VT_VARIANT;
+    v->pvarVal = &referenced;
+  };
+}
+
 TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
-  static SAFEARRAY* shared = nullptr;
   ScriptButtons script;
   ZelTest::ScriptArray twoButtons = script.Of({&script.open, &script.later});
   ZelTest::ScriptArray withShortPair = script.Of({&script.open, &script.shortPair});
@@ -110,14 +119,19 @@ TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
   claimingTooMany.claimedLength = 100000;
   ZelTest::ScriptArray withoutLength = script.Of({&script.open});
   withoutLength.lengthAnswer = DISP_E_UNKNOWNNAME;
+  Variant array, pair, innerReference, referencedText;
+  SAFEARRAY* referencedArray = VariantArray(0, {Pair({String(L"a"), String(L"b")})});
+  const auto wellFormed = [](VARIANT* v) { Buttons(v, {Pair({String(L"Open"), String(L"--tab 2")})}); };
   const ButtonsCase cases[] = {
-      {"well formed", [](VARIANT* v) { Buttons(v, {Pair({String(L"Open"), String(L"--tab 2")})}); }, E_FAIL},
+      {"well formed", wellFormed, E_FAIL},
       {"no buttons (empty variant)", [](VARIANT*) {}, E_FAIL},
       {"not an array", [](VARIANT* v) { String(L"Open")(v); }, E_FAIL},
-      {"empty outer array", [](VARIANT* v) { Buttons(v, {}); }, E_INVALIDARG},
+      {"empty outer array: no buttons", [](VARIANT* v) { Buttons(v, {}); }, E_FAIL},
       {"outer lower bound 1", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), String(L"b")})}, 1); }, E_INVALIDARG},
       {"inner lower bound 1", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), String(L"b")}, 1)}); }, E_INVALIDARG},
       {"short inner array", [](VARIANT* v) { Buttons(v, {Pair({String(L"a")})}); }, E_INVALIDARG},
+      {"a third element is not read", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), String(L"b"), Number(3)})}); },
+       E_FAIL},
       {"label not a string", [](VARIANT* v) { Buttons(v, {Pair({Number(1), String(L"b")})}); }, E_INVALIDARG},
       {"action not a string", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), Number(2)})}); }, E_INVALIDARG},
       {"element not an array", [](VARIANT* v) { Buttons(v, {String(L"a")}); }, E_INVALIDARG},
@@ -133,15 +147,30 @@ TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
          v->vt = VT_ARRAY | VT_VARIANT;
          v->parray = ::SafeArrayCreate(VT_VARIANT, 2, bounds);
        }, E_INVALIDARG},
-      {"by reference", [](VARIANT* v) {
-         shared = VariantArray(0, {Pair({String(L"a"), String(L"b")})});
-         v->vt = VT_ARRAY | VT_VARIANT | VT_BYREF;
-         v->pparray = &shared;
+      {"more than 4096 buttons", [](VARIANT* v) {
+         SAFEARRAYBOUND bound{4097, 0};
+         v->vt = VT_ARRAY | VT_VARIANT;
+         v->parray = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
        }, E_INVALIDARG},
+      {"array by reference", [&](VARIANT* v) {
+         v->vt = VT_ARRAY | VT_VARIANT | VT_BYREF;
+         v->pparray = &referencedArray;
+       }, E_FAIL},
+      {"variable holding the array", Variable(array, wellFormed), E_FAIL},
+      {"variable holding a bad array", Variable(array, [](VARIANT* v) { Buttons(v, {String(L"a")}); }), E_INVALIDARG},
+      {"variable holding no array", Variable(array, [](VARIANT* v) { Number(1)(v); }), E_FAIL},
+      {"reference to a reference", Variable(array, Variable(innerReference, wellFormed)), E_INVALIDARG},
+      {"pair in a variable", [&](VARIANT* v) {
+         Buttons(v, {Variable(pair, Pair({String(L"a"), String(L"b")}))});
+       }, E_FAIL},
+      {"text in a variable", [&](VARIANT* v) { Buttons(v, {Pair({Variable(referencedText, String(L"a")), String(L"b")})}); },
+       E_FAIL},
+      {"number in a variable", [&](VARIANT* v) { Buttons(v, {Pair({Variable(referencedText, Number(1)), String(L"b")})}); },
+       E_INVALIDARG},
       {"null array", [](VARIANT* v) { v->vt = VT_ARRAY | VT_VARIANT; }, E_INVALIDARG},
       {"script array", Script(twoButtons), E_FAIL},
       {"script pair in a safe array", [&](VARIANT* v) { Buttons(v, {Script(script.open)}); }, E_FAIL},
-      {"empty script array", Script(noButtons), E_INVALIDARG},
+      {"empty script array: no buttons", Script(noButtons), E_FAIL},
       {"script array of texts", Script(ofTexts), E_INVALIDARG},
       {"short script pair", Script(withShortPair), E_INVALIDARG},
       {"script length beyond the cap", Script(claimingTooMany), E_INVALIDARG},
@@ -163,10 +192,22 @@ TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
                                                      VARIANT_FALSE, VARIANT_FALSE),
               c.expected)
         << c.name;
-    if (buttons.get().vt & VT_BYREF) {
-      ::SafeArrayDestroy(shared);
-      buttons.get().vt = VT_EMPTY;
-    }
+  }
+  ::SafeArrayDestroy(referencedArray);
+}
+
+TEST(AlerterRegistration, TheServerCommandLineIsQuotedForTheRegistryScript) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* expected;
+  } cases[] = {
+      {L"C:\\Program Files\\Varant\\ZEL\\KyAlert.exe", L"\"C:\\Program Files\\Varant\\ZEL\\KyAlert.exe\""},
+      {L"C:\\ZEL\\KyAlert.exe", L"\"C:\\ZEL\\KyAlert.exe\""},
+      {L"C:\\O'Brien's files\\KyAlert.exe", L"\"C:\\O''Brien''s files\\KyAlert.exe\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ServerRegistration::LocalServerScriptText(c.path), c.expected)
+        << std::string(c.path, c.path + wcslen(c.path));
   }
 }
 

@@ -102,7 +102,9 @@ class AlerterServer : public ::testing::Test {
 };
 
 TEST_F(AlerterServer, IsRegisteredToRunAsTheInteractiveUser) {
-  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\LocalServer32", nullptr), kServer);
+  // Quoted: the folder has a blank, and COM would try "C:\Program.exe" first for an unquoted path.
+  const std::wstring quoted = L"\"" + std::wstring(kServer) + L"\"";
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\LocalServer32", nullptr), quoted);
   EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, kClassKey, nullptr), L"Alert Class");
   EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\ProgID", nullptr), L"Alerter.Alert.1");
   const std::optional<std::wstring> appId = ReadText(HKEY_LOCAL_MACHINE, kClassKey, L"AppID");
@@ -133,7 +135,8 @@ TEST_F(AlerterServer, EverySpellingOfTheSwitchesRegistersAndRemoves) {
     EXPECT_TRUE(KeyExists(c.root, std::wstring(kClassKey) + L"\\LocalServer32")) << name;
   }
   EXPECT_EQ(RunServer(L"/RegServerPerUser"), 0u);
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, std::wstring(kClassKey) + L"\\LocalServer32"));
+  EXPECT_EQ(ReadText(HKEY_CURRENT_USER, std::wstring(kClassKey) + L"\\LocalServer32", nullptr),
+            L"\"" + std::wstring(kServer) + L"\"");
   EXPECT_EQ(RunServer(L"-unregserverperuser"), 0u);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClassKey));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\LocalServer32"));
