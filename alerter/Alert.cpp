@@ -184,7 +184,11 @@ HRESULT CAlert::ShowAlert(const AlertRequestPtr& request, bool isRetry) {
   // failed show is written down, so that no alert goes missing without a trace.
   CAlertRecord record(*request);
   uint32_t handle = 0;
-  const int32_t result = services_.library->Show(record.Get(), nullptr, nullptr, request->timeout, &handle);
+  int32_t result = 0;
+  {
+    std::lock_guard<std::recursive_mutex> guard(showLock_);
+    result = services_.library->Show(record.Get(), nullptr, nullptr, request->timeout, &handle);
+  }
   if (result != 0)
     ZEL_LOG(ETWLogging::kLevelError, kSource, kFunction, L"Failed to show the TARN Alert (lResult 0x%X)\r\n",
             static_cast<unsigned>(result));
@@ -196,11 +200,17 @@ HRESULT CAlert::ShowTracked(const AlertRequestPtr& request, bool isRetry) {
   if (id == 0) return S_OK;
   CAlertRecord record(*request);
   uint32_t handle = 0;
-  // No lock of ours is held here: the library may notify from inside the call.
-  const int32_t result = services_.library->Show(record.Get(), &CAlertNotification::OnAlertNotification,
-                                                 CAlertNotification::ContextOf(id), request->timeout, &handle);
+  int32_t result = 0;
+  {
+    // The library may notify from inside the call; the notification takes none of this object's locks.
+    std::lock_guard<std::recursive_mutex> guard(showLock_);
+    result = services_.library->Show(record.Get(), &CAlertNotification::OnAlertNotification,
+                                     CAlertNotification::ContextOf(id), request->timeout, &handle);
+  }
   if (result == 0) {
-    services_.active->SetHandle(id, handle);
+    // Purged (a do-not-show-again answer for its type) while it was being shown: it must not stay
+    // on screen. An alert its notification already ended is gone, and closing it changes nothing.
+    if (!services_.active->SetHandle(id, handle) && handle != 0) services_.library->Close(handle);
     return S_OK;
   }
   // A notification that ended the alert meanwhile has already decided its fate.

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "AlertRequest.h"
 #include "AlertServices.h"
@@ -54,4 +55,7 @@ class CAlert final : public IAlert {
 
   AlertServices& services_;
   std::atomic<ULONG> references_{1};
+  // Held around each show of this object's alerts. A library may call back into the alerter from
+  // inside a show, so the lock is one the same thread may take again.
+  std::recursive_mutex showLock_;
 };

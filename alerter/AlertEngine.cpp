@@ -22,6 +22,10 @@ Microsoft::WRL::ComPtr<ITypeInfo> LoadAlertTypeInfo() {
 
 CAlertEngine::CAlertEngine(const AlertEngineOptions& options)
     : retry_(options.retryDelaySeconds != 0), launcher_(options.uiClassesKey) {
+  // Libraries load from the system folder only, unless given by full path.
+  if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    ZEL_LOG(ETWLogging::kLevelError, L"Alerter", L"CAlerterModule::CAlerterModule", L"Failed: secure dll loading");
+  }
   bindResult_ = library_.Bind(options.libraryFolder);
   if (bindResult_ != 0) {
     ZEL_LOG(ETWLogging::kLevelError, L"Alerter", L"CAlerterModule::CAlerterModule",

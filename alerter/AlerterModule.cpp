@@ -95,6 +95,7 @@ HRESULT CAlerterModule::Serve() {
     if (SUCCEEDED(hr)) PumpUntilQuit();
     if (FAILED(hr)) {
       ZEL_LOG(ETWLogging::kLevelError, kSource, L"CAlerterModule::Run", L"Failed to serve (0x%08X)\r\n", hr);
+      lifetime_->Abandon();
     }
   }
   // The other threads leave the apartment before this one, so that COM's last uninitialisation runs

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "AlertClassFactory.h"
 #include "AlertEngine.h"
 #include "AlerterTestSupport.h"
+#include "Handles.h"
 #include "ProductSetting.h"
 #include "RetryThread.h"
 #include "ServerLifetime.h"
@@ -178,7 +181,7 @@ TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
       {"null object", [](VARIANT* v) { v->vt = VT_DISPATCH; }, E_INVALIDARG},
   };
   AlertEngineOptions options;
-  options.libraryFolder = L"C:\\no-such-folder\\";
+  options.libraryFolder = ZelTest::SiblingPath(L"kypltalt-without-close\\");
   options.retryDelaySeconds = 0;
   CAlertEngine engine(options);
   ASSERT_NE(engine.BindResult(), 0u);
@@ -287,6 +290,50 @@ TEST(AlerterRetryTimer, LongDelaysDoNotOverflowTheDueTime) {
   EXPECT_EQ(CRetryThread::DueTime(10), -100000000LL);
   EXPECT_EQ(CRetryThread::DueTime(215), -2150000000LL);
   EXPECT_EQ(CRetryThread::DueTime(0xFFFFFFFFu), -42949672950000000LL);
+}
+
+// Runs `body` on a thread of its own and says whether it ended within `ms`; a body that did not end
+// is left running (with what it uses), so that the failure is reported rather than waited for.
+bool EndsWithin(DWORD ms, std::function<void()> body) {
+  auto ended = std::make_shared<Strata::UniqueHandle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread([ended, body] {
+    body();
+    ::SetEvent(ended->get());
+  }).detach();
+  return ::WaitForSingleObject(ended->get(), ms) == WAIT_OBJECT_0;
+}
+
+// The running thread waits on the events and timer it was started with: a second Start must leave
+// them, or the thread could never be stopped or woken again.
+TEST(AlerterRetryThread, ASecondStartLeavesTheRunningThreadStoppable) {
+  AlertEngineOptions options;
+  options.libraryFolder = ZelTest::SiblingPath(L"kypltalt-without-close\\");
+  options.retryDelaySeconds = 0;
+  auto engine = std::make_unique<CAlertEngine>(options);
+  auto thread = std::make_unique<CRetryThread>(engine->Services(), 600);
+  ASSERT_EQ(thread->Start(), 0u);
+  EXPECT_EQ(thread->Start(), static_cast<DWORD>(ERROR_ALREADY_INITIALIZED));
+  CRetryThread* running = thread.get();
+  if (!EndsWithin(60000, [running] { running->Stop(); })) {
+    thread.release();
+    engine.release();
+    FAIL() << "Stop did not end the thread after a second Start";
+  }
+}
+
+// Serving that could not begin (the class objects not resumed) ends the server at once instead of
+// waiting for the first client that can no longer come.
+TEST(AlerterLifetime, AnAbandonedServerStopsWithoutWaitingForAClient) {
+  auto lifetime = std::make_unique<CServerLifetime>(::GetCurrentThreadId(), 0, 600000);
+  ASSERT_EQ(lifetime->StartMonitor(), 0u);
+  lifetime->Abandon();
+  CServerLifetime* abandoned = lifetime.get();
+  if (!EndsWithin(60000, [abandoned] { abandoned->WaitForMonitor(); })) {
+    lifetime.release();
+    FAIL() << "the monitor waited for a first client";
+  }
+  EXPECT_TRUE(lifetime->Stopping());
+  EXPECT_FALSE(lifetime->TryHold());
 }
 
 // A client's unlock without its lock would release a live object's hold on the server.
