@@ -57,17 +57,17 @@ CAlertEngine::CAlertEngine(const AlertEngineOptions& options)
   }
 }
 
-void CAlertEngine::StopRetrying() noexcept {
+void CAlertEngine::StopThreads() noexcept {
   if (retryThread_) retryThread_->Stop();
-}
-
-CAlertEngine::~CAlertEngine() {
-  StopRetrying();
-  services_.retryThread = nullptr;
   // No notification may reach the collections once the library is gone or they are freed: the
   // running ones are waited for, and what they handed over is done before the library goes.
   CAlertNotification::Attach(nullptr);
   notificationThread_.Stop();
+}
+
+CAlertEngine::~CAlertEngine() {
+  StopThreads();
+  services_.retryThread = nullptr;
   services_.notificationThread = nullptr;
   services_.library = nullptr;
   library_.Unbind();

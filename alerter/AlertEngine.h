@@ -37,8 +37,9 @@ class CAlertEngine {
   bool RetryThreadRunning() const noexcept { return retryThread_ && retryThread_->IsRunning(); }
   size_t ActiveCount() const { return active_.Count(); }
   size_t QueuedCount() const { return retry_.Count(); }
-  // Ends the retry thread; nothing is replayed afterwards.
-  void StopRetrying() noexcept;
+  // Ends the retry and notification threads, so that they leave their apartment: nothing is
+  // replayed and no notification acts afterwards.
+  void StopThreads() noexcept;
 
  private:
   // First, so that it is gone last: requests freed with the collections release their CAlert,

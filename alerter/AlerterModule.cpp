@@ -102,7 +102,7 @@ HRESULT CAlerterModule::Serve() {
   // on this thread while the class object and the engine are alive: it releases the stubs of
   // objects that a client which ended without releasing them left behind, and so calls into both.
   lifetime_->WaitForMonitor();
-  engine_->StopRetrying();
+  engine_->StopThreads();
   ::Sleep(kPauseAfterRevokeMs);
   return hr;
 }
