@@ -182,13 +182,8 @@ HRESULT CAlert::ShowAlert(const AlertRequestPtr& request, bool isRetry) {
   if (request->Tracked()) return ShowTracked(request, isRetry);
   // An untracked alert is shown and forgotten: its outcome changes nothing for the caller, but a
   // failed show is written down, so that no alert goes missing without a trace.
-  CAlertRecord record(*request);
   uint32_t handle = 0;
-  int32_t result = 0;
-  {
-    std::lock_guard<std::recursive_mutex> guard(showLock_);
-    result = services_.library->Show(record.Get(), nullptr, nullptr, request->timeout, &handle);
-  }
+  const int32_t result = LockedShow(*request, nullptr, nullptr, &handle);
   if (result != 0)
     ZEL_LOG(ETWLogging::kLevelError, kSource, kFunction, L"Failed to show the TARN Alert (lResult 0x%X)\r\n",
             static_cast<unsigned>(result));
@@ -198,15 +193,9 @@ HRESULT CAlert::ShowAlert(const AlertRequestPtr& request, bool isRetry) {
 HRESULT CAlert::ShowTracked(const AlertRequestPtr& request, bool isRetry) {
   const uint64_t id = services_.active->AddUnlessSame(request);
   if (id == 0) return S_OK;
-  CAlertRecord record(*request);
   uint32_t handle = 0;
-  int32_t result = 0;
-  {
-    // The library may notify from inside the call; the notification takes none of this object's locks.
-    std::lock_guard<std::recursive_mutex> guard(showLock_);
-    result = services_.library->Show(record.Get(), &CAlertNotification::OnAlertNotification,
-                                     CAlertNotification::ContextOf(id), request->timeout, &handle);
-  }
+  const int32_t result =
+      LockedShow(*request, &CAlertNotification::OnAlertNotification, CAlertNotification::ContextOf(id), &handle);
   if (result == 0) {
     // Purged (a do-not-show-again answer for its type) while it was being shown: it must not stay
     // on screen. An alert its notification already ended is gone, and closing it changes nothing.
@@ -223,6 +212,14 @@ HRESULT CAlert::ShowTracked(const AlertRequestPtr& request, bool isRetry) {
     ZEL_LOG(ETWLogging::kLevelNormal, kSource, kFunction, L"Added failed alert to retry list\r\n");
   }
   return queued == CRetryList::AddResult::Full ? kQueueFull : E_FAIL;
+}
+
+int32_t CAlert::LockedShow(const AlertRequest& request, KyAlertNotification notify, void* context,
+                           uint32_t* handle) {
+  CAlertRecord record(request);
+  // The library may notify from inside the call; the notification takes none of this object's locks.
+  std::lock_guard<std::recursive_mutex> guard(showLock_);
+  return services_.library->Show(record.Get(), notify, context, request.timeout, handle);
 }
 
 CRetryList::AddResult CAlert::Queue(const AlertRequestPtr& request) {

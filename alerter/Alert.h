@@ -10,6 +10,7 @@
 #include "AlertRequest.h"
 #include "AlertServices.h"
 #include "KyAlert.h"
+#include "KyPltAlt.h"
 #include "RetryList.h"
 
 class CAlert final : public IAlert {
@@ -51,6 +52,8 @@ class CAlert final : public IAlert {
                              VARIANT_BOOL retryIfFailed);
   HRESULT ShowAlert(const AlertRequestPtr& request, bool isRetry);
   HRESULT ShowTracked(const AlertRequestPtr& request, bool isRetry);
+  // The library's show of the request, under this object's lock.
+  int32_t LockedShow(const AlertRequest& request, KyAlertNotification notify, void* context, uint32_t* handle);
   CRetryList::AddResult Queue(const AlertRequestPtr& request);
 
   AlertServices& services_;
