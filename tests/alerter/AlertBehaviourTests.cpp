@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -181,21 +182,56 @@ class AlertBehaviour : public ::testing::Test {
   ComPtr<IAlert> alert_;
 };
 
+// Every member of the record, for each of the three kinds of alert.
 TEST_F(AlertBehaviour, TheRecordCarriesTheCallersTextsAndTheLibrarysConstants) {
-  Start(10);
-  ASSERT_EQ(WithButtons(L"Blocked", {{L"Open", L"--tab 2"}, {L"Later", L""}}), S_OK);
-  ASSERT_EQ(Shown(), 1u);
-  const DWORD handle = alerts_.Handles()[0];
-  EXPECT_EQ(alerts_.ReadText(handle, L"Title"), L"Blocked");
-  EXPECT_EQ(alerts_.ReadText(handle, L"TypeId"), L"Buttons");
-  EXPECT_EQ(alerts_.ReadDword(handle, L"Marker"), 355u);
-  EXPECT_EQ(alerts_.ReadDword(handle, L"ButtonCount"), 2u);
-  EXPECT_EQ(alerts_.ReadDword(handle, L"HasButtons"), 1u);
-  EXPECT_EQ(alerts_.ReadDword(handle, L"HasOption"), 0u);
-  EXPECT_EQ(alerts_.ReadDword(handle, L"ReservedZero"), 1u);
-  EXPECT_EQ(alerts_.ReadDword(handle, L"Tracked"), 1u);
-  EXPECT_FALSE(alerts_.ReadText(handle, L"DetailsContent").has_value());
-  EXPECT_EQ(alerts_.ReadDword(handle, L"Timeout"), 30u);
+  Start(0);
+  ComPtr<RecordingCallback> callback;
+  *callback.GetAddressOf() = new RecordingCallback(S_OK);
+  struct Case {
+    const char* name;
+    std::function<HRESULT()> show;
+    const wchar_t* title;
+    const wchar_t* typeId;
+    std::optional<std::wstring> details;
+    std::vector<std::wstring> buttons;
+    std::optional<std::wstring> option;
+    DWORD tracked;
+  };
+  const Case cases[] = {
+      {"buttons", [&] { return WithButtons(L"Blocked", {{L"Open", L"--tab 2"}, {L"Later", L""}}); }, L"Blocked",
+       L"Buttons", std::nullopt, {L"1=Open", L"2=Later"}, std::nullopt, 1},
+      {"details", [&] { return Simple(L"Simple", false); }, L"Simple", L"T1", L"Details", {}, std::nullopt, 0},
+      {"option", [&] { return WithOption(L"Optional", callback.Get(), L"Kind"); }, L"Optional", L"Kind",
+       std::nullopt, {}, L"Do not show again", 1},
+  };
+  for (const Case& c : cases) {
+    alerts_.Clear();
+    ASSERT_EQ(c.show(), S_OK) << c.name;
+    ASSERT_EQ(Shown(), 1u) << c.name;
+    const DWORD handle = alerts_.Handles()[0];
+    EXPECT_EQ(alerts_.ReadText(handle, L"Title"), c.title) << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"TypeId"), c.typeId) << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"Language"), L"en-US") << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"AppId"), L"ZEL") << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"DefaultContent"), L"Content") << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"DetailsContent"), c.details) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"Priority"), 2u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"Status"), 1u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"Timeout"), 30u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"Marker"), 355u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"ButtonCount"), c.buttons.size()) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"HasButtons"), c.buttons.empty() ? 0u : 1u) << c.name;
+    EXPECT_EQ(alerts_.ReadTexts(handle, L"Buttons"), c.buttons) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"HasOption"), c.option ? 1u : 0u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"OptionId"), c.option ? std::optional<DWORD>(2501) : std::nullopt) << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"OptionText"), c.option) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"OptionChecked"), c.option ? std::optional<DWORD>(0) : std::nullopt)
+        << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"ReservedZero"), 1u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"Tracked"), c.tracked) << c.name;
+    if (c.tracked) alerts_.Complete(handle, 0, false);
+    ASSERT_TRUE(WaitUntil([&] { return engine_->ActiveCount() == 0; })) << c.name;
+  }
 }
 
 // Script callers pass variables by reference, at any level of the buttons; the library receives
@@ -349,11 +385,17 @@ TEST_F(AlertBehaviour, AFailedShowFailsTheCallOnlyWhenTracked) {
 }
 
 TEST_F(AlertBehaviour, AFailingAlertIsReplayedEveryRetryDelayUntilItIsShown) {
-  knobs_.SetDword(L"FailNextShows", 3);
+  constexpr DWORD kFailures = 3;
+  constexpr ULONGLONG kDelayMs = 1000;
+  knobs_.SetDword(L"FailNextShows", kFailures);
   Start(1);
+  const ULONGLONG failed = ::GetTickCount64();
   EXPECT_EQ(Simple(L"Eventually", true, true), E_FAIL);
   EXPECT_EQ(Shown(), 0u);
-  EXPECT_TRUE(WaitUntil([&] { return Shown() == 1; }, 8000));
+  EXPECT_TRUE(WaitUntil([&] { return Shown() == 1; }, 20000));
+  // The call's own show and the replay at once fail; each later replay waits for the timer. The
+  // clock's steps are coarser than its unit, hence the small allowance.
+  EXPECT_GE(::GetTickCount64() - failed, (kFailures - 1) * kDelayMs - 50) << "replays came before the retry delay";
   EXPECT_EQ(engine_->QueuedCount(), 0u);
   EXPECT_EQ(knobs_.ReadDword(L"FailNextShows"), 0u);
 }
@@ -403,13 +445,32 @@ TEST_F(AlertBehaviour, AChosenButtonStartsTheRegisteredUserInterfaceWithItsActio
   }
 }
 
+// A registered path is never cut to fit: the cut text could name another program. A real program
+// at a path past the limit is not started.
 TEST_F(AlertBehaviour, ARegisteredPathTooLongIsNeverLaunched) {
   Start(0);
-  RegisterUi(std::wstring(270, L'x'));
+  ZelTest::TempFolder folder;
+  std::wstring deep = folder / L"";
+  while (deep.size() <= CUiLauncher::kMaxPathChars) {
+    deep += std::wstring(40, L'd') + L"\\";
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  const std::wstring program = deep + L"cmd.exe";
+  wchar_t system[MAX_PATH];
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  ASSERT_TRUE(::CopyFileW((std::wstring(system) + L"\\cmd.exe").c_str(), (L"\\\\?\\" + program).c_str(), FALSE));
+  RegisterUi(L"\"" + program + L"\"");
   EXPECT_FALSE(CUiLauncher(classesKey_).RegisteredPath().has_value());
-  ASSERT_EQ(WithButtons(L"Launch", {{L"Open", L"/c exit"}}), S_OK);
+  const std::wstring marker = folder / L"launched.txt";
+  ASSERT_EQ(WithButtons(L"Launch", {{L"Open", L"/c echo launched>\"" + marker + L"\""}}), S_OK);
   alerts_.Complete(alerts_.Handles().back(), 1, false);
   EXPECT_TRUE(WaitUntil([&] { return engine_->ActiveCount() == 0; }));
+  EXPECT_FALSE(WaitUntil([&] { return ZelTest::FileExists(marker); }, 3000)) << "the long path was started";
+  ::DeleteFileW((L"\\\\?\\" + program).c_str());
+  for (std::wstring at = deep; at.size() > folder.Path().size() + 1;) {
+    ::RemoveDirectoryW((L"\\\\?\\" + at).c_str());
+    at.resize(at.rfind(L'\\', at.size() - 2) + 1);
+  }
 }
 
 TEST_F(AlertBehaviour, ATickedOptionCallsBackAndEndsEveryAlertOfItsType) {

@@ -166,10 +166,10 @@ TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
       {"pair in a variable", [&](VARIANT* v) {
          Buttons(v, {Variable(pair, Pair({String(L"a"), String(L"b")}))});
        }, E_FAIL},
-      {"text in a variable", [&](VARIANT* v) { Buttons(v, {Pair({Variable(referencedText, String(L"a")), String(L"b")})}); },
-       E_FAIL},
-      {"number in a variable", [&](VARIANT* v) { Buttons(v, {Pair({Variable(referencedText, Number(1)), String(L"b")})}); },
-       E_INVALIDARG},
+      {"text in a variable",
+       [&](VARIANT* v) { Buttons(v, {Pair({Variable(referencedText, String(L"a")), String(L"b")})}); }, E_FAIL},
+      {"number in a variable",
+       [&](VARIANT* v) { Buttons(v, {Pair({Variable(referencedText, Number(1)), String(L"b")})}); }, E_INVALIDARG},
       {"null array", [](VARIANT* v) { v->vt = VT_ARRAY | VT_VARIANT; }, E_INVALIDARG},
       {"script array", Script(twoButtons), E_FAIL},
       {"script pair in a safe array", [&](VARIANT* v) { Buttons(v, {Script(script.open)}); }, E_FAIL},
