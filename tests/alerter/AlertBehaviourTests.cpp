@@ -21,6 +21,7 @@
 #include "Handles.h"
 #include "ProcessKnobs.h"
 #include "RetryList.h"
+#include "RetryThread.h"
 #include "StandInKnobs.h"
 #include "TestSupport.h"
 
@@ -90,6 +91,7 @@ class RecordingCallback final : public IAlertCallback {
 class AlertBehaviour : public ::testing::Test {
  protected:
   void SetUp() override {
+    AlerterTest::FailOnCrash();
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ASSERT_TRUE(knobs_.Created());
   }
@@ -558,6 +560,16 @@ TEST_F(AlertBehaviour, NotificationsRacingTheUnbindingFindNothingFreed) {
     engine_.reset();
   }
   alerts_.Clear();
+}
+
+// The running retry thread waits on the events and timer it was started with: a second Start must
+// leave them, or the thread could never be woken (or stopped) again.
+TEST_F(AlertBehaviour, ASecondStartOfTheRetryThreadLeavesItReplaying) {
+  Start(600);
+  EXPECT_EQ(engine_->Services().retryThread->Start(), static_cast<DWORD>(ERROR_ALREADY_INITIALIZED));
+  ASSERT_EQ(Simple(L"First", true), S_OK);
+  ASSERT_EQ(Simple(L"Second", true), S_OK);
+  EXPECT_TRUE(WaitUntil([&] { return Shown() == 2; })) << "the queued alert was not replayed";
 }
 
 // Each object holds its lock around the library's show: its alerts reach the library one at a time.

@@ -303,24 +303,6 @@ bool EndsWithin(DWORD ms, std::function<void()> body) {
   return ::WaitForSingleObject(ended->get(), ms) == WAIT_OBJECT_0;
 }
 
-// The running thread waits on the events and timer it was started with: a second Start must leave
-// them, or the thread could never be stopped or woken again.
-TEST(AlerterRetryThread, ASecondStartLeavesTheRunningThreadStoppable) {
-  AlertEngineOptions options;
-  options.libraryFolder = ZelTest::SiblingPath(L"kypltalt-without-close\\");
-  options.retryDelaySeconds = 0;
-  auto engine = std::make_unique<CAlertEngine>(options);
-  auto thread = std::make_unique<CRetryThread>(engine->Services(), 600);
-  ASSERT_EQ(thread->Start(), 0u);
-  EXPECT_EQ(thread->Start(), static_cast<DWORD>(ERROR_ALREADY_INITIALIZED));
-  CRetryThread* running = thread.get();
-  if (!EndsWithin(60000, [running] { running->Stop(); })) {
-    thread.release();
-    engine.release();
-    FAIL() << "Stop did not end the thread after a second Start";
-  }
-}
-
 // Serving that could not begin (the class objects not resumed) ends the server at once instead of
 // waiting for the first client that can no longer come.
 TEST(AlerterLifetime, AnAbandonedServerStopsWithoutWaitingForAClient) {
