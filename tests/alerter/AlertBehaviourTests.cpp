@@ -566,10 +566,13 @@ TEST_F(AlertBehaviour, NotificationsRacingTheUnbindingFindNothingFreed) {
 // leave them, or the thread could never be woken (or stopped) again.
 TEST_F(AlertBehaviour, ASecondStartOfTheRetryThreadLeavesItReplaying) {
   Start(600);
-  EXPECT_EQ(engine_->Services().retryThread->Start(), static_cast<DWORD>(ERROR_ALREADY_INITIALIZED));
   ASSERT_EQ(Simple(L"First", true), S_OK);
+  // Queued behind the first and replayed: the thread now waits on its handles.
   ASSERT_EQ(Simple(L"Second", true), S_OK);
-  EXPECT_TRUE(WaitUntil([&] { return Shown() == 2; })) << "the queued alert was not replayed";
+  ASSERT_TRUE(WaitUntil([&] { return Shown() == 2; }));
+  EXPECT_EQ(engine_->Services().retryThread->Start(), static_cast<DWORD>(ERROR_ALREADY_INITIALIZED));
+  ASSERT_EQ(Simple(L"Third", true), S_OK);
+  EXPECT_TRUE(WaitUntil([&] { return Shown() == 3; })) << "the queued alert was not replayed";
 }
 
 // Each object holds its lock around the library's show: its alerts reach the library one at a time.
