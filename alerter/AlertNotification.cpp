@@ -44,7 +44,7 @@ void __stdcall CAlertNotification::OnAlertNotification(uint32_t, int32_t code, c
     ended.completed = result && result->status == 0;
     ended.chosenButton = ended.completed ? result->chosenButton : 0;
     ended.optionTicked = ended.completed && OptionTicked(*result);
-    if (services_->notificationThread) services_->notificationThread->Post(std::move(ended));
+    services_->notificationThread->Post(std::move(ended));
     return S_OK;
   });
 }
