@@ -23,8 +23,8 @@ using AlerterTest::Text;
 int ShowAlerts(int count, const std::wstring& tag, bool retry) {
   Microsoft::WRL::ComPtr<IAlert> alert;
   if (FAILED(::CoCreateInstance(CLSID_Alert, nullptr, CLSCTX_LOCAL_SERVER, IID_IAlert, &alert))) return 1000;
-  // A retried alert carries 16 KB of texts, so that what the server holds of it shows.
-  const std::wstring contentText = retry ? std::wstring(8192, L'c') : L"Content";
+  // A retried alert carries 32 KB of texts, so that what the server holds of it shows.
+  const std::wstring contentText = retry ? std::wstring(16384, L'c') : L"Content";
   Text language(L"en-US"), content(contentText.c_str()), app(L"ZEL"), type(L"Load");
   const VARIANT_BOOL flag = retry ? VARIANT_TRUE : VARIANT_FALSE;
   int failed = 0;

@@ -407,9 +407,10 @@ TEST_F(AlerterServer, TheRetryListOfAFailingLibraryStaysBounded) {
   output.clear();
   EXPECT_EQ(ZelTest::RunProcess(L"\"" + client + L"\" 500 Past retry", &output, 300000), 0u);
   EXPECT_NE(output.find("queued 0 refused 500"), std::string::npos) << output;
-  // Each alert carries 16 KB of texts: 500 more held would be 8 MB.
+  // Each alert carries 32 KB of texts: 500 more held would be 16 MB. The heap grows in steps of
+  // about 3 MB under Wine whatever it holds, so two steps are allowed.
   const size_t after = PrivateBytesOf(server);
-  EXPECT_LT(after, full + 2 * 1024 * 1024) << "private bytes " << full << " then " << after;
+  EXPECT_LT(after, full + 6 * 1024 * 1024) << "private bytes " << full << " then " << after;
   // The library works again; each replay ends at once, as if the user closed it.
   alerts_.SetKnob(L"CompleteInShow", 1);
   alerts_.SetKnob(L"ShowResult", 0);
