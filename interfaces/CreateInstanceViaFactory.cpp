@@ -12,6 +12,7 @@
 #include "Handles.h"
 #include "KyClassFactory.h"
 #include "LogInstance.h"
+#include "ServerCommandLine.h"
 #include "SlimLock.h"
 #include "VerifiedLibrary.h"
 
@@ -69,17 +70,7 @@ std::wstring RegisteredServerPath(REFCLSID clsid, const wchar_t* serverKind) {
       ERROR_SUCCESS)
     return std::wstring();
   commandLine.resize(commandLine.find(L'\0'));
-
-  if (!commandLine.empty() && commandLine[0] == L'"') {
-    size_t end = commandLine.find(L'"', 1);
-    return commandLine.substr(1, end == std::wstring::npos ? std::wstring::npos : end - 1);
-  }
-  // An unquoted path may contain spaces: a library's value is the path alone, an executable's ends
-  // with its ".exe" and may carry arguments after it.
-  std::wstring lower = commandLine;
-  ::CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
-  size_t exe = lower.find(L".exe");
-  return exe == std::wstring::npos ? commandLine : commandLine.substr(0, exe + 4);
+  return ServerPathOfCommandLine(commandLine);
 }
 
 // A directory change notification: INVALID_HANDLE_VALUE when there is none, closed by a call of its own.
