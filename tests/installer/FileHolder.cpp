@@ -1,13 +1,16 @@
 // FileHolder: keeps modules mapped as a process of a machine in use keeps them (the service its
 // event handlers, the platform the bridge, a running alerter its image), so that the installer's
-// tests meet files that cannot be overwritten.
-//   FileHolder.exe FILE...
-// Maps each FILE as an image without running any of its code, then prints one line per file,
-// "held <FILE> <file id>" (the file id tells one file from another of the same name and bytes), and
-// "holding" last; then waits until the prefix is stopped. Exit code 1 when a file cannot be mapped.
+// tests meet files that cannot be overwritten; and holds named mutexes as another running setup
+// holds its own.
+//   FileHolder.exe FILE|mutex:NAME...
+// Maps each FILE as an image without running any of its code and prints "held <FILE> <file id>"
+// (the file id tells one file from another of the same name and bytes); creates each mutex NAME
+// and prints "held mutex:<NAME>"; prints "holding" last, then waits until the prefix is stopped.
+// Exit code 1 when a file cannot be mapped or a mutex made.
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -32,10 +35,21 @@ bool FileId(const wchar_t* path, wchar_t* text, size_t size)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2) {
-        fwprintf(stderr, L"usage: FileHolder.exe FILE...\n");
+        fwprintf(stderr, L"usage: FileHolder.exe FILE|mutex:NAME...\n");
         return 2;
     }
+    const std::wstring mutexPrefix = L"mutex:";
     for (int i = 1; i < argc; ++i) {
+        const std::wstring argument = argv[i];
+        if (argument.compare(0, mutexPrefix.size(), mutexPrefix) == 0) {
+            // Held for the rest of the process's life, which is what the test needs.
+            if (!CreateMutexW(nullptr, FALSE, argument.c_str() + mutexPrefix.size())) {
+                fwprintf(stderr, L"FileHolder: could not make %ls (error %lu)\n", argv[i], GetLastError());
+                return 1;
+            }
+            wprintf(L"held %ls\n", argv[i]);
+            continue;
+        }
         wchar_t id[64] = L"";
         if (!FileId(argv[i], id, 64)) {
             fwprintf(stderr, L"FileHolder: no file %ls (error %lu)\n", argv[i], GetLastError());

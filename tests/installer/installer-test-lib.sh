@@ -61,8 +61,10 @@ start_prefix() {
   stop_wine
   rm -rf "$prefix" "$work"
   mkdir -p "$work"
-  ZEL_BUILD=$build "$root/scripts/prefix" "$prefix" --platform-only >"$work/prefix.out" 2>&1 ||
-    { cat "$work/prefix.out" >&2; fail "scripts/prefix $prefix --platform-only failed"; }
+  # scripts/prefix discards its programs' output, so a failed registration there says nothing: its
+  # trace names the command that failed.
+  ZEL_BUILD=$build bash -x "$root/scripts/prefix" "$prefix" --platform-only >"$work/prefix.out" 2>&1 ||
+    { tail -n 25 "$work/prefix.out" >&2; fail "scripts/prefix $prefix --platform-only failed (its last steps above)"; }
   # Out-of-process activation needs a session other than the one that created the prefix.
   stop_wine
   trap stop_wine EXIT

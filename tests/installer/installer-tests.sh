@@ -4,7 +4,8 @@
 # the product is installed.
 #   installer-tests.sh CASE <source root> <build folder> <prefix> <installer> [<older installer>]
 # CASE: install-uninstall | upgrade | upgrade-from-7 | upgrade-in-use | uninstall-in-use |
-#       uninstall-command | failed-uninstall | older-over-newer | failed-step | failed-upgrade
+#       uninstall-command | failed-uninstall | older-over-newer | another-setup-running | failed-step |
+#       failed-upgrade
 set -euo pipefail
 case_name=$1 root=$2 build=$3 prefix=$(realpath -m "$4") installer=$5 older=${6:-}
 source "$(dirname "${BASH_SOURCE[0]}")/installer-test-lib.sh"
@@ -211,6 +212,22 @@ case_older_over_newer() {
   diff "$work/files-before" "$work/files-after" >&2 || fail "the refused installer changed the product folder (diff above)"
   registry_dump > "$work/after.reg"
   diff "$work/before.reg" "$work/after.reg" >&2 || fail "the refused installer changed the registry (diff above)"
+}
+
+# While another setup or removal runs (it holds the setup's mutex), the installer and the
+# uninstaller refuse with 1618 and change nothing.
+case_another_setup_running() {
+  run_installer_expecting 0 "$installer" /LOG='C:\setup.log'
+  registry_dump > "$work/before.reg"
+  product_files > "$work/files-before"
+  hold setup 'mutex:Global\ZelSetupRunning'
+  run_installer_expecting 1618 "$installer" /LOG='C:\second.log'
+  run_uninstaller_expecting 1618 /LOG='C:\uninstall.log'
+  product_files > "$work/files-after"
+  diff "$work/files-before" "$work/files-after" >&2 || fail "a refused run changed the product folder (diff above)"
+  registry_dump > "$work/after.reg"
+  diff "$work/before.reg" "$work/after.reg" >&2 || fail "a refused run changed the registry (diff above)"
+  [ ! -f "$drive/uninstall.log" ] || fail "the refused uninstaller wrote a log (the running one's, by its name)"
 }
 
 # Runs the installer where a step is meant to fail: it ends with 3 and its log names the step.
