@@ -5,7 +5,7 @@
 #   installer-tests.sh CASE <source root> <build folder> <prefix> <installer> [<older installer>]
 # CASE: install-uninstall | upgrade | upgrade-from-7 | upgrade-in-use | uninstall-in-use |
 #       uninstall-command | failed-uninstall | older-over-newer | another-setup-running | failed-step |
-#       failed-upgrade
+#       failed-upgrade | failed-rollback
 set -euo pipefail
 case_name=$1 root=$2 build=$3 prefix=$(realpath -m "$4") installer=$5 older=${6:-}
 source "$(dirname "${BASH_SOURCE[0]}")/installer-test-lib.sh"
@@ -265,6 +265,19 @@ case_failed_upgrade() {
   if grep -q "Rollback failed" "$drive/setup.log"; then fail "the older version was not restored"; fi
   expect_installed "$older_version"
   ! run reg query 'HKLM\Software\Varant\temp' >/dev/null 2>&1 || fail "a failed upgrade left the upgrade marker"
+}
+
+# When undoing a failed upgrade fails too (the event registry keeps refusing, also the older
+# version's registration again), the installer says so and what was left, and exits 4.
+case_failed_rollback() {
+  run_installer_expecting 0 "$older" /LOG='C:\older.log'
+  local service='HKLM\Software\ZelStandIns\Service'
+  run reg add "$service" /v OpenProduct.HResult /t REG_DWORD /d 0x80070005 /f >/dev/null
+  run reg add "$service" /v OpenProduct.After /t REG_DWORD /d 1 /f >/dev/null
+  run_installer_expecting 4 "$installer" /LOG='C:\setup.log'
+  expect_log "$drive/setup.log" "FAILED: registering zelevh.dll"
+  expect_log "$drive/setup.log" "Rollback failed; left:"
+  if grep -qF "Rolled back" "$drive/setup.log"; then fail "setup.log says rolled back"; fi
 }
 
 start_prefix
