@@ -53,15 +53,18 @@ raise_sign_in() {
 platform_has_user() { [ -n "$(reg_value "HKLM\\Software\\ZelStandIns\\UserManager\\Users\\$1" Startup)" ]; }
 
 # Between releases of 8, nothing held: the older one's registrations give way, its files are
-# replaced and gone, and the users and the administrator the parent set stay as they are, also at
-# the next sign-in.
+# replaced and gone where they were installed, and the users and the administrator the parent set
+# stay as they are, also at the next sign-in.
 case_upgrade() {
   platform_user_of_session_1 jamie
   run_installer_expecting 0 "$older" /LOG='C:\older.log'
   expect_installed "$older_version"
   add_service_users_and_administrator
-  run_installer_expecting 0 "$installer" /LOG='C:\setup.log' /STARTUP=BEA
+  # An upgrade stays where the product is, whatever folder /D= names.
+  run_installer_expecting 0 "$installer" /LOG='C:\setup.log' /STARTUP=BEA '/D=C:\Elsewhere'
   expect_log "$drive/setup.log" "Found ZEL $older_version in"
+  expect_log "$drive/setup.log" "/D=C:\Elsewhere ignored"
+  [ ! -e "$drive/Elsewhere" ] || fail "the upgrade wrote into the folder /D= named"
   expect_log "$drive/setup.log" "No users' migration: $older_version and $version are both version 8"
   if grep -qF "move to the platform" "$drive/setup.log"; then fail "setup.log announces a users' migration"; fi
   expect_installed "$version"
