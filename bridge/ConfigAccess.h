@@ -42,14 +42,15 @@ HRESULT QueryHeld(const VARIANT& holder, Microsoft::WRL::ComPtr<Interface>& obje
   return QueryHeld(holder, __uuidof(Interface), reinterpret_cast<void**>(object.ReleaseAndGetAddressOf()));
 }
 
-// Object `id` of the service root as `Interface`; the read's result code must say success too.
+// Object `id` of the service root as `Interface`, *result the read's result code, which must say
+// success too.
 template <typename Interface>
-HRESULT GetServiceObject(IKyGSService* service, long id, Microsoft::WRL::ComPtr<Interface>& object) {
+HRESULT GetServiceObject(IKyGSService* service, long id, Microsoft::WRL::ComPtr<Interface>& object, long* result) {
   CVariantValue held;
-  long result = kResultUnknown;
-  HRESULT hr = service->GetValue(id, held.Put(), &result);
+  *result = kResultUnknown;
+  HRESULT hr = service->GetValue(id, held.Put(), result);
   if (FAILED(hr)) return hr;
-  if (!Succeeded(hr, result)) return E_FAIL;
+  if (!Succeeded(hr, *result)) return E_FAIL;
   return QueryHeld(held.Get(), object);
 }
 

@@ -11,16 +11,13 @@
 
 #include "KyLogInfo.h"
 #include "KyReportLog.h"
+#include "RpcFailure.h"
 #include "SlimLock.h"
 
 // How a helper gets its report log; tests hand in their own.
 using ReportLogCreator = std::function<HRESULT(IKyReportLog** reportLog)>;
 
-// Whether an HRESULT says that the process serving a remote object has gone away (the Win32 RPC
-// errors 1700 to 1931).
-constexpr bool IsRpcFailure(HRESULT hr) {
-  return static_cast<DWORD>(hr) >= 0x800706A4 && static_cast<DWORD>(hr) <= 0x8007078B;
-}
+using Strata::IsRpcFailure;
 
 // An RPC failure after which the record cannot have been stored: the call never reached the report
 // log's server. Only then is the record written again to the re-created report log; after any other

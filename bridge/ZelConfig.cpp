@@ -16,7 +16,6 @@
 #include "LogInstance.h"
 #include "ProductSettings.h"
 #include "TarnLogHelper.h"
-#include "SlimLock.h"
 
 using ConfigAccess::FailureCode;
 using ConfigAccess::kErrorMask;
@@ -128,15 +127,22 @@ HRESULT CreatePlatformManager(ComPtr<Interface>& manager) {
   return hr;
 }
 
-// A text query of a platform user; nothing unless both the call and its result code succeeded.
+// The answer to a text query of a platform user: no text unless both the call and its result code
+// succeeded.
+struct TextAnswer {
+  std::optional<std::wstring> text;
+  HRESULT hr;
+  long result;
+};
+
 template <typename Query>
-std::optional<std::wstring> QueryText(Query query) {
+TextAnswer QueryText(Query query) {
   LPWSTR text = nullptr;
   long result = kResultUnknown;
   HRESULT hr = query(&text, &result);
   Strata::UniqueCoTaskMem owned(text);
-  if (!Succeeded(hr, result) || !text) return std::nullopt;
-  return std::wstring(text);
+  if (!Succeeded(hr, result) || !text) return {std::nullopt, hr, result};
+  return {std::wstring(text), hr, result};
 }
 
 // A number query of a platform user; nothing unless both the call and its result code succeeded.
@@ -185,14 +191,23 @@ bool IsRegularAccount(IKyUser* user) {
   return false;
 }
 
+void NoteListProgress(HRESULT hr, long result) {
+  ZEL_LOG(kLevelNormal, kSource, kListFunction, L"CZelConfig::GetTARNUserList done while hr = %08x lResult =%08x", hr,
+          result);
+}
+
 std::optional<PlatformUserEntry> Describe(IKyUser* user) {
-  std::optional<std::wstring> logonName = QueryText([&](LPWSTR* t, long* r) { return user->GetLogonName(t, r); });
+  const TextAnswer logon = QueryText([&](LPWSTR* t, long* r) { return user->GetLogonName(t, r); });
+  NoteListProgress(logon.hr, logon.result);
+  const std::optional<std::wstring>& logonName = logon.text;
   if (!logonName || logonName->empty()) return std::nullopt;
   ZEL_LOG(kLevelNormal, kSource, kListFunction, L"CZelConfig::GetTARNUserList GetUserName name=[%s]",
           logonName->c_str());
-  std::optional<std::wstring> displayName = QueryText([&](LPWSTR* t, long* r) { return user->GetDisplayName(t, r); });
+  const TextAnswer display = QueryText([&](LPWSTR* t, long* r) { return user->GetDisplayName(t, r); });
+  std::optional<std::wstring> displayName = display.text;
   if (!displayName || displayName->empty()) {
-    ZEL_LOG(kLevelError, kSource, kListFunction, L"Unabled to get display name for user %s", logonName->c_str());
+    ZEL_LOG(kLevelError, kSource, kListFunction, L"Unabled to get display name for user %s: hr=0x%08X, lResult=%d",
+            logonName->c_str(), display.hr, display.result);
     displayName = logonName;
   }
   if (!IsRegularAccount(user)) {
@@ -218,8 +233,7 @@ std::vector<PlatformUserEntry> ListRegularUsers(IKyUserManager* manager) {
     if (hr != S_OK || (result & kErrorMask) != 0 || !user) break;
     if (std::optional<PlatformUserEntry> entry = Describe(user.Get())) users.push_back(std::move(*entry));
   }
-  ZEL_LOG(kLevelNormal, kSource, kListFunction, L"CZelConfig::GetTARNUserList done while hr = %08x lResult =%08x", hr,
-          result);
+  NoteListProgress(hr, result);
   return users;
 }
 
@@ -297,19 +311,25 @@ HRESULT CZelConfig::GetService(ComPtr<IKyGSService>* service) {
 }
 
 template <typename Interface>
+HRESULT CZelConfig::ReadServiceObject(ComPtr<IKyGSService>& service, long id, ComPtr<Interface>& object,
+                                      long* result) {
+  HRESULT hr = ConfigAccess::GetServiceObject(service.Get(), id, object, result);
+  if (!IsRpcFailure(hr)) return hr;
+  ZEL_LOG(kLevelWarning, kSource, L"CZelConfig::ServiceObject", L"ZEL gave RPC error 0x%08X\r\n", hr);
+  const ComPtr<IKyGSService> failed = std::move(service);
+  hr = zelHelper_->Reconnect(failed.Get(), service.GetAddressOf());
+  if (FAILED(hr)) return hr;
+  return ConfigAccess::GetServiceObject(service.Get(), id, object, result);
+}
+
+template <typename Interface>
 HRESULT CZelConfig::ServiceObject(long id, ComPtr<Interface>& object) {
   ComPtr<IKyGSService> service;
   HRESULT hr = GetService(&service);
   if (FAILED(hr)) return hr;
-  hr = ConfigAccess::GetServiceObject(service.Get(), id, object);
-  if (!IsRpcFailure(hr)) return hr;
-  ZEL_LOG(kLevelWarning, kSource, L"CZelConfig::ServiceObject", L"ZEL gave RPC error 0x%08X\r\n", hr);
-  hr = zelHelper_->Reconnect(service.ReleaseAndGetAddressOf());
-  if (FAILED(hr)) return hr;
-  return ConfigAccess::GetServiceObject(service.Get(), id, object);
+  long result = kResultUnknown;
+  return ReadServiceObject(service, id, object, &result);
 }
-
-HRESULT CZelConfig::GetSettingsObject(long objectId, ConfigPtr* object) { return ServiceObject(objectId, *object); }
 
 HRESULT CZelConfig::findUser(BSTR name, ConfigPtr* user) {
   const UINT length = ::SysStringLen(name);
@@ -332,23 +352,38 @@ HRESULT CZelConfig::findUser(BSTR name, ConfigPtr* user) {
 
 // ---- Settings readers and writers ----
 
-HRESULT CZelConfig::ReadAgeGroupItem(IKyConfig* ageGroups, long ageGroup, long item, VARIANT* value, long* result) {
-  VARIANT selection;
-  SetI4(&selection, ageGroup);
-  std::lock_guard<Strata::SlimLock> guard(ageGroupLock_);
-  HRESULT hr = ageGroups->SetValue(kAgeGroupSelection, selection, result);
-  if (!Succeeded(hr, *result)) {
-    ZEL_LOG(kLevelError, kSource, L"CZelConfig::GetAgeGroupConfigsValue",
-            L"GetAgeGroupConfigsValue failed to select age group hr= %08x, lResult=%08x", hr, *result);
-    *result = FailureCode(hr, *result);
-    return FAILED(hr) ? hr : E_FAIL;
+HRESULT CZelConfig::GetSettingsObject(const SettingsObject& object, const wchar_t* objectFailure, DWORD level,
+                                      ConfigPtr* settings) {
+  const std::wstring function = FunctionName(object.method);
+  ComPtr<IKyGSService> service;
+  HRESULT hr = GetService(&service);
+  if (FAILED(hr)) {
+    ZEL_LOG(kLevelError, kSource, function.c_str(), object.serviceFailure, hr);
+    return hr;
   }
-  return ageGroups->GetValue(item, value, result);
+  long result = kResultUnknown;
+  hr = ReadServiceObject(service, object.objectId, *settings, &result);
+  if (FAILED(hr)) {
+    ZEL_LOG(level, kSource, function.c_str(), objectFailure, object.method, hr, object.objectName,
+            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(settings->Get())), result, result & kErrorMask);
+  }
+  return hr;
 }
 
-HRESULT CZelConfig::ReadSetting(const wchar_t* method, long objectId, const long* ageGroup, const VARIANT& vItem,
+bool CZelConfig::SelectAgeGroup(IKyConfig* ageGroups, long ageGroup, HRESULT* hr) {
+  VARIANT selection;
+  SetI4(&selection, ageGroup);
+  long result = kResultUnknown;
+  *hr = ageGroups->SetValue(kAgeGroupSelection, selection, &result);
+  if (Succeeded(*hr, result)) return true;
+  ZEL_LOG(kLevelError, kSource, L"CZelConfig::GetAgeGroupConfigsValue",
+          L"GetAgeGroupConfigsValue failed to select age group hr= %08x, lResult=%08x", *hr, result);
+  return false;
+}
+
+HRESULT CZelConfig::ReadSetting(const SettingsObject& object, const long* ageGroup, const VARIANT& vItem,
                                 VARIANT* pvResult, VARIANT* pvValue) {
-  const std::wstring function = FunctionName(method);
+  const std::wstring function = FunctionName(object.method);
   if (!pvResult || !pvValue) return E_INVALIDARG;
   ::VariantInit(pvValue);
   HRESULT hr = ::VariantClear(pvResult);
@@ -356,44 +391,53 @@ HRESULT CZelConfig::ReadSetting(const wchar_t* method, long objectId, const long
   SetI4(pvResult, kResultUnknown);
   long item = 0;
   if (FAILED(ConfigAccess::ToLong(vItem, &item))) return E_INVALIDARG;
-  ZEL_LOG(kLevelNormal, kSource, function.c_str(), L"%s vItem = %d", method, item);
+  ZEL_LOG(kLevelNormal, kSource, function.c_str(), L"%s vItem = %d", object.method, item);
 
   ConfigPtr settings;
-  hr = GetSettingsObject(objectId, &settings);
-  if (FAILED(hr)) {
-    ZEL_LOG(kLevelError, kSource, function.c_str(), L"%s hr = %08x", method, hr);
-    return hr;
-  }
+  hr = GetSettingsObject(object, L"%s hr = %08x %s = %08x, lResult = %08x KY_ERROR(lResult) = %d ", kLevelWarning,
+                         &settings);
+  if (FAILED(hr)) return hr;
+  // A refused select answers with its own HRESULT, and the result code stays "unknown".
+  if (ageGroup && !SelectAgeGroup(settings.Get(), *ageGroup, &hr)) return hr;
   CVariantValue value;
   long result = kResultUnknown;
-  hr = ageGroup ? ReadAgeGroupItem(settings.Get(), *ageGroup, item, value.Put(), &result)
-                : settings->GetValue(item, value.Put(), &result);
-  if (FAILED(hr))
-    ZEL_LOG(kLevelError, kSource, function.c_str(), L"%s vItem.lVal=%d lResult=%08x", method, item, result);
+  hr = settings->GetValue(item, value.Put(), &result);
+  if (FAILED(hr)) {
+    ZEL_LOG(kLevelError, kSource, function.c_str(), L"%s vItem.lVal=%d pvValue->boolVal=%d lResult=%08x",
+            object.method, item, V_VT(&value.Get()) == VT_BOOL ? V_BOOL(&value.Get()) : 0, result);
+  }
   V_I4(pvResult) = FailureCode(hr, result);
   if (FAILED(hr)) return hr;
   return CopyOut(value, pvValue);
 }
 
-void CZelConfig::WriteAndApply(IKyConfig* object, long propertyId, const VARIANT& value, bool apply, long* result) {
+CZelConfig::WriteOutcome CZelConfig::WriteAndApply(IKyConfig* object, long propertyId, const VARIANT& value,
+                                                   bool apply, long* result) {
+  WriteOutcome outcome;
   *result = kResultUnknown;
-  HRESULT hr = object->SetValue(propertyId, value, result);
-  if (!Succeeded(hr, *result)) {
-    ZEL_LOG(kLevelError, kSource, L"CZelConfig::SetValue", L"SetValue failed. item=%d hr=%08x *plResult=%08x",
-            propertyId, hr, *result);
-    *result = FailureCode(hr, *result);
-    return;
+  outcome.written = object->SetValue(propertyId, value, result);
+  outcome.writeResult = *result;
+  if (!Succeeded(outcome.written, *result)) {
+    *result = FailureCode(outcome.written, *result);
+    return outcome;
   }
-  if (!apply) return;
-  hr = object->Apply(result);
-  if (!Succeeded(hr, *result))
-    ZEL_LOG(kLevelError, kSource, L"CZelConfig::Apply", L"Apply failed. hr=%08x *plResult=%08x", hr, *result);
-  *result = FailureCode(hr, *result);
+  if (!apply) return outcome;
+  const HRESULT applied = object->Apply(result);
+  outcome.applied = true;
+  *result = FailureCode(applied, *result);
+  return outcome;
 }
 
-HRESULT CZelConfig::WriteSetting(const wchar_t* method, long objectId, const VARIANT& vItem, const VARIANT& vValue,
-                                 bool apply, long* result) {
-  const std::wstring function = FunctionName(method);
+void CZelConfig::NoteFailedUserWrite(const wchar_t* function, long propertyId, const WriteOutcome& outcome) {
+  if (FAILED(outcome.written) && (outcome.writeResult & kErrorMask) == 0) {
+    ZEL_LOG(kLevelError, kSource, function, L"SetValue failed. item=%d hr=%08x *plResult=%08x", propertyId,
+            outcome.written, outcome.writeResult);
+  }
+}
+
+HRESULT CZelConfig::WriteSetting(const SettingsObject& object, const VARIANT& vItem, const VARIANT& vValue, bool apply,
+                                 long* result) {
+  const std::wstring function = FunctionName(object.method);
   if (!result) return E_INVALIDARG;
   *result = kResultUnknown;
   long item = 0;
@@ -403,40 +447,50 @@ HRESULT CZelConfig::WriteSetting(const wchar_t* method, long objectId, const VAR
   if (FAILED(hr)) return hr;
 
   ConfigPtr settings;
-  hr = GetSettingsObject(objectId, &settings);
-  if (FAILED(hr)) {
-    ZEL_LOG(kLevelError, kSource, function.c_str(), L"%s hr = %08x", method, hr);
-    return S_OK;
+  hr = GetSettingsObject(object, L"%s hr = %08x %s = %08x, lpResult = %08x KY_ERROR(lpResult) = %d ", kLevelError,
+                         &settings);
+  if (FAILED(hr)) return S_OK;
+  const WriteOutcome outcome = WriteAndApply(settings.Get(), item, value.Get(), apply, result);
+  const VARIANT& written = value.Get();
+  if (FAILED(outcome.written)) {
+    ZEL_LOG(kLevelError, kSource, function.c_str(),
+            L"%s vItem.lVal=%d vValue->boolVal=%d vt=%d VT_BOOL=%d lpResult=%08x", object.method, item,
+            V_VT(&written) == VT_BOOL ? V_BOOL(&written) : 0, V_VT(&written), VT_BOOL, outcome.writeResult);
   }
-  WriteAndApply(settings.Get(), item, value.Get(), apply, result);
-  ZEL_LOG(kLevelNormal, kSource, function.c_str(), L"%s item=%d lpResult=%08x", method, item, *result);
+  if (outcome.applied)
+    ZEL_LOG(kLevelNormal, kSource, function.c_str(), L"%s Apply lpResult=%d", object.method, *result);
   return S_OK;
 }
 
 STDMETHODIMP CZelConfig::GetGlobalConfigsValue(VARIANT vItem, VARIANT* pvResult, VARIANT* pvValue) {
-  return GuardHResult([&] { return ReadSetting(L"GetGlobalConfigsValue", kGlobalSettings, nullptr, vItem, pvResult, pvValue); });
+  static constexpr SettingsObject kReader{L"GetGlobalConfigsValue", kGlobalSettings,
+                                          L"GetGlobalConfigsValue KyI2 hr = %08x", L"ppGlobalConfigs"};
+  return GuardHResult([&] { return ReadSetting(kReader, nullptr, vItem, pvResult, pvValue); });
 }
 
 STDMETHODIMP CZelConfig::GetAdminSettingsConfigValue(VARIANT vItem, VARIANT* pvResult, VARIANT* pvValue) {
-  return GuardHResult(
-      [&] { return ReadSetting(L"GetAdminSettingsConfigValue", kAdminSettings, nullptr, vItem, pvResult, pvValue); });
+  static constexpr SettingsObject kReader{L"GetAdminSettingsConfigValue", kAdminSettings,
+                                          L"GetAdminSettingsConfigValue hr = %08x", L"ppAdminSettings"};
+  return GuardHResult([&] { return ReadSetting(kReader, nullptr, vItem, pvResult, pvValue); });
 }
 
 STDMETHODIMP CZelConfig::GetAgeGroupConfigsValue(LONG lAgeGroup, VARIANT vItem, VARIANT* pvResult, VARIANT* pvValue) {
+  static constexpr SettingsObject kReader{L"GetAgeGroupConfigsValue", kAgeGroups, L"GetAgeGroupConfigsValue hr = %08x",
+                                          L"ppAgeGroupConfigs"};
   const long ageGroup = lAgeGroup;
-  return GuardHResult(
-      [&] { return ReadSetting(L"GetAgeGroupConfigsValue", kAgeGroups, &ageGroup, vItem, pvResult, pvValue); });
+  return GuardHResult([&] { return ReadSetting(kReader, &ageGroup, vItem, pvResult, pvValue); });
 }
 
 STDMETHODIMP CZelConfig::SetGlobalConfigsValue(VARIANT vItem, VARIANT vValue, LONG* lpResult) {
-  return GuardHResult([&] { return WriteSetting(L"SetGlobalConfigsValue", kGlobalSettings, vItem, vValue, true, lpResult); });
+  static constexpr SettingsObject kWriter{L"SetGlobalConfigsValue", kGlobalSettings,
+                                          L"SetGlobalConfigsValue KyI2 hr = %08x", L"ppGlobalConfigs"};
+  return GuardHResult([&] { return WriteSetting(kWriter, vItem, vValue, true, lpResult); });
 }
 
 HRESULT CZelConfig::_SetAdminSettingsConfigValue(VARIANT vItem, VARIANT vValue, long* plResult, VARIANT_BOOL bApply) {
-  return GuardHResult([&] {
-    return WriteSetting(L"_SetAdminSettingsConfigValue", kAdminSettings, vItem, vValue, bApply != VARIANT_FALSE,
-                        plResult);
-  });
+  static constexpr SettingsObject kWriter{L"_SetAdminSettingsConfigValue", kAdminSettings,
+                                          L"_SetAdminSettingsConfigValue hr = %08x", L"ppAdminSettings"};
+  return GuardHResult([&] { return WriteSetting(kWriter, vItem, vValue, bApply != VARIANT_FALSE, plResult); });
 }
 
 STDMETHODIMP CZelConfig::SetAdminSettingsConfigValue(VARIANT vItem, VARIANT vValue, LONG* lpResult) {
@@ -502,7 +556,8 @@ STDMETHODIMP CZelConfig::SetUserConfigValue(BSTR strName, LONG lPropertyID, VARI
     ConfigPtr user;
     if (FAILED(findUser(strName, &user))) return S_OK;
     long result = kResultUnknown;
-    WriteAndApply(user.Get(), lPropertyID, value.Get(), true, &result);
+    NoteFailedUserWrite(L"CZelConfig::SetUserConfigValue", lPropertyID,
+                        WriteAndApply(user.Get(), lPropertyID, value.Get(), true, &result));
     *plResult = result;
     return S_OK;
   });
@@ -604,7 +659,7 @@ STDMETHODIMP CZelConfig::CreateNewZelUser(BSTR strName, LONG* plResult) {
     V_VT(&name) = VT_BSTR;
     V_BSTR(&name) = strName;
     // A user without its name would be a nameless account: it is neither added nor applied.
-    WriteAndApply(user.Get(), kUserName, name, false, &result);
+    NoteFailedUserWrite(kFunction, kUserName, WriteAndApply(user.Get(), kUserName, name, false, &result));
     if ((result & kErrorMask) != 0) {
       *plResult = result;
       return S_OK;
@@ -753,4 +808,6 @@ STDMETHODIMP CZelConfig::RegisterZelPlugin(LONG* plResult) {
   });
 }
 
-STDMETHODIMP CZelConfig::IsZelPluginRegistered(VARIANT_BOOL* pbResult) { return ::IsZelPluginRegistered(pbResult); }
+STDMETHODIMP CZelConfig::IsZelPluginRegistered(VARIANT_BOOL* pbResult) {
+  return GuardHResult([&] { return ::IsZelPluginRegistered(pbResult); });
+}

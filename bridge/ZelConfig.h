@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <wrl/client.h>
@@ -18,7 +17,6 @@
 #include "ZelComObject.h"
 #include "ZelHelper.h"
 #include "ZelTARN.h"
-#include "SlimLock.h"
 
 class CZelConfig : public CZelComObject<CTypeLibDispatch<IZelConfig>> {
  public:
@@ -63,32 +61,54 @@ class CZelConfig : public CZelComObject<CTypeLibDispatch<IZelConfig>> {
   using ConfigPtr = Microsoft::WRL::ComPtr<IKyConfig>;
 
   HRESULT GetService(Microsoft::WRL::ComPtr<IKyGSService>* service);
-  // Object `id` of the service root as `Interface`. The read is the first real call on the root
-  // object; when it meets an RPC failure (the service's process has gone), the root object is made
-  // afresh and the read tried once more.
+  // Object `id` of `service` as `Interface`, *result the read's result code. The read is the first
+  // real call on the root object; when it meets an RPC failure (the service's process has gone),
+  // the root object is made afresh (`service` then holds the new one) and the read tried once more.
+  template <typename Interface>
+  HRESULT ReadServiceObject(Microsoft::WRL::ComPtr<IKyGSService>& service, long id,
+                            Microsoft::WRL::ComPtr<Interface>& object, long* result);
   template <typename Interface>
   HRESULT ServiceObject(long id, Microsoft::WRL::ComPtr<Interface>& object);
-  // Configuration object `objectId` of the service root.
-  HRESULT GetSettingsObject(long objectId, ConfigPtr* object);
   // The service user whose name equals `name` regardless of case.
   HRESULT findUser(BSTR name, ConfigPtr* user);
 
-  // The common reader: item vItem of object `objectId`, *pvResult its result code. `ageGroup`
-  // (when given) is selected first, in one step with the read.
-  HRESULT ReadSetting(const wchar_t* method, long objectId, const long* ageGroup, const VARIANT& vItem,
-                      VARIANT* pvResult, VARIANT* pvValue);
-  // Selects the age group and reads from it while no other reader of this object can select.
-  HRESULT ReadAgeGroupItem(IKyConfig* ageGroups, long ageGroup, long item, VARIANT* value, long* result);
+  // A configuration object of the service root as a settings reader or writer names it in its lines.
+  struct SettingsObject {
+    const wchar_t* method;
+    long objectId;
+    const wchar_t* serviceFailure;  // the line when the service object cannot be had (its HRESULT)
+    const wchar_t* objectName;      // how the line of a failed read of the object names it
+  };
+  // The object, after the lines the readers and writers write when it cannot be had: `objectFailure`
+  // (at `level`) takes the method, the HRESULT, the object's name and pointer, and the result code.
+  HRESULT GetSettingsObject(const SettingsObject& object, const wchar_t* objectFailure, DWORD level,
+                            ConfigPtr* settings);
+  // The common reader: item vItem of the object, *pvResult its result code. `ageGroup` (when given)
+  // is selected first.
+  HRESULT ReadSetting(const SettingsObject& object, const long* ageGroup, const VARIANT& vItem, VARIANT* pvResult,
+                      VARIANT* pvValue);
+  // Selects the age group whose values the next read of `ageGroups` returns; false, with the
+  // select's HRESULT in *hr, when the service refused. Every read fetches an age-group object of its
+  // own, so no other reader's selection can come between the select and the read.
+  static bool SelectAgeGroup(IKyConfig* ageGroups, long ageGroup, HRESULT* hr);
   // The common writer; *result says how the write and the apply ended.
-  HRESULT WriteSetting(const wchar_t* method, long objectId, const VARIANT& vItem, const VARIANT& vValue, bool apply,
+  HRESULT WriteSetting(const SettingsObject& object, const VARIANT& vItem, const VARIANT& vValue, bool apply,
                        long* result);
-  // Writes `value` as property `propertyId` and applies it when the write succeeded.
-  static void WriteAndApply(IKyConfig* object, long propertyId, const VARIANT& value, bool apply, long* result);
+
+  // How a write, and the apply after it, ended.
+  struct WriteOutcome {
+    HRESULT written = E_FAIL;
+    long writeResult = -1;  // the write's own result code, as the service gave it
+    bool applied = false;
+  };
+  // Writes `value` as property `propertyId` and applies it when asked and the write succeeded.
+  // *result ends as the service's code: a failure code unless the write (and apply) succeeded.
+  static WriteOutcome WriteAndApply(IKyConfig* object, long propertyId, const VARIANT& value, bool apply, long* result);
+  // The line of a user write whose HRESULT failed while its result code said nothing.
+  static void NoteFailedUserWrite(const wchar_t* function, long propertyId, const WriteOutcome& outcome);
   HRESULT VerifySecret(long item, BSTR text, VARIANT_BOOL* verified);
   HRESULT PlatformUser(DWORD session, VARIANT* name, VARIANT* kind, VARIANT* startup, LONG* plResult);
 
   std::unique_ptr<CTarnUserHelper> userHelper_;
   std::unique_ptr<CZelHelper> zelHelper_;
-  // Makes selecting an age group and reading from it one step for this object's callers.
-  Strata::SlimLock ageGroupLock_;
 };

@@ -5,11 +5,11 @@
 #include "CreateInstanceViaFactory.h"
 #include "Handles.h"
 #include "LogInstance.h"
-#include "TarnLogHelper.h"
-#include "SlimLock.h"
+#include "RpcFailure.h"
 
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelWarning;
+using Strata::IsRpcFailure;
 
 namespace {
 
@@ -42,7 +42,7 @@ HRESULT CZelHelper::GetConfig(IKyGSService** service) {
   constexpr wchar_t kFunction[] = L"CZelHelper::GetConfig";
   if (!service) return E_POINTER;
   *service = nullptr;
-  std::lock_guard<Strata::SlimLock> guard(lock_);
+  std::lock_guard<Strata::CriticalSection> guard(lock_);
   VARIANT_BOOL registered = VARIANT_FALSE;
   HRESULT hr = IsZelPluginRegistered(&registered);
   if (FAILED(hr)) return hr;
@@ -63,20 +63,23 @@ HRESULT CZelHelper::GetConfig(IKyGSService** service) {
   return hr;
 }
 
-HRESULT CZelHelper::Reconnect(IKyGSService** service) {
+HRESULT CZelHelper::Reconnect(IKyGSService* failed, IKyGSService** service) {
   if (!service) return E_POINTER;
   *service = nullptr;
-  std::lock_guard<Strata::SlimLock> guard(lock_);
-  service_.Reset();
-  if (FAILED(createConfigLocked())) {
-    ZEL_LOG(kLevelError, kSource, L"CZelHelper::GetConfig", L"Failed to reacquire ZEL [0x%08X]\r\n", creationResult_);
-    return creationResult_;
+  std::lock_guard<Strata::CriticalSection> guard(lock_);
+  // A caller that met the same failure first has made the object afresh: that one is used.
+  if (!service_ || service_.Get() == failed) {
+    service_.Reset();
+    if (FAILED(createConfigLocked())) {
+      ZEL_LOG(kLevelError, kSource, L"CZelHelper::GetConfig", L"Failed to reacquire ZEL [0x%08X]\r\n", creationResult_);
+      return creationResult_;
+    }
   }
   return service_->QueryInterface(IID_IKyGSService, reinterpret_cast<void**>(service));
 }
 
 HRESULT CZelHelper::createConfig() {
-  std::lock_guard<Strata::SlimLock> guard(lock_);
+  std::lock_guard<Strata::CriticalSection> guard(lock_);
   return createConfigLocked();
 }
 

@@ -11,7 +11,7 @@
 #include <wrl/client.h>
 
 #include "KyGSService.h"
-#include "SlimLock.h"
+#include "CriticalSection.h"
 
 // Whether the service's plug-in is registered with the platform's web proxy. E_INVALIDARG for a
 // null out pointer.
@@ -29,15 +29,17 @@ class CZelHelper {
   // Creates the service root object (once more at once when the first answer is E_FAIL, counting
   // on COM to start the service again) and keeps the result.
   HRESULT createConfig();
-  // Drops the root object and creates it afresh, for a caller whose call on it met an RPC failure:
-  // a proxy answers QueryInterface itself, so only a real call shows that the service has gone.
-  HRESULT Reconnect(IKyGSService** service);
+  // For a caller whose call on `failed` met an RPC failure (a proxy answers QueryInterface itself,
+  // so only a real call shows that the service has gone): drops the root object and creates it
+  // afresh, unless another caller has already replaced it, whose fresh object is then handed out.
+  HRESULT Reconnect(IKyGSService* failed, IKyGSService** service);
 
  private:
   HRESULT createConfigLocked();
 
-  // Guards creationResult_ and service_; held for the whole of GetConfig.
-  Strata::SlimLock lock_;
+  // Guards creationResult_ and service_; held for the whole of GetConfig and Reconnect, across the
+  // creation of the service's object, which may call back into this library on the same thread.
+  Strata::CriticalSection lock_;
   HRESULT creationResult_ = S_OK;
   Microsoft::WRL::ComPtr<IKyGSService> service_;
 };

@@ -23,6 +23,7 @@ using Microsoft::WRL::ComPtr;
 using namespace ServiceCalls;
 
 std::atomic<DWORD> CGSSignInRequiredEventHandler::platformUserWaitMs_{3000};
+std::atomic<CGSSignInRequiredEventHandler::KeyDeletion> CGSSignInRequiredEventHandler::markerDeletion_{&::RegDeleteKeyW};
 
 namespace {
 
@@ -113,10 +114,11 @@ HRESULT SetUpAdministrator(IKyUserAccountManager* accounts, const std::wstring* 
 
 // One platform account per service user; a user whose name cannot be read is passed over.
 HRESULT MigrateUsers(IEnumVARIANT* items, IKyUserAccountManager* accounts, const std::wstring* startupUser) {
+  BoundedEnumeration users(items, kSource, L"CGSSignInRequiredEventHandler::AddZELUsersToTARN");
   for (;;) {
     CVariantValue item;
-    ULONG fetched = 0;
-    if (items->Next(1, item.Put(), &fetched) != S_OK || fetched != 1) return S_OK;
+    const HRESULT next = users.Next(&item);
+    if (next != S_OK) return FAILED(next) ? next : S_OK;
     ComPtr<IKyConfig> user;
     CVariantValue name;
     long result = -1;
@@ -162,19 +164,21 @@ HRESULT CGSSignInRequiredEventHandler::handleEvent(unsigned long sessionId) {
 
   CVariantValue name;
   const wchar_t* user = getTarnUser(sessionId, name.Put(), 1) ? V_BSTR(&name.Get()) : kTemporaryUser;
-  HRESULT hr = signIntoZel(sessionId, user);
+  bool reacquired = false;
+  HRESULT hr = g_module.CallGadrelService(
+      [&](IKyGSService* service) { return signIntoZel(service, sessionId, user); },
+      [&](HRESULT) {
+        reacquired = true;
+        ZEL_LOG(kLevelNormal, kSource, kFunction, L"Attempting to release and reacquire Zel...\r\n");
+      });
   if (FAILED(hr)) {
-    if (!IsRpcFailure(hr)) return hr;
-    ZEL_LOG(kLevelNormal, kSource, kFunction, L"Attempting to release and reacquire Zel...\r\n");
-    g_module.ReleaseGadrelService();
-    hr = signIntoZel(sessionId, user);
-    if (FAILED(hr)) {
+    if (reacquired) {
       ZEL_LOG(kLevelError, kSource, kFunction,
               L"Failed to sign into ZEL after release and reacquire [Error 0x%08X]\r\n", hr);
-      return hr;
     }
-    ZEL_LOG(kLevelNormal, kSource, kFunction, L"Refetch and reacquire succeeded.\r\n");
+    return hr;
   }
+  if (reacquired) ZEL_LOG(kLevelNormal, kSource, kFunction, L"Refetch and reacquire succeeded.\r\n");
   LARGE_INTEGER end{};
   ::QueryPerformanceCounter(&end);
   // Milliseconds from the ticks, without dividing the frequency first: a frequency below 1000 would
@@ -227,20 +231,20 @@ bool CGSSignInRequiredEventHandler::getTarnUser(unsigned long sessionId, VARIANT
   }
 }
 
-HRESULT CGSSignInRequiredEventHandler::signIntoZel(unsigned long sessionId, const wchar_t* name) {
+HRESULT CGSSignInRequiredEventHandler::signIntoZel(IKyGSService* service, unsigned long sessionId,
+                                                   const wchar_t* name) {
   constexpr wchar_t kFunction[] = L"CGSSignInRequiredEventHandler::signIntoZel";
-  ComPtr<IKyGSService> service = g_module.GetGadrelService();
   if (!service) {
     ZEL_LOG(kLevelError, kSource, kFunction, L"No connection to the ZEL service to sign \"%s\" in\r\n", name);
     return E_UNEXPECTED;
   }
   if (isUpgradeNeeded()) {
     Strata::UniqueHandle completed(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kUpgradeCompletedEvent));
-    AddZELUsersToTARN();
+    AddZELUsersToTARN(service);
     if (completed) ::SetEvent(completed.get());
     return S_OK;
   }
-  Answer answer = SignIn(service.Get(), sessionId, name);
+  Answer answer = SignIn(service, sessionId, name);
   if (answer.Succeeded()) {
     ZEL_LOG(kLevelNormal, kSource, kFunction, L"Signed in successfully as user \"%s\"\r\n", name);
     return S_OK;
@@ -249,11 +253,13 @@ HRESULT CGSSignInRequiredEventHandler::signIntoZel(unsigned long sessionId, cons
   ZEL_LOG(level, kSource, kFunction, L"Failed to sign into ZEL as user \"%s\" [Error 0x%08X][Result 0x%08X]\r\n", name,
           answer.hr, answer.result);
   if (IsRpcFailure(answer.hr)) return answer.hr;
-  if (FAILED(CUserEvents::createZelUser(name, sessionId))) {
+  const HRESULT created = CUserEvents::createZelUser(service, name, sessionId);
+  if (IsRpcFailure(created)) return created;
+  if (FAILED(created)) {
     ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to create user... so we can't log in.\r\n");
     return E_FAIL;
   }
-  answer = SignIn(service.Get(), sessionId, name);
+  answer = SignIn(service, sessionId, name);
   if (answer.Succeeded()) return S_OK;
   if (IsRpcFailure(answer.hr)) return answer.hr;
   ZEL_LOG(kLevelError, kSource, kFunction,
@@ -280,18 +286,24 @@ bool CGSSignInRequiredEventHandler::isUpgradeNeeded() {
   marker.reset();
   // Only the call whose deletion removed the marker may act on it: two events that both read it
   // would otherwise both migrate, and a marker that cannot be deleted would migrate on every event.
-  bool consumed = false;
   Strata::UniqueHkey varant;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kVarantKey, 0, KEY_READ | KEY_WRITE, varant.put()) == ERROR_SUCCESS) {
+  LSTATUS deleted = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kVarantKey, 0, KEY_READ | KEY_WRITE, varant.put());
+  if (deleted == ERROR_SUCCESS) {
     ZEL_LOG(kLevelNormal, kSource, kFunction,
             L"Opened Reg Key successfully = HKEY_LOCAL_MACHINE\\Software\\Varant - now delete key temp \r\n");
     // The contents go first; deleting the key itself then succeeds for one caller only.
     Strata::UniqueHkey contents;
     if (::RegOpenKeyExW(varant.get(), L"temp", 0, KEY_ALL_ACCESS, contents.put()) == ERROR_SUCCESS)
       ::RegDeleteTreeW(contents.get(), nullptr);
-    consumed = ::RegDeleteKeyW(varant.get(), L"temp") == ERROR_SUCCESS;
+    deleted = markerDeletion_.load()(varant.get(), L"temp");
   }
-  const bool upgrade = migrate && consumed;
+  // Another event that consumed the marker first leaves nothing to delete, and migrates itself.
+  if (migrate && deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
+    ZEL_LOG(kLevelError, kSource, kFunction,
+            L"Failed to delete HKEY_LOCAL_MACHINE\\Software\\Varant\\temp (Err %d): the users are not migrated\r\n",
+            deleted);
+  }
+  const bool upgrade = migrate && deleted == ERROR_SUCCESS;
   ZEL_LOG(kLevelNormal, kSource, kFunction, L"bIsUpgradeNeeded = %d", upgrade ? 1 : 0);
   return upgrade;
 }
@@ -320,7 +332,7 @@ bool CGSSignInRequiredEventHandler::getStartupUserId(std::wstring* startupUser) 
   return true;
 }
 
-HRESULT CGSSignInRequiredEventHandler::AddZELUsersToTARN() {
+HRESULT CGSSignInRequiredEventHandler::AddZELUsersToTARN(IKyGSService* service) {
   constexpr wchar_t kFunction[] = L"CGSSignInRequiredEventHandler::AddZELUsersToTARN";
   ZEL_LOG(kLevelNormal, kSource, kFunction, L"AddZELUsersToTARN\r\n");
   ComPtr<IKyUserAccountManager> accounts;
@@ -335,8 +347,6 @@ HRESULT CGSSignInRequiredEventHandler::AddZELUsersToTARN() {
   const bool haveStartupUser = getStartupUserId(&startupUser);
   const std::wstring* startup = haveStartupUser ? &startupUser : nullptr;
 
-  ComPtr<IKyGSService> service = g_module.GetGadrelService();
-  if (!service) return E_UNEXPECTED;
   CVariantValue users;
   long result = -1;
   hr = service->GetValue(kUsersCollection, users.Put(), &result);

@@ -11,6 +11,7 @@
 
 #include "EventHandlerObject.h"
 #include "KyGSEvents.h"
+#include "KyGSService.h"
 
 class CGSSignInRequiredEventHandler : public CEventHandlerObject<IKyGSSignInRequiredEvent> {
  public:
@@ -18,17 +19,24 @@ class CGSSignInRequiredEventHandler : public CEventHandlerObject<IKyGSSignInRequ
 
   // The wait between two questions for a platform user that is not logged on yet; tests shorten it.
   static void SetPlatformUserWait(DWORD milliseconds) { platformUserWaitMs_ = milliseconds; }
+  // How the upgrade marker's key is deleted (RegDeleteKeyW). Wine does not enforce a key's access
+  // list, so tests refuse the deletion here.
+  using KeyDeletion = LSTATUS(APIENTRY*)(HKEY parent, LPCWSTR subkey);
+  static void SetMarkerDeletion(KeyDeletion deletion) { markerDeletion_ = deletion; }
 
   static bool getTarnUser(unsigned long sessionId, VARIANT* name, int attempt);
-  static HRESULT signIntoZel(unsigned long sessionId, const wchar_t* name);
+  // Signs `name` in through `service`; an RPC failure is handed back as it is, for the caller to
+  // reconnect and try once more.
+  static HRESULT signIntoZel(IKyGSService* service, unsigned long sessionId, const wchar_t* name);
   // Consumes the upgrade marker: true only for the one call whose deletion of the marker succeeded
   // while it said "migrate".
   static bool isUpgradeNeeded();
   static bool getStartupUserId(std::wstring* startupUser);
-  static HRESULT AddZELUsersToTARN();
+  static HRESULT AddZELUsersToTARN(IKyGSService* service);
 
  private:
   HRESULT handleEvent(unsigned long sessionId);
 
   static std::atomic<DWORD> platformUserWaitMs_;
+  static std::atomic<KeyDeletion> markerDeletion_;
 };

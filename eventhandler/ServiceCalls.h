@@ -5,8 +5,13 @@
 
 #include <windows.h>
 
+#include <oaidl.h>
+
 #include "Handles.h"
 #include "KyGSService.h"
+#include "LogInstance.h"
+#include "RpcFailure.h"
+#include "VariantValue.h"
 
 namespace ServiceCalls {
 
@@ -19,10 +24,7 @@ constexpr wchar_t kTemporaryUser[] = L"adult_temp";
 
 constexpr bool Succeeded(HRESULT hr, long result) { return SUCCEEDED(hr) && (result & kErrorBits) == 0; }
 
-// The Win32 RPC errors 1700 to 1931.
-constexpr bool IsRpcFailure(HRESULT hr) {
-  return static_cast<ULONG>(hr) >= 0x800706A4UL && static_cast<ULONG>(hr) <= 0x8007078BUL;
-}
+using Strata::IsRpcFailure;
 
 struct Answer {
   HRESULT hr;
@@ -39,6 +41,40 @@ inline Answer SignIn(IKyGSService* service, unsigned long session, const wchar_t
   HRESULT hr = service->SignIn(session, user.get(), nullptr, &result);
   return {hr, result};
 }
+
+// The items of one of the service's enumerations, one after another and at most
+// kMaxEnumeratedItems of them: an enumerator that never says it is done must not hold its caller
+// (and the users lock) for ever. Stopping at the bound is logged at level 4 under the caller's
+// source file and function.
+class BoundedEnumeration {
+ public:
+  static constexpr ULONG kMaxEnumeratedItems = 10000;
+
+  BoundedEnumeration(IEnumVARIANT* items, const wchar_t* source, const wchar_t* function)
+      : items_(items), source_(source), function_(function) {}
+
+  // S_OK with the next item; S_FALSE at the end of the enumeration or at the bound; an RPC failure
+  // as the enumerator answered it.
+  HRESULT Next(CVariantValue* item) {
+    if (fetched_ == kMaxEnumeratedItems) {
+      ZEL_LOG(ETWLogging::kLevelError, source_, function_,
+              L"Stopped after %lu ZEL users: the service's enumeration does not end\r\n", fetched_);
+      return S_FALSE;
+    }
+    ULONG given = 0;
+    HRESULT hr = items_->Next(1, item->Put(), &given);
+    if (IsRpcFailure(hr)) return hr;
+    if (hr != S_OK || given != 1) return S_FALSE;
+    ++fetched_;
+    return S_OK;
+  }
+
+ private:
+  IEnumVARIANT* const items_;
+  const wchar_t* const source_;
+  const wchar_t* const function_;
+  ULONG fetched_ = 0;
+};
 
 inline bool SameNameIgnoringCase(const wchar_t* first, const wchar_t* second) {
   return first && second && ::CompareStringOrdinal(first, -1, second, -1, TRUE) == CSTR_EQUAL;

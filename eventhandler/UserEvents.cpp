@@ -1,16 +1,19 @@
 #include "UserEvents.h"
 
 #include <cwchar>
+#include <optional>
 #include <string_view>
 
 #include "ComGuard.h"
 #include "CreateInstanceViaFactory.h"
+#include "CriticalSection.h"
 #include "Handles.h"
 #include "LogInstance.h"
 #include "ServiceCalls.h"
 #include "VariantValue.h"
 #include "ZelTARN.h"
 #include "SlimLock.h"
+#include "ZELEventHandlerModule.h"
 
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelNormal;
@@ -29,12 +32,14 @@ constexpr long kUserCreated = 1;
 constexpr long kUserDeleted = 0;
 
 // Serialises finding, creating and removing service users among this library's events, so that
-// two events for one name never both create it. Never held across a call to the bridge library or
-// a report-log write.
-Strata::SlimLock& ServiceUsersLock() {
-  static Strata::SlimLock lock;
-  return lock;
-}
+// two events for one name never both create it. Held across the service's calls, which may raise a
+// platform user event into this library on the same thread (from inside Apply): that event takes
+// it again. Never held across a call to the bridge library or a report-log write.
+Strata::CriticalSection g_serviceUsersLock;
+
+// A service call that met an RPC failure keeps its HRESULT, so that the event is tried once more on
+// a fresh connection; any other failure is the event's own.
+HRESULT FailureOf(HRESULT hr) { return IsRpcFailure(hr) ? hr : E_FAIL; }
 
 // The object a VARIANT holds, or null.
 IUnknown* ObjectOf(const VARIANT& value) {
@@ -43,6 +48,15 @@ IUnknown* ObjectOf(const VARIANT& value) {
 
 bool SameName(BSTR stored, const wchar_t* name) {
   return stored && std::wstring_view(stored, ::SysStringLen(stored)) == std::wstring_view(name);
+}
+
+// A number the bridge wrote in whatever form, through the system's conversion; nothing when it is no
+// number.
+template <VARTYPE Type>
+std::optional<long> CoercedTo(const VARIANT& value) {
+  CVariantValue converted;
+  if (FAILED(::VariantChangeType(converted.Put(), const_cast<VARIANT*>(&value), 0, Type))) return std::nullopt;
+  return Type == VT_I2 ? V_I2(&converted.Get()) : V_I4(&converted.Get());
 }
 
 // A sign-in counts only with the service's own success code.
@@ -65,7 +79,7 @@ HRESULT NameNewUser(IKyConfig* user, const wchar_t* name) {
   if (!Succeeded(hr, result)) {
     ZEL_LOG(kLevelError, kSource, L"CUserEvents::createZelUser",
             L"Failed to set the new ZEL user's name [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
-    return E_FAIL;
+    return FailureOf(hr);
   }
   return S_OK;
 }
@@ -79,7 +93,7 @@ HRESULT AddNewUser(IKyGSConfigCollection* collection, const wchar_t* name) {
   if (!Succeeded(hr, result)) {
     ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to create new ZEL user object [Error 0x%08X][Result 0x%08X]\r\n",
             hr, result);
-    return E_FAIL;
+    return FailureOf(hr);
   }
   ComPtr<IKyConfig> user;
   IUnknown* object = ObjectOf(item.Get());
@@ -94,14 +108,14 @@ HRESULT AddNewUser(IKyGSConfigCollection* collection, const wchar_t* name) {
   if (!Succeeded(hr, result)) {
     ZEL_LOG(kLevelError, kSource, kFunction,
             L"Failed to add new user object to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
-    return E_FAIL;
+    return FailureOf(hr);
   }
   result = -1;
   hr = collection->Apply(&result);
   if (!Succeeded(hr, result)) {
     ZEL_LOG(kLevelError, kSource, kFunction,
             L"Failed to apply new user object to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
-    return E_FAIL;
+    return FailureOf(hr);
   }
   return S_OK;
 }
@@ -121,14 +135,14 @@ HRESULT RemoveUser(IKyGSConfigCollection* collection, IKyConfig* user, const wch
   if (!Succeeded(hr, result)) {
     ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to delete user \"%s\" from ZEL [Error 0x%08X][Result 0x%08X]\r\n",
             name, hr, result);
-    return E_FAIL;
+    return FailureOf(hr);
   }
   result = -1;
   hr = collection->Apply(&result);
   if (!Succeeded(hr, result)) {
     ZEL_LOG(kLevelError, kSource, kFunction,
             L"Failed to apply user deletion to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
-    return E_FAIL;
+    return FailureOf(hr);
   }
   return S_OK;
 }
@@ -140,10 +154,21 @@ STDMETHODIMP CUserEvents::NotifyEvent(DWORD eventId, LPCWSTR info) {
   return GuardHResult([&] { return dispatchEvent(eventId, info); });
 }
 
+// The service's process may have gone away since the cached connection was made (a restart): an
+// event that meets an RPC failure is handled once more on a fresh connection.
+template <typename Handle>
+HRESULT CUserEvents::withService(Handle handle) {
+  return g_module.CallGadrelService(handle, [](HRESULT hr) {
+    ZEL_LOG(kLevelWarning, kSource, L"CUserEvents::NotifyEvent",
+            L"ZEL gave RPC error 0x%08X: releasing and reacquiring Zel\r\n", hr);
+  });
+}
+
 HRESULT CUserEvents::dispatchEvent(DWORD eventId, const wchar_t* info) {
-  if (eventId == 1 && std::wcscmp(info, kLogonModeSwitched) == 0) return logCurrentTarnUserIntoZel();
+  if (eventId == 1 && std::wcscmp(info, kLogonModeSwitched) == 0)
+    return withService([this](IKyGSService* service) { return logCurrentTarnUserIntoZel(service); });
   struct Handler {
-    HRESULT (CUserEvents::*handle)(const wchar_t*);
+    HRESULT (CUserEvents::*handle)(IKyGSService*, const wchar_t*);
     const wchar_t* failure;
   };
   static const Handler kHandlers[] = {
@@ -158,70 +183,75 @@ HRESULT CUserEvents::dispatchEvent(DWORD eventId, const wchar_t* info) {
     return S_FALSE;
   }
   const Handler& handler = kHandlers[eventId - 1];
-  HRESULT hr = (this->*handler.handle)(info);
+  HRESULT hr = withService([&](IKyGSService* service) { return (this->*handler.handle)(service, info); });
   if (FAILED(hr)) ZEL_LOG(kLevelError, kSource, L"CUserEvents::NotifyEvent", handler.failure, info, hr);
   return hr;
 }
 
-HRESULT CUserEvents::notifyLogon(const wchar_t* name) {
+HRESULT CUserEvents::notifyLogon(IKyGSService* service, const wchar_t* name) {
   ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::notifyLogon", L"TARN Event: Logon [%s]\r\n", name);
-  ComPtr<IKyGSService> service = g_module.GetGadrelService();
   if (!service) return E_UNEXPECTED;
   long result = -1;
   HRESULT hr = service->SignOut(kEverySession, &result);
+  if (IsRpcFailure(hr)) return hr;
   if (!Succeeded(hr, result)) {
     ZEL_LOG(kLevelError, kSource, L"CUserEvents::notifyLogon",
             L"Failed to logout current ZEL user [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
   }
-  Answer answer = SignIn(service.Get(), kEverySession, name);
+  Answer answer = SignIn(service, kEverySession, name);
   if (answer.Succeeded()) return SignInOutcome(answer);
+  if (IsRpcFailure(answer.hr)) return answer.hr;
   LogFailedSignIn(L"CUserEvents::notifyLogon", name, answer);
   // Only a user the service does not know is created and signed in once more.
   if (answer.result != kNoSuchUser) return E_FAIL;
   DWORD session = 0;
   getSessionId(&session);
-  if (FAILED(createZelUser(name, session))) return E_FAIL;
-  return SignInOutcome(SignIn(service.Get(), kEverySession, name));
+  hr = createZelUser(service, name, session);
+  if (FAILED(hr)) return FailureOf(hr);
+  answer = SignIn(service, kEverySession, name);
+  return IsRpcFailure(answer.hr) ? answer.hr : SignInOutcome(answer);
 }
 
-HRESULT CUserEvents::logCurrentTarnUserIntoZel() {
+HRESULT CUserEvents::logCurrentTarnUserIntoZel(IKyGSService* service) {
   ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::logCurrentTarnUserIntoZel", L"TARN Event: Logon Mode Switched\r\n");
   TarnUser user;
   if (!getCurrentTarnUserNameAndType(&user)) return E_FAIL;
   DWORD session = 0;
   getSessionId(&session);
-  HRESULT hr = createZelUser(user.name.c_str(), session);
+  HRESULT hr = createZelUser(service, user.name.c_str(), session);
   if (FAILED(hr)) return hr;
-  ComPtr<IKyGSService> service = g_module.GetGadrelService();
   if (!service) return E_UNEXPECTED;
-  Answer answer = SignIn(service.Get(), session, user.name.c_str());
+  Answer answer = SignIn(service, session, user.name.c_str());
+  if (IsRpcFailure(answer.hr)) return answer.hr;
   if (!answer.Succeeded()) {
     LogFailedSignIn(L"CUserEvents::logCurrentTarnUserIntoZel", user.name.c_str(), answer);
   }
   return SignInOutcome(answer);
 }
 
-HRESULT CUserEvents::notifyNewUser(const wchar_t* name) {
+HRESULT CUserEvents::notifyNewUser(IKyGSService* service, const wchar_t* name) {
   ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::notifyNewUser", L"TARN Event: New User [%s]\r\n", name);
   DWORD session = 0;
   getSessionId(&session);
-  return createZelUser(name, session);
+  return createZelUser(service, name, session);
 }
 
-HRESULT CUserEvents::notifyEditUser(const wchar_t* name) {
+HRESULT CUserEvents::notifyEditUser(IKyGSService*, const wchar_t* name) {
   ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::notifyEditUser", L"TARN Event: Edit User [%s]\r\n", name);
   return S_OK;
 }
 
-HRESULT CUserEvents::notifyDeleteUser(const wchar_t* name) {
+HRESULT CUserEvents::notifyDeleteUser(IKyGSService* service, const wchar_t* name) {
   ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::notifyDeleteUser", L"TARN Event: Delete User [%s]\r\n", name);
   ComPtr<IKyGSConfigCollection> collection;
-  if (!getZelUsersCollection(&collection)) return E_UNEXPECTED;
+  HRESULT hr = getZelUsersCollection(service, &collection);
+  if (FAILED(hr)) return hr;
   {
-    std::lock_guard<Strata::SlimLock> guard(ServiceUsersLock());
+    std::lock_guard<Strata::CriticalSection> guard(g_serviceUsersLock);
     ComPtr<IKyConfig> user;
-    if (!getZelUser(collection.Get(), name, &user)) return S_FALSE;
-    HRESULT hr = RemoveUser(collection.Get(), user.Get(), name);
+    hr = getZelUser(collection.Get(), name, &user);
+    if (hr != S_OK) return hr;
+    hr = RemoveUser(collection.Get(), user.Get(), name);
     if (FAILED(hr)) return hr;
   }
   TarnUser current;
@@ -232,16 +262,19 @@ HRESULT CUserEvents::notifyDeleteUser(const wchar_t* name) {
   return S_OK;
 }
 
-HRESULT CUserEvents::createZelUser(const wchar_t* name, DWORD sessionId) {
+HRESULT CUserEvents::createZelUser(IKyGSService* service, const wchar_t* name, DWORD sessionId) {
   if (!name) return E_INVALIDARG;
   if (std::wcscmp(name, kTemporaryUser) == 0) return S_FALSE;
   ComPtr<IKyGSConfigCollection> collection;
-  if (!getZelUsersCollection(&collection)) return E_UNEXPECTED;
+  HRESULT hr = getZelUsersCollection(service, &collection);
+  if (FAILED(hr)) return hr;
   {
-    std::lock_guard<Strata::SlimLock> guard(ServiceUsersLock());
+    std::lock_guard<Strata::CriticalSection> guard(g_serviceUsersLock);
     ComPtr<IKyConfig> existing;
-    if (getZelUser(collection.Get(), name, &existing)) return S_OK;
-    HRESULT hr = AddNewUser(collection.Get(), name);
+    hr = getZelUser(collection.Get(), name, &existing);
+    if (hr == S_OK) return S_OK;
+    if (FAILED(hr)) return hr;
+    hr = AddNewUser(collection.Get(), name);
     if (FAILED(hr)) return hr;
   }
   ZEL_LOG(kLevelNormal, kSource, L"CUserEvents::createZelUser", L"Successfully created user \"%s\"\r\n", name);
@@ -255,47 +288,51 @@ HRESULT CUserEvents::createZelUser(const wchar_t* name, DWORD sessionId) {
   return S_OK;
 }
 
-bool CUserEvents::getZelUsersCollection(ComPtr<IKyGSConfigCollection>* collection) {
+HRESULT CUserEvents::getZelUsersCollection(IKyGSService* service, ComPtr<IKyGSConfigCollection>* collection) {
   constexpr wchar_t kFunction[] = L"CUserEvents::getZelUsersCollection";
-  ComPtr<IKyGSService> service = g_module.GetGadrelService();
-  if (!service) return false;
+  if (!service) return E_UNEXPECTED;
   CVariantValue value;
   long result = -1;
   HRESULT hr = service->GetValue(kUsersCollection, value.Put(), &result);
+  if (IsRpcFailure(hr)) return hr;
   if (!Succeeded(hr, result)) {
     ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get the users collection [Error 0x%08X][Result 0x%08X]\r\n",
             hr, result);
-    return false;
+    return E_UNEXPECTED;
   }
   IUnknown* object = ObjectOf(value.Get());
-  if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(collection->ReleaseAndGetAddressOf())))) {
+  hr = object ? object->QueryInterface(IID_PPV_ARGS(collection->ReleaseAndGetAddressOf())) : E_NOINTERFACE;
+  if (FAILED(hr)) {
     ZEL_LOG(kLevelError, kSource, kFunction,
             L"Failed to get IKyGSConfigCollection interface from users collection\r\n");
-    return false;
+    return IsRpcFailure(hr) ? hr : E_UNEXPECTED;
   }
-  return true;
+  return S_OK;
 }
 
-bool CUserEvents::getZelUser(IKyGSConfigCollection* collection, const wchar_t* name, ComPtr<IKyConfig>* user) {
+HRESULT CUserEvents::getZelUser(IKyGSConfigCollection* collection, const wchar_t* name, ComPtr<IKyConfig>* user) {
   constexpr wchar_t kFunction[] = L"CUserEvents::getZelUser";
   ComPtr<IUnknown> enumerator;
   HRESULT hr = collection->GetEnumerator(&enumerator);
   if (FAILED(hr) || !enumerator) {
     ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get ZEL users enumeration [Error 0x%08X]\r\n", hr);
-    return false;
+    return FailureOf(hr);
   }
   ComPtr<IEnumVARIANT> items;
-  if (FAILED(enumerator.As(&items))) return false;
+  hr = enumerator.As(&items);
+  if (FAILED(hr)) return FailureOf(hr);
+  BoundedEnumeration users(items.Get(), kSource, kFunction);
   for (;;) {
     CVariantValue item;
-    ULONG fetched = 0;
-    if (items->Next(1, item.Put(), &fetched) != S_OK || fetched != 1) return false;
+    hr = users.Next(&item);
+    if (hr != S_OK) return hr;
     ComPtr<IKyConfig> candidate;
     IUnknown* object = ObjectOf(item.Get());
     if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&candidate)))) continue;
     CVariantValue value;
     long result = -1;
     hr = candidate->GetValue(kUserName, value.Put(), &result);
+    if (IsRpcFailure(hr)) return hr;
     if (!Succeeded(hr, result) || V_VT(&value.Get()) != VT_BSTR) {
       // One unreadable user must not hide the others.
       ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to get ZEL user name [Error 0x%08X][Result 0x%08X]\r\n", hr,
@@ -304,7 +341,7 @@ bool CUserEvents::getZelUser(IKyGSConfigCollection* collection, const wchar_t* n
     }
     if (SameName(V_BSTR(&value.Get()), name)) {
       *user = candidate;
-      return true;
+      return S_OK;
     }
   }
 }
@@ -331,8 +368,8 @@ bool CUserEvents::getCurrentTarnUserNameAndType(TarnUser* user) {
     return false;
   }
   user->name.assign(V_BSTR(&name.Get()), ::SysStringLen(V_BSTR(&name.Get())));
-  user->kind = V_VT(&kind.Get()) == VT_I4 ? V_I4(&kind.Get()) : 0;
-  user->isStartupUser = V_VT(&startup.Get()) == VT_BOOL ? V_BOOL(&startup.Get()) : 0;
+  user->kind = CoercedTo<VT_I4>(kind.Get()).value_or(0);
+  user->isStartupUser = CoercedTo<VT_I2>(startup.Get()).value_or(0);
   return true;
 }
 

@@ -156,7 +156,10 @@ bool CZELEventHandlerModule::NoteQueued(bool queued) {
   return true;
 }
 
+// A plain read first: the exchange would make every queued event of every service thread take the
+// counter's cache line for writing.
 void CZELEventHandlerModule::ReportRefusals() {
+  if (refusedItems_.load(std::memory_order_relaxed) == 0) return;
   if (const long refused = refusedItems_.exchange(0)) {
     ZEL_LOG(kLevelError, kSource, L"CZELEventHandlerModule::QueueEvent",
             L"%ld events could not be queued for the report log and were dropped\r\n", refused);
@@ -195,10 +198,15 @@ ComPtr<IKyGSService> CZELEventHandlerModule::GetGadrelService() {
   return CachedOrMade<IKyGSService>(serviceLock_, gadrelService_, &connectToGadrelService);
 }
 
-void CZELEventHandlerModule::ReleaseGadrelService() {
-  ComPtr<IKyGSService> old;
-  std::lock_guard<Strata::SlimLock> guard(serviceLock_);
-  old.Swap(gadrelService_);
+ComPtr<IKyGSService> CZELEventHandlerModule::ReconnectGadrelService(IKyGSService* failed) {
+  ComPtr<IKyGSService> dropped;
+  {
+    std::lock_guard<Strata::SlimLock> guard(serviceLock_);
+    if (gadrelService_.Get() == failed) dropped.Swap(gadrelService_);
+  }
+  // Released outside the lock: a dead proxy's release may itself wait on the gone process.
+  dropped.Reset();
+  return GetGadrelService();
 }
 
 HRESULT CZELEventHandlerModule::connectToGadrelService(ComPtr<IKyGSService>& made) {

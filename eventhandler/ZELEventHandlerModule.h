@@ -13,6 +13,7 @@
 #include "Handles.h"
 #include "KyGSService.h"
 #include "LoggingThread.h"
+#include "ServiceCalls.h"
 #include "SlimLock.h"
 #include "ZelTARN.h"
 
@@ -52,7 +53,22 @@ class CZELEventHandlerModule {
   // The cached service root object, connected on first use; null when it cannot be had. The caller
   // receives its own reference.
   Microsoft::WRL::ComPtr<IKyGSService> GetGadrelService();
-  void ReleaseGadrelService();
+  // For a caller whose call on `failed` met an RPC failure: the cached object is dropped and made
+  // afresh, unless another caller has already replaced it, whose fresh object is then kept.
+  Microsoft::WRL::ComPtr<IKyGSService> ReconnectGadrelService(IKyGSService* failed);
+  // Runs `call` (HRESULT(IKyGSService*), handed null when there is no service) on the cached service
+  // object. When it meets an RPC failure the service's process has gone: `reconnecting(hr)` is told,
+  // the object is made afresh and `call` runs once more, on the new one. Every handler reaches the
+  // service through here, so that no path keeps using a dead connection.
+  template <typename Call, typename Note>
+  HRESULT CallGadrelService(Call&& call, Note&& reconnecting) {
+    Microsoft::WRL::ComPtr<IKyGSService> service = GetGadrelService();
+    HRESULT hr = call(service.Get());
+    if (!service || !ServiceCalls::IsRpcFailure(hr)) return hr;
+    reconnecting(hr);
+    service = ReconnectGadrelService(service.Get());
+    return call(service.Get());
+  }
 
   // String `id` of the product resource library, at most 1023 characters; null when the library
   // cannot be loaded.
@@ -97,7 +113,7 @@ class CZELEventHandlerModule {
   Strata::SlimLock configLock_;
   Microsoft::WRL::ComPtr<IZelConfig> zelTarn_;
 
-  // Guards gadrelService_.
+  // Guards gadrelService_, held only to read, store or compare it: the object is made outside it.
   Strata::SlimLock serviceLock_;
   Microsoft::WRL::ComPtr<IKyGSService> gadrelService_;
 

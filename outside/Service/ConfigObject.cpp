@@ -60,6 +60,7 @@ std::optional<Variant> CConfigObject::Read(long propertyId) const {
 }
 
 HRESULT CConfigObject::GetValue(long propertyId, VARIANT* value, long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!value || !result) return E_POINTER;
   ::VariantInit(value);
   HRESULT hr = S_OK;
@@ -90,6 +91,7 @@ long CConfigObject::ValidateSecret(long propertyId, const VARIANT& value) const 
 }
 
 HRESULT CConfigObject::SetValue(long propertyId, VARIANT value, long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"ConfigSetValue", hr, result)) return hr;
@@ -118,6 +120,7 @@ HRESULT CConfigObject::SetValue(long propertyId, VARIANT value, long* result) {
 }
 
 HRESULT CConfigObject::Apply(long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"ConfigApply", hr, result)) return hr;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ComObject.h"
+#include "ServiceKnobs.h"
 #include "SlimLock.h"
 #include "KyGSService.h"
 #include "ServiceStore.h"
@@ -43,6 +44,7 @@ class CConfigObject : public ComObject<IKyConfig, MinimalDispatch, IServiceUser>
   const ConfigKind kind_;
   const std::wstring userId_;
   const ServiceStore store_;
+  const ServiceLife life_;
   // Guards selectedAgeGroup_ and pending_: callers may use one object from several threads. Never
   // held while the store's lock is taken, since the users collection takes the store's lock first.
   mutable Strata::SlimLock guard_;

@@ -55,6 +55,10 @@ bool PassedBeforeTheKnob(const std::wstring& afterName) {
 
 }  // namespace
 
+DWORD ServiceGeneration() {
+  return ZelStandIns::StandInKnobs(kStandInName).ReadDword(L"Kills").value_or(0);
+}
+
 std::optional<KnobAnswer> ConfiguredAnswer(const wchar_t* operation) {
   const ZelStandIns::StandInKnobs knobs(kStandInName);
   const std::wstring prefix = std::wstring(operation) + L".";

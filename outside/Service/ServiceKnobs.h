@@ -8,6 +8,23 @@
 
 namespace ZelService {
 
+// What every call on an object of a service process that has gone away answers.
+constexpr HRESULT kServerGone = static_cast<HRESULT>(0x800706BA);  // RPC_S_SERVER_UNAVAILABLE
+
+// How many times a test has "killed" the service (the "Kills" knob): the objects made before the
+// last kill answer kServerGone, those made after it work.
+DWORD ServiceGeneration();
+
+// The generation an object of the service was made in: once the service has been killed since,
+// every call on the object answers kServerGone.
+class ServiceLife {
+ public:
+  bool Gone() const { return ServiceGeneration() != generation_; }
+
+ private:
+  const DWORD generation_ = ServiceGeneration();
+};
+
 struct KnobAnswer {
   HRESULT hr;
   long result;

@@ -11,6 +11,12 @@
 //   DllCanDefer\<pid>\Count, \<n>      every DllCanDefer call of a process: "code flag 0xVALUE"
 // Knobs, read on every call:
 //   AdminPassword, SecurityAnswer (REG_SZ)  what properties 202 and 205 accept (absent: only "")
+//   Kills (DWORD)  raising it "kills" the service: every object handed out before answers
+//                  0x800706BA to every call (QueryInterface of the root included), as a dead
+//                  process's proxies do
+//   ApplyRaisesUserEvent (REG_SZ, "EVENT INFO")  the next Apply of a users collection first raises
+//                  this platform user event on its caller's thread (UsersCollection.cpp)
+//   EnumeratorExtraItems (DWORD)  a users enumeration hands out this many empty items after the users
 //   <Operation>.HResult (DWORD)  answer this HRESULT instead of doing the operation
 //   <Operation>.Result  (DWORD)  answer this result code instead (with S_OK unless HResult says
 //                                otherwise; 0x08020000 when only HResult is set)

@@ -7,7 +7,16 @@
 
 namespace ZelService {
 
+HRESULT CServiceRoot::QueryInterface(REFIID iid, void** object) {
+  if (iid != IID_IUnknown && life_.Gone()) {
+    if (object) *object = nullptr;
+    return kServerGone;
+  }
+  return ComObject::QueryInterface(iid, object);
+}
+
 HRESULT CServiceRoot::GetValue(long id, VARIANT* value, long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!value || !result) return E_POINTER;
   ::VariantInit(value);
   HRESULT hr = S_OK;
@@ -40,6 +49,7 @@ HRESULT CServiceRoot::GetValue(long id, VARIANT* value, long* result) {
 }
 
 HRESULT CServiceRoot::SignIn(unsigned long session, BSTR userName, BSTR, long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"SignIn", hr, result)) return hr;
@@ -54,6 +64,7 @@ HRESULT CServiceRoot::SignIn(unsigned long session, BSTR userName, BSTR, long* r
 }
 
 HRESULT CServiceRoot::SignOut(unsigned long session, long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"SignOut", hr, result)) return hr;

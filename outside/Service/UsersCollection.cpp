@@ -1,9 +1,13 @@
 #include "UsersCollection.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <memory>
 
 #include "ConfigObject.h"
+#include "CreateInstanceViaFactory.h"
+#include "KyUserManager.h"
+#include "StandInKnobs.h"
 #include "ServiceKnobs.h"
 #include "ServiceResults.h"
 #include "VariantEnumerator.h"
@@ -26,6 +30,30 @@ ComPtr<IServiceUser> UserOf(const VARIANT& item, bool dispatchOnly) {
   return user;
 }
 
+// The "ApplyRaisesUserEvent" knob ("EVENT INFO"): the platform user event that the next Apply
+// raises into the platform's user-events class on the caller's own thread, before it applies, as
+// a service whose apply reaches the platform would. Used up by that Apply; its answer is kept as
+// "ApplyRaisedUserEvent.HResult" in the per-process subkey.
+void RaiseConfiguredUserEvent(const ServiceStore& store) {
+  constexpr wchar_t kKnob[] = L"ApplyRaisesUserEvent";
+  std::optional<std::wstring> event = store.ReadTextKnob(kKnob);
+  if (!event) return;
+  const std::wstring processKey = ZelStandIns::StandInKnobs::ProcessKeyPath(kStandInName, ::GetCurrentProcessId());
+  for (const std::wstring& key : {processKey, ZelStandIns::StandInKnobs::KeyPath(kStandInName)})
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), kKnob);
+  wchar_t* info = nullptr;
+  const DWORD id = std::wcstoul(event->c_str(), &info, 10);
+  while (info && *info == L' ') ++info;
+  CLSID userEvents{};
+  HRESULT hr = ::CLSIDFromProgID(L"ZelEventHandler.UserEvents", &userEvents);
+  ComPtr<IKyUserEvents> sink;
+  if (SUCCEEDED(hr)) hr = Ky::CreateInstanceViaFactory(userEvents, CLSCTX_INPROC_SERVER, IID_IKyUserEvents, &sink);
+  if (SUCCEEDED(hr)) hr = sink->NotifyEvent(id, info ? info : L"");
+  const DWORD answer = static_cast<DWORD>(hr);
+  ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, processKey.c_str(), L"ApplyRaisedUserEvent.HResult", REG_DWORD, &answer,
+                    sizeof(answer));
+}
+
 std::wstring NewUserId() {
   GUID id;
   ::CoCreateGuid(&id);
@@ -37,6 +65,7 @@ std::wstring NewUserId() {
 }  // namespace
 
 HRESULT CUsersCollection::GetEnumerator(IUnknown** enumerator) {
+  if (life_.Gone()) return kServerGone;
   if (!enumerator) return E_POINTER;
   *enumerator = nullptr;
   if (std::optional<KnobAnswer> answer = ConfiguredAnswer(L"Enumerator"); answer && FAILED(answer->hr))
@@ -48,6 +77,9 @@ HRESULT CUsersCollection::GetEnumerator(IUnknown** enumerator) {
     if (FAILED(hr)) return hr;
     items->push_back(item);
   }
+  // An enumeration that goes on far past the users, as a broken service's might.
+  const DWORD extra = ZelStandIns::StandInKnobs(kStandInName).ReadDword(L"EnumeratorExtraItems").value_or(0);
+  items->resize(items->size() + extra);
   return CVariantEnumerator::CreateFor<CVariantEnumerator>(IID_IUnknown, reinterpret_cast<void**>(enumerator),
                                                            std::move(items), 0UL);
 }
@@ -71,6 +103,7 @@ long CUsersCollection::AddLocked(IServiceUser* user) {
 }
 
 HRESULT CUsersCollection::Add(VARIANT item, long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"Add", hr, result)) return hr;
@@ -100,6 +133,7 @@ long CUsersCollection::RemoveLocked(IServiceUser* user) {
 }
 
 HRESULT CUsersCollection::Remove(VARIANT item, long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"Remove", hr, result)) return hr;
@@ -114,6 +148,7 @@ HRESULT CUsersCollection::Remove(VARIANT item, long* result) {
 }
 
 HRESULT CUsersCollection::GetCount(long* count, long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!count || !result) return E_POINTER;
   *count = 0;
   HRESULT hr = S_OK;
@@ -134,9 +169,11 @@ long CUsersCollection::CheckPendingLocked() const {
 }
 
 HRESULT CUsersCollection::Apply(long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"Apply", hr, result)) return hr;
+  RaiseConfiguredUserEvent(store_);
   std::lock_guard<Strata::SlimLock> lock(guard_);
   // Another process may have changed the users since the changes were made: check and apply
   // under the store's lock, so that either all of them apply or none.
@@ -157,6 +194,7 @@ HRESULT CUsersCollection::Apply(long* result) {
 }
 
 HRESULT CUsersCollection::Revert(long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!result) return E_POINTER;
   HRESULT hr = S_OK;
   if (AnsweredByKnob(L"Revert", hr, result)) return hr;
@@ -168,6 +206,7 @@ HRESULT CUsersCollection::Revert(long* result) {
 }
 
 HRESULT CUsersCollection::CreateItem(VARIANT* item, long* result) {
+  if (life_.Gone()) return kServerGone;
   if (!item || !result) return E_POINTER;
   ::VariantInit(item);
   HRESULT hr = S_OK;

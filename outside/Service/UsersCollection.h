@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ComObject.h"
+#include "ServiceKnobs.h"
 #include "SlimLock.h"
 #include "KyGSService.h"
 #include "ServiceStore.h"
@@ -34,6 +35,7 @@ class CUsersCollection : public ComObject<IKyGSConfigCollection, MinimalDispatch
   long CheckPendingLocked() const;
 
   const ServiceStore store_;
+  const ServiceLife life_;
   // Guards pendingAdds_ and pendingRemoves_.
   Strata::SlimLock guard_;
   std::vector<Microsoft::WRL::ComPtr<IServiceUser>> pendingAdds_;

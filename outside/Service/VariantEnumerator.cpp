@@ -1,10 +1,13 @@
 #include "VariantEnumerator.h"
 
+#include "ServiceKnobs.h"
+
 #include <algorithm>
 
 namespace ZelService {
 
 HRESULT CVariantEnumerator::Next(ULONG wanted, VARIANT* items, ULONG* fetched) {
+  if (life_.Gone()) return kServerGone;
   if (!items || (wanted > 1 && !fetched)) return E_POINTER;
   std::lock_guard<Strata::SlimLock> lock(guard_);
   ULONG given = 0;
@@ -20,6 +23,7 @@ HRESULT CVariantEnumerator::Next(ULONG wanted, VARIANT* items, ULONG* fetched) {
 }
 
 HRESULT CVariantEnumerator::Skip(ULONG count) {
+  if (life_.Gone()) return kServerGone;
   std::lock_guard<Strata::SlimLock> lock(guard_);
   ULONG left = static_cast<ULONG>(items_->size()) - position_;
   position_ += std::min(count, left);
@@ -27,12 +31,14 @@ HRESULT CVariantEnumerator::Skip(ULONG count) {
 }
 
 HRESULT CVariantEnumerator::Reset() {
+  if (life_.Gone()) return kServerGone;
   std::lock_guard<Strata::SlimLock> lock(guard_);
   position_ = 0;
   return S_OK;
 }
 
 HRESULT CVariantEnumerator::Clone(IEnumVARIANT** copy) {
+  if (life_.Gone()) return kServerGone;
   std::lock_guard<Strata::SlimLock> lock(guard_);
   return CreateFor<CVariantEnumerator>(IID_IEnumVARIANT, reinterpret_cast<void**>(copy), items_, position_);
 }

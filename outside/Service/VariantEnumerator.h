@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ComObject.h"
+#include "ServiceKnobs.h"
 #include "SlimLock.h"
 #include "ServiceVariant.h"
 
@@ -26,6 +27,7 @@ class CVariantEnumerator : public ComObject<IEnumVARIANT> {
 
  private:
   const Items items_;
+  const ServiceLife life_;
   // Guards position_: an enumerator may be shared between threads.
   Strata::SlimLock guard_;
   ULONG position_;

@@ -22,6 +22,8 @@ class StandInAlerts {
   size_t Count() const { return Handles().size(); }
   std::optional<DWORD> ReadDword(DWORD handle, const wchar_t* name) const;
   std::optional<std::wstring> ReadText(DWORD handle, const wchar_t* name) const;
+  // A multi-text value ("Buttons"), one entry a text; empty when absent.
+  std::vector<std::wstring> ReadTexts(DWORD handle, const wchar_t* name) const;
   // Ends alert `handle` the way a user's click would.
   void Complete(DWORD handle, DWORD button, bool doNotShowAgain) const;
   void SetKnob(const wchar_t* name, DWORD value) const;

@@ -179,6 +179,7 @@ try {
   var refused = false;
   try { config.SetUserConfigValues("JsKid", [7202, 7203], ["1"], 2); } catch (e) { refused = true; }
   check(refused, 8);
+  check(ok(config.SetUserConfigValues("JsKid", [7204, 7205], ["x", "y"], 2)), 12);
   check(!config.VerifyAdminSecurityAnswer("green"), 10);
   check(config.GetTARNUserList() === undefined, 11);  // "No user found!"
   // Nothing acknowledges the plug-in's registration: the wait ends after 10 s with 1460.
@@ -195,6 +196,8 @@ try {
             0u)
       << output;
   EXPECT_EQ(UserProperty(L"JsKid", 7201), std::optional<std::wstring>(L"seen"));
+  EXPECT_EQ(UserProperty(L"JsKid", 7204), std::optional<std::wstring>(L"x"));
+  EXPECT_EQ(UserProperty(L"JsKid", 7205), std::optional<std::wstring>(L"y"));
 }
 
 }  // namespace

@@ -16,8 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "FailingAllocations.h"
 #include "Handles.h"
 #include "KyClassFactory.h"
+#include "LogRecorder.h"
 #include "ProcessKnobs.h"
 #include "ServiceResults.h"
 #include "ServiceStore.h"
@@ -178,6 +180,7 @@ class ZelConfigTest : public ::testing::Test {
     ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_DWORD, &value, sizeof(value));
   }
 
+  ZelTest::LogRecorder& log_ = ZelTest::LogRecorder::Install();
   ZelTest::ProcessKnobs knobs_{ZelService::kStandInName};
   ZelTest::ProcessKnobs userManager_{L"UserManager"};
   ZelService::ServiceStore store_;
@@ -257,7 +260,8 @@ TEST_F(ZelConfigTest, SettingsAreWrittenAppliedAndReadBackWhateverFormTheItemCom
   EXPECT_EQ(TextOf(owned.Get()), L"per user");
 }
 
-TEST_F(ZelConfigTest, AgeGroupSelectionAndReadAreOneStepForConcurrentCallers) {
+// Each read selects on an age-group object of its own, so concurrent readers never see another's group.
+TEST_F(ZelConfigTest, ConcurrentAgeGroupReadersEachReadTheirOwnGroup) {
   for (long group : {1L, 2L})
     ASSERT_EQ(store_.WriteProperties(L"AgeGroups\\" + std::to_wstring(group),
                                      {{item_, ZelService::Variant::Text(std::to_wstring(group).c_str())}}),
@@ -286,6 +290,103 @@ TEST_F(ZelConfigTest, AgeGroupSelectionAndReadAreOneStepForConcurrentCallers) {
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE,
                          (std::wstring(ZelService::kServiceKey) + L"\\AgeGroups\\" + std::to_wstring(group)).c_str(),
                          std::to_wstring(item_).c_str());
+}
+
+// Support staff search the logs for these texts.
+TEST_F(ZelConfigTest, ReadersAndWritersSayWhatFailedInTheirOwnWords) {
+  constexpr DWORD kDenied = 0x80070005;
+  const std::wstring item = std::to_wstring(item_);
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const wchar_t*, DWORD>> knobs;  // set once, for this case
+    std::function<HRESULT(IZelConfig*)> call;
+    HRESULT expected;
+    ZelTest::LogLine line;
+  };
+  auto readGlobal = [&](IZelConfig* config) {
+    CVariantValue code;
+    CVariantValue value;
+    return config->GetGlobalConfigsValue(I4(item_).Get(), code.Put(), value.Put());
+  };
+  auto writeGlobal = [&](IZelConfig* config) {
+    LONG code = kUnknownCode;
+    return config->SetGlobalConfigsValue(I4(item_).Get(), Text(L"on").Get(), &code);
+  };
+  const Case cases[] = {
+      {"the global object cannot be read", {{L"GetValue.HResult", kDenied}}, readGlobal, static_cast<HRESULT>(kDenied),
+       {2, L"CZelConfig::GetGlobalConfigsValue",
+        L"GetGlobalConfigsValue hr = 80070005 ppGlobalConfigs = 00000000, lResult = 08020000 KY_ERROR(lResult) = 0 "}},
+      {"an item cannot be read", {{L"ConfigGetValue.HResult", kDenied}}, readGlobal, static_cast<HRESULT>(kDenied),
+       {4, L"CZelConfig::GetGlobalConfigsValue",
+        L"GetGlobalConfigsValue vItem.lVal=" + item + L" pvValue->boolVal=0 lResult=08020000"}},
+      {"the global object cannot be read for a write", {{L"GetValue.HResult", kDenied}}, writeGlobal, S_OK,
+       {4, L"CZelConfig::SetGlobalConfigsValue",
+        L"SetGlobalConfigsValue hr = 80070005 ppGlobalConfigs = 00000000, lpResult = 08020000 KY_ERROR(lpResult) = 0 "}},
+      {"an item cannot be written", {{L"ConfigSetValue.HResult", kDenied}}, writeGlobal, S_OK,
+       {4, L"CZelConfig::SetGlobalConfigsValue",
+        L"SetGlobalConfigsValue vItem.lVal=" + item + L" vValue->boolVal=0 vt=8 VT_BOOL=11 lpResult=08020000"}},
+      {"a write is applied", {}, writeGlobal, S_OK,
+       {1, L"CZelConfig::SetGlobalConfigsValue", L"SetGlobalConfigsValue Apply lpResult=134348800"}},
+      {"the administrator settings cannot be read for a write",
+       {{L"GetValue.HResult", kDenied}},
+       [&](IZelConfig* config) {
+         LONG code = kUnknownCode;
+         return config->SetAdminSettingsConfigValue(I4(item_).Get(), Text(L"on").Get(), &code);
+       },
+       S_OK,
+       {4, L"CZelConfig::_SetAdminSettingsConfigValue",
+        L"_SetAdminSettingsConfigValue hr = 80070005 ppAdminSettings = 00000000, lpResult = 08020000 "
+        L"KY_ERROR(lpResult) = 0 "}},
+      {"a user value cannot be written",
+       {{L"ConfigSetValue.HResult", kDenied}},
+       [&](IZelConfig* config) {
+         LONG code = kUnknownCode;
+         Strata::UniqueBstr name(::SysAllocString(userName_.c_str()));
+         return config->SetUserConfigValue(name.get(), item_, Text(L"on").Get(), &code);
+       },
+       S_OK,
+       {4, L"CZelConfig::SetUserConfigValue", L"SetValue failed. item=" + item + L" hr=80070005 *plResult=08020000"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& [name, value] : c.knobs) {
+      knobs_.SetDword(name, value);
+      knobs_.SetDword((std::wstring(name).substr(0, std::wstring(name).find(L'.')) + L".Times").c_str(), 1);
+    }
+    EXPECT_EQ(c.call(Fresh()), c.expected);
+    const ZelTest::LogLine* line = log_.Find(c.line.text);
+    ASSERT_NE(line, nullptr) << Narrow(c.line.text);
+    EXPECT_EQ(line->level, c.line.level);
+    EXPECT_EQ(line->function, c.line.function);
+  }
+
+  // No service object at all: the plug-in is not registered.
+  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPluginKey);
+  EXPECT_EQ(readGlobal(Fresh()), RPC_E_NOT_REGISTERED);
+  EXPECT_EQ(log_.Count(L"GetGlobalConfigsValue KyI2 hr = 80010103"), 1u);
+  LONG code = kUnknownCode;
+  EXPECT_EQ(Fresh()->SetGlobalConfigsValue(I4(item_).Get(), Text(L"on").Get(), &code), S_OK);
+  EXPECT_EQ(log_.Count(L"SetGlobalConfigsValue KyI2 hr = 80010103"), 1u);
+  RegisterPlugin();
+}
+
+// Selecting the age group fails: the select's own answer, and a result code that says nothing.
+TEST_F(ZelConfigTest, AnAgeGroupThatCannotBeSelectedGivesTheSelectsAnswer) {
+  const HRESULT refused[] = {S_OK, static_cast<HRESULT>(0x80070005)};
+  for (HRESULT hr : refused) {
+    SCOPED_TRACE(hr);
+    if (FAILED(hr)) knobs_.SetDword(L"ConfigSetValue.HResult", static_cast<DWORD>(hr));
+    knobs_.SetDword(L"ConfigSetValue.Result", 0x08020001);
+    knobs_.SetDword(L"ConfigSetValue.Times", 1);
+    CVariantValue code;
+    CVariantValue value;
+    EXPECT_EQ(Config()->GetAgeGroupConfigsValue(3, I4(item_).Get(), code.Put(), value.Put()), hr);
+    EXPECT_EQ(V_VT(&code.Get()), VT_I4);
+    EXPECT_EQ(V_I4(&code.Get()), kUnknownCode);
+    EXPECT_EQ(V_VT(&value.Get()), VT_EMPTY);
+  }
+  EXPECT_EQ(log_.Count(L"GetAgeGroupConfigsValue failed to select age group hr= 00000000, lResult=08020001"), 1u);
+  EXPECT_EQ(log_.Count(L"GetAgeGroupConfigsValue failed to select age group hr= 80070005, lResult=08020001"), 1u);
 }
 
 // ---- Password and security answer ----
@@ -648,12 +749,34 @@ TEST_F(ZelConfigTest, LibraryServesTheClassWithOnlyItsScriptingInterfaces) {
     EXPECT_EQ(config->QueryInterface(*refused, reinterpret_cast<void**>(other.ReleaseAndGetAddressOf())),
               E_NOINTERFACE);
 
+  // Scripts reach every method by its dispatch id.
+  struct Method {
+    const wchar_t* name;
+    DISPID id;
+  } const methods[] = {
+      {L"GetGlobalConfigsValue", 11},      {L"SetGlobalConfigsValue", 12},
+      {L"GetTARNUserList", 16},            {L"GetCurrentTarnUserNameAndType", 17},
+      {L"GetInstallDir", 22},              {L"GetSessionCurrentTarnUserNameAndType", 24},
+      {L"CreateNewZelUser", 30},           {L"GetUserConfigValue", 39},
+      {L"SetUserConfigValue", 40},         {L"DoesUserExist", 45},
+      {L"SetUserConfigValues", 55},        {L"GetResourceDir", 60},
+      {L"GetAdminSettingsConfigValue", 68}, {L"SetAdminSettingsConfigValue", 69},
+      {L"VerifyAdminPassword", 70},        {L"IsAdminPasswordAbsent", 71},
+      {L"VerifyAdminSecurityAnswer", 72},  {L"GetAgeGroupConfigsValue", 73},
+      {L"GetSupportedCategoryList", 74},   {L"IsUserProtected", 75},
+      {L"SetUserProtected", 76},           {L"RegisterZelPlugin", 77},
+      {L"IsZelPluginRegistered", 78},
+  };
   ComPtr<IDispatch> dispatch;
   ASSERT_EQ(config.As(&dispatch), S_OK);
-  LPOLESTR name = const_cast<LPOLESTR>(L"IsZelPluginRegistered");
-  DISPID id = 0;
-  ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
-  EXPECT_EQ(id, 78);
+  for (const Method& method : methods) {
+    SCOPED_TRACE(Narrow(method.name));
+    LPOLESTR name = const_cast<LPOLESTR>(method.name);
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, method.id);
+  }
+  const DISPID id = 78;  // IsZelPluginRegistered
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   CVariantValue answer;
   ASSERT_EQ(dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, answer.Put(), nullptr, nullptr),
@@ -706,6 +829,15 @@ TEST_F(ZelConfigTest, PlatformUserListKeepsRegularAccountsAndSkipsOnlyUnreadable
   EXPECT_EQ(Rows(owned.Get()), (std::vector<std::vector<std::wstring>>{{L"Alice A", L"alice", L"false"},
                                                                       {L"bob", L"bob", L"true"},
                                                                       {L"erin", L"erin", L"true"}}));
+  // One progress line per user and one at the end; a missing display name says how it was asked for.
+  size_t progress = 0;
+  size_t bobsDisplayName = 0;
+  for (const ZelTest::LogLine& line : log_.Lines()) {
+    progress += line.text.rfind(L"CZelConfig::GetTARNUserList done while hr = ", 0) == 0;
+    bobsDisplayName += line.text.rfind(L"Unabled to get display name for user bob: hr=0x", 0) == 0;
+  }
+  EXPECT_EQ(progress, 1u + 6u) << "the empty list's line, then five users and the end";
+  EXPECT_EQ(bobsDisplayName, 1u);
   EXPECT_EQ(Config()->GetTARNUserList(nullptr), E_INVALIDARG);
 }
 
@@ -736,6 +868,46 @@ TEST_F(ZelConfigTest, PlatformUserOfASessionIsPendingUntilLoggedOn) {
     EXPECT_EQ(code, c.user ? 0 : 55);
     if (c.user) EXPECT_EQ(TextOf(name.Get()), c.user);
   }
+}
+
+TEST_F(ZelConfigTest, PlatformUserOfThisSessionComesWithItsKindAndStartupFlagAsNumbers) {
+  RegisterUserManager();
+  SetPlatform(L"Sessions\\" + std::to_wstring(getSessionId()), L"User", REG_SZ, L"frank");
+  SetPlatformDword(L"Users\\frank", L"Startup", 1);
+  VARIANT name;
+  VARIANT kind;
+  VARIANT startup;
+  LONG code = kUnknownCode;
+  ASSERT_EQ(Config()->GetCurrentTarnUserNameAndType(&name, &kind, &startup, &code), S_OK);
+  CVariantValue owned[3];
+  *owned[0].Put() = name;
+  *owned[1].Put() = kind;
+  *owned[2].Put() = startup;
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(V_VT(&owned[0].Get()), VT_BSTR);
+  EXPECT_EQ(TextOf(owned[0].Get()), L"frank");
+  EXPECT_EQ(V_VT(&owned[1].Get()), VT_I4);
+  EXPECT_EQ(V_I4(&owned[1].Get()), 1);
+  EXPECT_EQ(V_VT(&owned[2].Get()), VT_I4);
+  EXPECT_EQ(V_I4(&owned[2].Get()), 1);
+}
+
+TEST_F(ZelConfigTest, AFailedAllocationEndsAsAnHResultAndNeverAsAnException) {
+  IZelConfig* config = Config();
+  VARIANT_BOOL registered = VARIANT_FALSE;
+  HRESULT hr = S_OK;
+  bool fired = false;
+  {
+    ZelTest::FailingAllocations failing(0);
+    try {
+      hr = config->IsZelPluginRegistered(&registered);
+    } catch (...) {
+      ADD_FAILURE() << "IsZelPluginRegistered let an exception out to its caller";
+    }
+    fired = failing.Fired();
+  }
+  EXPECT_TRUE(fired);
+  EXPECT_EQ(hr, E_OUTOFMEMORY);
 }
 
 TEST_F(ZelConfigTest, CategoryListGivesEachNameOnceWithTheAffiliatesNumber) {
@@ -836,6 +1008,46 @@ TEST_F(ZelConfigTest, AServiceThatWentAwayIsMadeAfreshOnceWhenARealCallMeetsIt) 
   knobs_.SetDword(L"GetValue.Times", 5);
   EXPECT_EQ(config->GetGlobalConfigsValue(I4(item_).Get(), code.Put(), &read), kServerGone);
   EXPECT_EQ(Calls(L"Create"), creations + 2);
+}
+
+// A held service object that answers even QueryInterface with an RPC failure is made afresh.
+TEST_F(ZelConfigTest, GetConfigMakesTheServiceAfreshWhenQueryInterfaceMeetsAnRpcFailure) {
+  CZelHelper helper;
+  ComPtr<IKyGSService> first;
+  ASSERT_EQ(helper.GetConfig(&first), S_OK);
+  const DWORD creations = Calls(L"Create");
+  knobs_.SetDword(L"Kills", 1);
+  ComPtr<IKyGSService> second;
+  ASSERT_EQ(helper.GetConfig(&second), S_OK);
+  EXPECT_NE(second.Get(), first.Get());
+  EXPECT_EQ(Calls(L"Create"), creations + 1);
+  long result = kUnknownCode;
+  CVariantValue value;
+  EXPECT_EQ(second->GetValue(ZelService::kGlobalSettings, value.Put(), &result), S_OK) << "the new one works";
+}
+
+TEST_F(ZelConfigTest, CallersThatMeetOneFailureTogetherReconnectOnce) {
+  CZelHelper helper;
+  ComPtr<IKyGSService> failed;
+  ASSERT_EQ(helper.GetConfig(&failed), S_OK);
+  const DWORD creations = Calls(L"Create");
+  std::vector<ComPtr<IKyGSService>> reconnected(8);
+  std::vector<HRESULT> results(reconnected.size(), E_PENDING);
+  std::vector<std::thread> callers;
+  for (size_t i = 0; i < reconnected.size(); ++i) {
+    callers.emplace_back([&, i] {
+      ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      results[i] = helper.Reconnect(failed.Get(), reconnected[i].GetAddressOf());
+      ::CoUninitialize();
+    });
+  }
+  for (std::thread& caller : callers) caller.join();
+  for (size_t i = 0; i < reconnected.size(); ++i) {
+    EXPECT_EQ(results[i], S_OK);
+    EXPECT_EQ(reconnected[i].Get(), reconnected[0].Get()) << "a later caller threw away another's fresh object";
+  }
+  EXPECT_NE(reconnected[0].Get(), failed.Get());
+  EXPECT_EQ(Calls(L"Create"), creations + 1);
 }
 
 }  // namespace

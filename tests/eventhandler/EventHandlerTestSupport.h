@@ -1,83 +1,19 @@
-// Helpers for the event-handler tests: a recorder in place of the diagnostic log, and the test
-// logger registered under a class id of the test's own.
+// Helpers for the event-handler tests: the test logger registered under a class id of the test's
+// own (and the diagnostic log's recorder, LogRecorder.h).
 #pragma once
 
 #include <windows.h>
 #include <objbase.h>
 
-#include <algorithm>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Handles.h"
-#include "LogInstance.h"
+#include "LogRecorder.h"
 #include "TestLoggerLayout.h"
 #include "TestSupport.h"
 
 namespace ZelTest {
-
-struct LogLine {
-  DWORD level;
-  std::wstring function;
-  std::wstring text;
-};
-
-// Takes the place of the process's diagnostic logger and keeps every line, from any thread.
-class LogRecorder : public ETWLogging::CLoggingIf {
- public:
-  // Installs a recorder into the process's log instance, which owns it from then on.
-  static LogRecorder& Install() {
-    auto* recorder = new LogRecorder();
-    GetLogInstance()->SetLogger(std::unique_ptr<ETWLogging::CLoggingIf>(recorder));
-    return *recorder;
-  }
-
-  std::vector<LogLine> Lines() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return lines_;
-  }
-  // How many lines carry exactly this text.
-  size_t Count(const std::wstring& text) const {
-    std::vector<LogLine> lines = Lines();
-    return std::count_if(lines.begin(), lines.end(), [&](const LogLine& line) { return line.text == text; });
-  }
-  const LogLine* Find(const std::wstring& text) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (const LogLine& line : lines_)
-      if (line.text == text) return &line;
-    return nullptr;
-  }
-
-  DWORD LogText(const wchar_t*, const wchar_t* function, int, DWORD level, const wchar_t* text) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    lines_.push_back({level, function, text});
-    return 0;
-  }
-  DWORD Initialize(const wchar_t*, const wchar_t*, const wchar_t*, ETWLogging::LoggingConfigListenerIf*) override {
-    return 0;
-  }
-  DWORD EnsureReady() override { return 0; }
-  DWORD GetModuleLogName(std::wstring*) override { return 0; }
-  DWORD GetGroupName(std::wstring*) override { return 0; }
-  DWORD Uninitialize() override { return 0; }
-  void SetEnabled(bool) override {}
-  bool IsEnabled() const override { return true; }
-  DWORD LogFormat(DWORD, const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
-  bool IsLevelEnabled(DWORD) const override { return true; }
-  void SetMaxEntries(DWORD) override {}
-  DWORD GetMaxEntries() const override { return 0; }
-  void SetMaxSize(DWORD) override {}
-  DWORD GetMaxSize() const override { return 0; }
-  void SetSeverity(DWORD) override {}
-  DWORD GetSeverity() const override { return 1; }
-  ULONG AddRef() override { return 1; }
-  ULONG Release() override { return 0; }
-
- private:
-  mutable std::mutex lock_;
-  std::vector<LogLine> lines_;
-};
 
 // The test logger server registered under a fresh class id (in HKLM\Software\Classes: Wine's COM
 // does not look in HKCU's); the registration and the logger's records go at destruction.

@@ -8,6 +8,7 @@
 //   CurrentUser          REG_SZ     the platform user GetCurrentTarnUserNameAndType and
 //                                   GetSessionCurrentTarnUserNameAndType name (absent: result code
 //                                   0x08020002)
+//   StartupUser          REG_DWORD  the startup flag GetCurrentTarnUserNameAndType gives (VT_I4)
 //   PendingAnswers       REG_DWORD  how many session questions answer E_PENDING (not logged on) first
 //   RpcFailures          REG_DWORD  how many session questions answer 0x800706BA first
 //   CreateDelayMs        REG_DWORD  how long each creation takes, as a library being checked would
@@ -84,8 +85,9 @@ class FakeConfig final : public Object<IZelConfig> {
     V_BSTR(name) = ::SysAllocString(text);
     V_VT(kind) = VT_I4;
     V_I4(kind) = 1;
-    V_VT(startup) = VT_BOOL;
-    V_BOOL(startup) = VARIANT_FALSE;
+    // As the real bridge writes it.
+    V_VT(startup) = VT_I4;
+    V_I4(startup) = static_cast<LONG>(ReadState(L"StartupUser"));
     *result = 0;
     return V_BSTR(name) ? S_OK : E_OUTOFMEMORY;
   }

@@ -2,6 +2,9 @@
 // id machine-wide, so they run in the prefix of their own (run-in-own-prefix.sh).
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "EventHandlerTestSupport.h"
 #include "ZELEventHandlerModule.h"
 
@@ -54,8 +57,30 @@ TEST_F(ServiceConnectionTest, ConnectionIsMadeOnceAndDroppedWithTheLastUnlock) {
   ComPtr<IKyGSService> second = module_->GetGadrelService();
   ASSERT_NE(second, nullptr);
   EXPECT_NE(second.Get(), first.Get());
-  module_->ReleaseGadrelService();
-  EXPECT_NE(module_->GetGadrelService().Get(), second.Get());
+  EXPECT_NE(module_->ReconnectGadrelService(second.Get()).Get(), second.Get());
+  module_->Unlock();
+}
+
+TEST_F(ServiceConnectionTest, CallersThatMeetOneFailureTogetherReconnectOnce) {
+  RegisterService();
+  module_->Lock();
+  ComPtr<IKyGSService> failed = module_->GetGadrelService();
+  ASSERT_NE(failed, nullptr);
+  std::vector<ComPtr<IKyGSService>> reconnected(8);
+  std::vector<std::thread> callers;
+  for (ComPtr<IKyGSService>& fresh : reconnected) {
+    callers.emplace_back([&] {
+      ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      fresh = module_->ReconnectGadrelService(failed.Get());
+      ::CoUninitialize();
+    });
+  }
+  for (std::thread& caller : callers) caller.join();
+  ASSERT_NE(reconnected[0], nullptr);
+  EXPECT_NE(reconnected[0].Get(), failed.Get());
+  for (const ComPtr<IKyGSService>& fresh : reconnected)
+    EXPECT_EQ(fresh.Get(), reconnected[0].Get()) << "a later caller threw away another's fresh connection";
+  EXPECT_EQ(module_->GetGadrelService().Get(), reconnected[0].Get());
   module_->Unlock();
 }
 

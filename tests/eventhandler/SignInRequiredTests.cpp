@@ -30,6 +30,7 @@ class SignInRequiredTest : public ServiceUsersTest {
   }
   ~SignInRequiredTest() override {
     handler_.Reset();
+    CGSSignInRequiredEventHandler::SetMarkerDeletion(&::RegDeleteKeyW);
     DeleteTree(HKEY_LOCAL_MACHINE, ClassKey(CLSID_KyUserManager));
     DeleteTree(HKEY_LOCAL_MACHINE, kUpgradeKey);
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProductKey, L"StartUp");
@@ -76,22 +77,33 @@ TEST_F(SignInRequiredTest, ThePlatformUserIsSignedInCreatedFirstWhenTheServiceDo
   EXPECT_EQ(timed, 2u) << "one elapsed-time line per event";
 }
 
-TEST_F(SignInRequiredTest, APlatformUserNotLoggedOnYetIsWaitedFor) {
-  SetPlatformUser(L"Kid");
-  SetState(L"PendingAnswers", 3);
-  ASSERT_TRUE(handler_);
-  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
-  EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(L"Kid"));
-  EXPECT_EQ(log_.Count(L"Took 4 attempts (9 seconds) to get Tarn user\r\n"), 1u);
-
-  // Never logged on within the 40 attempts: the temporary name, which the service must know.
-  SetState(L"PendingAnswers", 41);
-  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), E_FAIL);
+TEST_F(SignInRequiredTest, APlatformUserNotLoggedOnYetIsWaitedForUpToTheFortiethAttempt) {
   AddServiceUser(L"temp", L"adult_temp");
-  SetState(L"PendingAnswers", 41);
-  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
-  EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(L"adult_temp"));
+  SetPlatformUser(L"Kid");
+  ASSERT_TRUE(handler_);
+  struct Case {
+    DWORD pending;           // answers "not logged on yet" before the name
+    const wchar_t* attempts; // the attempts line, or null when there is none
+    const wchar_t* signedIn;
+  } const cases[] = {
+      {3, L"Took 4 attempts (9 seconds) to get Tarn user\r\n", L"Kid"},
+      {39, L"Took 40 attempts (117 seconds) to get Tarn user\r\n", L"Kid"},
+      {40, nullptr, L"adult_temp"},  // the 41st attempt is refused: the temporary name
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pending);
+    store_.ClearSession(kSession);
+    SetState(L"PendingAnswers", c.pending);
+    EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+    EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(c.signedIn));
+    if (c.attempts) EXPECT_EQ(log_.Count(c.attempts), 1u);
+  }
   EXPECT_EQ(ServiceUsers(), (std::vector<std::wstring>{L"Kid", L"adult_temp"}));
+
+  // The temporary name is never created: a service that does not know it refuses the sign-in.
+  store_.DeleteUser(L"temp");
+  SetState(L"PendingAnswers", 40);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), E_FAIL);
 }
 
 TEST_F(SignInRequiredTest, ABridgeOrServiceThatWentAwayIsReacquiredOnce) {
@@ -192,6 +204,38 @@ TEST_F(SignInRequiredTest, AMarkerThatSaysNoIsConsumedAndALongStartupValueStays)
   EXPECT_EQ(log_.Count(L"Failed to read startup user from registry (Err 234)\r\n"), 1u);
   EXPECT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, kProductKey, L"StartUp", RRF_RT_REG_SZ, nullptr, nullptr, nullptr),
             ERROR_SUCCESS);
+}
+
+TEST_F(SignInRequiredTest, AMigrationOverAnEnumerationThatDoesNotEndStopsAtTenThousandItems) {
+  AddServiceUser(L"1", L"al");
+  SetUpgradeMarker(1);
+  ProcessKnobs service(ZelService::kStandInName);
+  service.SetDword(L"EnumeratorExtraItems", 10050);
+  SetPlatformUser(L"al");
+  ASSERT_TRUE(handler_);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  EXPECT_EQ(log_.Count(L"Stopped after 10000 ZEL users: the service's enumeration does not end\r\n"), 1u);
+  std::vector<std::wstring> created;
+  for (const std::wstring& call : AccountCalls())
+    if (call.rfind(L"CreateUser(", 0) == 0) created.push_back(call);
+  EXPECT_EQ(created, std::vector<std::wstring>{L"CreateUser(\"al\", 0, 2)"});
+}
+
+// A marker that cannot be deleted would migrate again on every event: nothing migrates, and the
+// log says why.
+TEST_F(SignInRequiredTest, AMarkerThatCannotBeConsumedMigratesNobodyAndSaysWhy) {
+  AddServiceUser(L"1", L"al");
+  SetUpgradeMarker(1);
+  CGSSignInRequiredEventHandler::SetMarkerDeletion([](HKEY, LPCWSTR) -> LSTATUS { return ERROR_ACCESS_DENIED; });
+  SetPlatformUser(L"al");
+  ASSERT_TRUE(handler_);
+  EXPECT_EQ(handler_->OnSignInRequiredEvent(kSession), S_OK);
+  EXPECT_EQ(log_.Count(L"Failed to delete HKEY_LOCAL_MACHINE\\Software\\Varant\\temp (Err 5): the users are not "
+                       L"migrated\r\n"),
+            1u);
+  EXPECT_EQ(log_.Count(L"bIsUpgradeNeeded = 0"), 1u);
+  EXPECT_TRUE(AccountCalls().empty());
+  EXPECT_EQ(store_.SessionUser(kSession), std::optional<std::wstring>(L"al"));
 }
 
 TEST_F(SignInRequiredTest, UserAndSignInEventsFromEightThreadsCreateTheUserOnce) {
