@@ -12,25 +12,23 @@
 #include <string>
 #include <vector>
 
+#include "CallResult.h"
 #include "KyGSService.h"
 #include "ScriptInput.h"
 #include "VariantValue.h"
 
 namespace ConfigAccess {
 
-// The error part of a service result code.
-constexpr long kErrorMask = 0x1FFFF;
 // What a result code says before the service has answered, and after any step that failed
 // without the service saying why: its error part is not zero.
 constexpr long kResultUnknown = -1;
 
-// A service call succeeded only when both its HRESULT and its result code say so.
-constexpr bool Succeeded(HRESULT hr, long result) { return SUCCEEDED(hr) && (result & kErrorMask) == 0; }
+constexpr auto Succeeded = Ky::CallSucceeded;
 
 // Keeps the service's own code when it names an error; otherwise a failed HRESULT must still leave
 // a code that callers read as a failure.
 constexpr long FailureCode(HRESULT hr, long result) {
-  return (FAILED(hr) && (result & kErrorMask) == 0) ? kResultUnknown : result;
+  return (FAILED(hr) && Ky::ResultError(result) == 0) ? kResultUnknown : result;
 }
 
 // The interface `iid` of the object a VARIANT holds (by value or by reference); E_NOINTERFACE for

@@ -23,8 +23,6 @@ namespace {
 
 constexpr wchar_t kSource[] = L"ZelTARNHelper";
 constexpr wchar_t kGetUserFunction[] = L"CTarnUserHelper::GetCurrentlyLoggedOnUser";
-constexpr DWORD kUserManagerContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 constexpr int kServiceReportUserManager = 22;
 constexpr DWORD kTerminalServicesSession = 0x10000;
 
@@ -82,7 +80,7 @@ HRESULT CTarnUserHelper::acquireUserManager(ComPtr<IKyUserManager>* manager) {
     return CO_E_SERVER_STOPPING;
   }
   ZEL_LOG(kLevelNormal, kSource, kFunction, L"Acquiring User Manager...\r\n");
-  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_KyUserManager, kUserManagerContext, IID_IKyUserManager,
+  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_KyUserManager, Ky::kAnyClassContext, IID_IKyUserManager,
                                             reinterpret_cast<void**>(manager->ReleaseAndGetAddressOf()));
   if (SUCCEEDED(hr) && !*manager) hr = E_FAIL;
   lastCreationResult_.store(hr);
@@ -104,7 +102,7 @@ bool CTarnUserHelper::GetCurrentlyLoggedOnUser(DWORD sessionId, wchar_t* name, s
   ComPtr<IKyUser> user;
   LONG result = 0;
   HRESULT hr = manager->GetLoggedOnUser(sessionId, &user, &result);
-  switch (KyError(result)) {
+  switch (Ky::ResultError(result)) {
     case ERROR_SUCCESS:
       break;
     case ERROR_FILE_NOT_FOUND:
@@ -138,7 +136,7 @@ bool CTarnUserHelper::GetCurrentlyLoggedOnUser(DWORD sessionId, wchar_t* name, s
   wchar_t* rawName = nullptr;
   hr = user->GetLogonName(&rawName, &result);
   UniqueTaskText logonName(rawName);
-  if (FAILED(hr) || KyError(result) != 0 || !logonName) {
+  if (FAILED(hr) || Ky::ResultError(result) != 0 || !logonName) {
     ZEL_LOG(kLevelError, kSource, kGetUserFunction,
             L"GetCurrentlyLoggedOnUser - Failed to get user name for user in session %d.  hr=%08x lResult=%08x",
             sessionId, hr, result);

@@ -18,7 +18,6 @@
 #include "TarnLogHelper.h"
 
 using ConfigAccess::FailureCode;
-using ConfigAccess::kErrorMask;
 using ConfigAccess::kResultUnknown;
 using ConfigAccess::Succeeded;
 using ETWLogging::kLevelError;
@@ -103,8 +102,6 @@ HRESULT FindInEnumerator(IEnumVARIANT* users, BSTR wanted, ComPtr<IKyConfig>* fo
 // ---- Platform users, as the list reports them ----
 
 constexpr wchar_t kListFunction[] = L"CZelConfig::GetTARNUserList";
-constexpr DWORD kPlatformManagerContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 // Administrators, Users, Guests and Power Users: accounts outside them are not people.
 constexpr const wchar_t* kRegularGroups[] = {L"S-1-5-32-544", L"S-1-5-32-545", L"S-1-5-32-546", L"S-1-5-32-547"};
 
@@ -121,7 +118,7 @@ using UniqueSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDestroyer>;
 
 template <typename Interface>
 HRESULT CreatePlatformManager(ComPtr<Interface>& manager) {
-  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_KyUserManager, kPlatformManagerContext, __uuidof(Interface),
+  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_KyUserManager, Ky::kAnyClassContext, __uuidof(Interface),
                                             reinterpret_cast<void**>(manager.ReleaseAndGetAddressOf()));
   if (SUCCEEDED(hr) && !manager) return E_FAIL;
   return hr;
@@ -230,7 +227,7 @@ std::vector<PlatformUserEntry> ListRegularUsers(IKyUserManager* manager) {
     ComPtr<IKyUser> user;
     result = kResultUnknown;
     hr = enumerator->Next(&user, &result);
-    if (hr != S_OK || (result & kErrorMask) != 0 || !user) break;
+    if (hr != S_OK || Ky::ResultError(result) != 0 || !user) break;
     if (std::optional<PlatformUserEntry> entry = Describe(user.Get())) users.push_back(std::move(*entry));
   }
   NoteListProgress(hr, result);
@@ -365,7 +362,7 @@ HRESULT CZelConfig::GetSettingsObject(const SettingsObject& object, const wchar_
   hr = ReadServiceObject(service, object.objectId, *settings, &result);
   if (FAILED(hr)) {
     ZEL_LOG(level, kSource, function.c_str(), objectFailure, object.method, hr, object.objectName,
-            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(settings->Get())), result, result & kErrorMask);
+            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(settings->Get())), result, Ky::ResultError(result));
   }
   return hr;
 }
@@ -429,7 +426,7 @@ CZelConfig::WriteOutcome CZelConfig::WriteAndApply(IKyConfig* object, long prope
 }
 
 void CZelConfig::NoteFailedUserWrite(const wchar_t* function, long propertyId, const WriteOutcome& outcome) {
-  if (FAILED(outcome.written) && (outcome.writeResult & kErrorMask) == 0) {
+  if (FAILED(outcome.written) && Ky::ResultError(outcome.writeResult) == 0) {
     ZEL_LOG(kLevelError, kSource, function, L"SetValue failed. item=%d hr=%08x *plResult=%08x", propertyId,
             outcome.written, outcome.writeResult);
   }
@@ -660,7 +657,7 @@ STDMETHODIMP CZelConfig::CreateNewZelUser(BSTR strName, LONG* plResult) {
     V_BSTR(&name) = strName;
     // A user without its name would be a nameless account: it is neither added nor applied.
     NoteFailedUserWrite(kFunction, kUserName, WriteAndApply(user.Get(), kUserName, name, false, &result));
-    if ((result & kErrorMask) != 0) {
+    if (Ky::ResultError(result) != 0) {
       *plResult = result;
       return S_OK;
     }

@@ -2,25 +2,23 @@
 
 #include <string>
 
+#include "CallResult.h"
 #include "CreateInstanceViaFactory.h"
 #include "Handles.h"
 #include "LogInstance.h"
-#include "RpcFailure.h"
 
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelWarning;
-using Strata::IsRpcFailure;
+using Ky::IsRpcFailure;
 
 namespace {
 
 constexpr wchar_t kSource[] = L"ZelTARNHelper";
-constexpr DWORD kServiceContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 // The service's web-proxy plug-in.
 const CLSID kZelPluginClassId = {0x08533142, 0x6DAA, 0x40C0, {0x82, 0x9F, 0x09, 0x84, 0x75, 0xE6, 0x66, 0x46}};
 
 HRESULT CreateService(IKyGSService** service) {
-  return Ky::CreateInstanceViaFactory(CLSID_KyGSService, kServiceContext, IID_IKyGSService,
+  return Ky::CreateInstanceViaFactory(CLSID_KyGSService, Ky::kAnyClassContext, IID_IKyGSService,
                                       reinterpret_cast<void**>(service), Ky::CreationForm::Checked);
 }
 

@@ -26,8 +26,6 @@ namespace {
 constexpr wchar_t kSource[] = L"UserEvents";
 constexpr wchar_t kLogonModeSwitched[] = L"Logon Mode Switched";
 constexpr unsigned long kEverySession = 0xFFFFFFFE;
-constexpr DWORD kBridgeContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 constexpr long kUserCreated = 1;
 constexpr long kUserDeleted = 0;
 
@@ -406,7 +404,7 @@ HRESULT CUserEvents::settingsHelper(ComPtr<IKyUserSettings>* settings) {
   }
   if (*settings) return S_OK;
   ComPtr<IUnknown> helper;
-  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_UserHelper, kBridgeContext, IID_PPV_ARGS(&helper));
+  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_UserHelper, Ky::kAnyClassContext, IID_PPV_ARGS(&helper));
   if (FAILED(hr)) {
     ZEL_LOG(kLevelError, kSource, L"CUserEvents::GetSettings", L"Failed to create UserHelper [Error 0x%08X]", hr);
     return E_FAIL;
