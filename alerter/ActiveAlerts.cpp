@@ -11,10 +11,12 @@ uint64_t CActiveAlerts::AddUnlessSame(const AlertRequestPtr& request) {
   return id;
 }
 
-void CActiveAlerts::SetHandle(uint64_t id, uint32_t handle) {
+bool CActiveAlerts::SetHandle(uint64_t id, uint32_t handle) {
   std::lock_guard<Strata::SlimLock> guard(lock_);
   auto found = requests_.find(id);
-  if (found != requests_.end()) found->second->alertHandle = handle;
+  if (found == requests_.end()) return false;
+  found->second->alertHandle = handle;
+  return true;
 }
 
 AlertRequestPtr CActiveAlerts::Claim(uint64_t id) {

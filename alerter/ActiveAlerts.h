@@ -18,8 +18,8 @@ class CActiveAlerts {
  public:
   // The new request's id, or 0 (and nothing added) when a same alert is displayed already.
   uint64_t AddUnlessSame(const AlertRequestPtr& request);
-  // Stores the library's handle when the request is still here.
-  void SetHandle(uint64_t id, uint32_t handle);
+  // Stores the library's handle when the request is still here; false when it is not.
+  bool SetHandle(uint64_t id, uint32_t handle);
   // Takes the request out; null for an unknown id.
   AlertRequestPtr Claim(uint64_t id);
   std::vector<AlertRequestPtr> ClaimType(const AlertRequest::Text& typeId);

@@ -41,6 +41,9 @@ HRESULT FromAdmittedCaller(Body&& body) noexcept {
 }
 constexpr wchar_t kFunction[] = L"CAlert::_ShowAlert";
 
+// What a caller learns of a queue that refused its request for want of room.
+constexpr HRESULT kQueueFull = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA);
+
 }  // namespace
 
 HRESULT CAlert::Create(AlertServices& services, REFIID iid, void** object) noexcept {
@@ -170,8 +173,7 @@ AlertRequestPtr CAlert::NewRequest(BSTR language, BSTR title, BSTR defaultConten
 
 HRESULT CAlert::ShowAlert(const AlertRequestPtr& request, bool isRetry) {
   if (!isRetry && services_.active->AnyDisplayed()) {
-    Queue(request);
-    return S_OK;
+    return Queue(request) == CRetryList::AddResult::Full ? kQueueFull : S_OK;
   }
   if (!services_.library) {
     ZEL_LOG(ETWLogging::kLevelCritical, kSource, kFunction, L"Failed to get CAltLib for toaster laert!\r\n");
@@ -180,9 +182,8 @@ HRESULT CAlert::ShowAlert(const AlertRequestPtr& request, bool isRetry) {
   if (request->Tracked()) return ShowTracked(request, isRetry);
   // An untracked alert is shown and forgotten: its outcome changes nothing for the caller, but a
   // failed show is written down, so that no alert goes missing without a trace.
-  CAlertRecord record(*request);
   uint32_t handle = 0;
-  const int32_t result = services_.library->Show(record.Get(), nullptr, nullptr, request->timeout, &handle);
+  const int32_t result = LockedShow(*request, nullptr, nullptr, &handle);
   if (result != 0)
     ZEL_LOG(ETWLogging::kLevelError, kSource, kFunction, L"Failed to show the TARN Alert (lResult 0x%X)\r\n",
             static_cast<unsigned>(result));
@@ -192,28 +193,39 @@ HRESULT CAlert::ShowAlert(const AlertRequestPtr& request, bool isRetry) {
 HRESULT CAlert::ShowTracked(const AlertRequestPtr& request, bool isRetry) {
   const uint64_t id = services_.active->AddUnlessSame(request);
   if (id == 0) return S_OK;
-  CAlertRecord record(*request);
   uint32_t handle = 0;
-  // No lock of ours is held here: the library may notify from inside the call.
-  const int32_t result = services_.library->Show(record.Get(), &CAlertNotification::OnAlertNotification,
-                                                 CAlertNotification::ContextOf(id), request->timeout, &handle);
+  const int32_t result =
+      LockedShow(*request, &CAlertNotification::OnAlertNotification, CAlertNotification::ContextOf(id), &handle);
   if (result == 0) {
-    services_.active->SetHandle(id, handle);
+    // Purged (a do-not-show-again answer for its type) while it was being shown: it must not stay
+    // on screen. An alert its notification already ended is gone, and closing it changes nothing.
+    if (!services_.active->SetHandle(id, handle) && handle != 0) services_.library->Close(handle);
     return S_OK;
   }
   // A notification that ended the alert meanwhile has already decided its fate.
   if (!services_.active->Claim(id)) return S_OK;
   ZEL_LOG(ETWLogging::kLevelError, kSource, kFunction, L"Failed to show the TARN Alert (lResult 0x%X)\r\n",
           static_cast<unsigned>(result));
-  if (!isRetry && request->retryIfFailed && Queue(request)) {
+  if (isRetry || !request->retryIfFailed) return E_FAIL;
+  const CRetryList::AddResult queued = Queue(request);
+  if (queued == CRetryList::AddResult::Added) {
     ZEL_LOG(ETWLogging::kLevelNormal, kSource, kFunction, L"Added failed alert to retry list\r\n");
   }
-  return E_FAIL;
+  return queued == CRetryList::AddResult::Full ? kQueueFull : E_FAIL;
 }
 
-bool CAlert::Queue(const AlertRequestPtr& request) {
-  const bool added = services_.retry->Add(request);
+int32_t CAlert::LockedShow(const AlertRequest& request, KyAlertNotification notify, void* context,
+                           uint32_t* handle) {
+  CAlertRecord record(request);
+  // The library may notify from inside the call; the notification takes none of this object's locks.
+  std::lock_guard<std::recursive_mutex> guard(showLock_);
+  return services_.library->Show(record.Get(), notify, context, request.timeout, handle);
+}
+
+CRetryList::AddResult CAlert::Queue(const AlertRequestPtr& request) {
+  const CRetryList::AddResult result = services_.retry->Add(request);
   // A same alert already queued is replayed now as well.
-  if (services_.retry->Enabled() && services_.retryThread) services_.retryThread->Wake();
-  return added;
+  const bool waiting = result == CRetryList::AddResult::Added || result == CRetryList::AddResult::AlreadyQueued;
+  if (waiting && services_.retryThread) services_.retryThread->Wake();
+  return result;
 }

@@ -5,10 +5,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "AlertRequest.h"
 #include "AlertServices.h"
 #include "KyAlert.h"
+#include "KyPltAlt.h"
+#include "RetryList.h"
 
 class CAlert final : public IAlert {
  public:
@@ -49,9 +52,13 @@ class CAlert final : public IAlert {
                              VARIANT_BOOL retryIfFailed);
   HRESULT ShowAlert(const AlertRequestPtr& request, bool isRetry);
   HRESULT ShowTracked(const AlertRequestPtr& request, bool isRetry);
-  // False when the queue refused the request or holds a same alert already.
-  bool Queue(const AlertRequestPtr& request);
+  // The library's show of the request, under this object's lock.
+  int32_t LockedShow(const AlertRequest& request, KyAlertNotification notify, void* context, uint32_t* handle);
+  CRetryList::AddResult Queue(const AlertRequestPtr& request);
 
   AlertServices& services_;
   std::atomic<ULONG> references_{1};
+  // Held around each show of this object's alerts. A library may call back into the alerter from
+  // inside a show, so the lock is one the same thread may take again.
+  std::recursive_mutex showLock_;
 };

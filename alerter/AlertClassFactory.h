@@ -1,5 +1,7 @@
 // The class object of Alert, one per process, registered while the server runs. Every creation
-// holds the server for its duration, so a server that has begun to stop serves none.
+// holds the server for its duration, so a server that has begun to stop serves none, and is
+// refused (E_ACCESSDENIED) to a calling process whose program fails the publisher check; each
+// call of an object is checked again.
 #pragma once
 
 #include <windows.h>

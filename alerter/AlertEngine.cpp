@@ -22,12 +22,23 @@ Microsoft::WRL::ComPtr<ITypeInfo> LoadAlertTypeInfo() {
 
 CAlertEngine::CAlertEngine(const AlertEngineOptions& options)
     : retry_(options.retryDelaySeconds != 0), launcher_(options.uiClassesKey) {
+  // Libraries load from the system folder only, unless given by full path.
+  if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    ZEL_LOG(ETWLogging::kLevelError, L"Alerter", L"CAlerterModule::CAlerterModule", L"Failed: secure dll loading");
+  }
   bindResult_ = library_.Bind(options.libraryFolder);
   if (bindResult_ != 0) {
     ZEL_LOG(ETWLogging::kLevelError, L"Alerter", L"CAlerterModule::CAlerterModule",
             L"Failed to initialize the alerter library! (Result 0x%08X)\r\n", bindResult_);
   }
-  services_.library = library_.Bound() ? &library_ : nullptr;
+  // Tracked alerts end on the notification thread: without it none could end, so none is shown.
+  const DWORD notifications = library_.Bound() ? notificationThread_.Start() : 0;
+  if (notifications != 0) {
+    ZEL_LOG(ETWLogging::kLevelError, L"Alerter", L"CAlerterModule::CAlerterModule",
+            L"Failed to start the notification thread (error %u)\r\n", notifications);
+  }
+  services_.library = library_.Bound() && notifications == 0 ? &library_ : nullptr;
+  services_.notificationThread = services_.library ? &notificationThread_ : nullptr;
   services_.active = &active_;
   services_.retry = &retry_;
   services_.launcher = &launcher_;
@@ -46,15 +57,18 @@ CAlertEngine::CAlertEngine(const AlertEngineOptions& options)
   }
 }
 
-void CAlertEngine::StopRetrying() noexcept {
+void CAlertEngine::StopThreads() noexcept {
   if (retryThread_) retryThread_->Stop();
+  // No notification may reach the collections once the library is gone or they are freed: the
+  // running ones are waited for, and what they handed over is done before the library goes.
+  CAlertNotification::Attach(nullptr);
+  notificationThread_.Stop();
 }
 
 CAlertEngine::~CAlertEngine() {
-  StopRetrying();
+  StopThreads();
   services_.retryThread = nullptr;
-  // No notification may reach the collections once the library is gone or they are freed.
-  CAlertNotification::Attach(nullptr);
+  services_.notificationThread = nullptr;
   services_.library = nullptr;
   library_.Unbind();
 }

@@ -12,6 +12,7 @@
 #include "ActiveAlerts.h"
 #include "AltLib.h"
 #include "AlertServices.h"
+#include "NotificationThread.h"
 #include "RetryList.h"
 #include "RetryThread.h"
 #include "UiLauncher.h"
@@ -36,8 +37,9 @@ class CAlertEngine {
   bool RetryThreadRunning() const noexcept { return retryThread_ && retryThread_->IsRunning(); }
   size_t ActiveCount() const { return active_.Count(); }
   size_t QueuedCount() const { return retry_.Count(); }
-  // Ends the retry thread; nothing is replayed afterwards.
-  void StopRetrying() noexcept;
+  // Ends the retry and notification threads, so that they leave their apartment: nothing is
+  // replayed and no notification acts afterwards.
+  void StopThreads() noexcept;
 
  private:
   // First, so that it is gone last: requests freed with the collections release their CAlert,
@@ -47,6 +49,7 @@ class CAlertEngine {
   CActiveAlerts active_;
   CRetryList retry_;
   CUiLauncher launcher_;
+  CNotificationThread notificationThread_{services_};
   std::unique_ptr<CRetryThread> retryThread_;
   DWORD bindResult_ = 0;
   DWORD retryThreadResult_ = 0;

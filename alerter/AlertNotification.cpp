@@ -2,6 +2,9 @@
 
 #include <oleauto.h>
 
+#include <mutex>
+#include <shared_mutex>
+
 #include "ActiveAlerts.h"
 #include "AltLib.h"
 #include "ComGuard.h"
@@ -10,7 +13,8 @@
 #include "RetryList.h"
 #include "UiLauncher.h"
 
-std::atomic<AlertServices*> CAlertNotification::services_{nullptr};
+Strata::SlimLock CAlertNotification::gate_;
+AlertServices* CAlertNotification::services_ = nullptr;
 
 namespace {
 
@@ -18,40 +22,38 @@ bool OptionTicked(const AlertResult& result) {
   return result.optionCount > 0 && result.options && result.options[0].checked != 0;
 }
 
-// The callback is a proxy into the caller's process, reached from this apartment.
-class MultithreadedApartment {
- public:
-  MultithreadedApartment() noexcept : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~MultithreadedApartment() {
-    if (SUCCEEDED(hr_)) ::CoUninitialize();
-  }
-  MultithreadedApartment(const MultithreadedApartment&) = delete;
-  MultithreadedApartment& operator=(const MultithreadedApartment&) = delete;
-
- private:
-  const HRESULT hr_;
-};
-
 }  // namespace
+
+void CAlertNotification::Attach(AlertServices* services) noexcept {
+  std::unique_lock<Strata::SlimLock> guard(gate_);
+  services_ = services;
+}
 
 void __stdcall CAlertNotification::OnAlertNotification(uint32_t, int32_t code, const AlertResult* result,
                                                        void* context) noexcept {
   GuardHResult([&] {
-    AlertServices* services = services_.load();
-    if (code != 0 || !services) return S_OK;
-    AlertRequestPtr request = services->active->Claim(reinterpret_cast<uintptr_t>(context));
-    if (!request) {
+    std::shared_lock<Strata::SlimLock> guard(gate_);
+    if (code != 0 || !services_ || !services_->notificationThread) return S_OK;
+    EndedAlert ended;
+    ended.request = services_->active->Claim(reinterpret_cast<uintptr_t>(context));
+    if (!ended.request) {
       ZEL_LOG(ETWLogging::kLevelNormal, L"Alert", L"CAlert::OnAlertNotification",
               L"Notification for an alert no longer shown\r\n");
+      return S_OK;
     }
-    if (request && result && result->status == 0) Complete(*services, *request, *result);
+    ended.completed = result && result->status == 0;
+    ended.chosenButton = ended.completed ? result->chosenButton : 0;
+    ended.optionTicked = ended.completed && OptionTicked(*result);
+    services_->notificationThread->Post(std::move(ended));
     return S_OK;
   });
 }
 
-void CAlertNotification::Complete(AlertServices& services, const AlertRequest& request, const AlertResult& result) {
-  LaunchChosenButton(services, request, result.chosenButton);
-  if (!request.callback || !OptionTicked(result)) return;
+void CAlertNotification::End(AlertServices& services, const EndedAlert& ended) {
+  const AlertRequest& request = *ended.request;
+  if (!ended.completed) return;
+  LaunchChosenButton(services, request, ended.chosenButton);
+  if (!request.callback || !ended.optionTicked) return;
   CallBackDoNotShowAgain(request);
   Purge(services, request.typeId);
 }
@@ -65,7 +67,6 @@ void CAlertNotification::LaunchChosenButton(AlertServices& services, const Alert
 void CAlertNotification::CallBackDoNotShowAgain(const AlertRequest& request) {
   DWORD session = 0;
   if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) return;
-  MultithreadedApartment apartment;
   const std::wstring& type = request.typeId ? *request.typeId : std::wstring();
   Strata::UniqueBstr typeId(::SysAllocStringLen(type.data(), static_cast<UINT>(type.size())));
   if (!typeId && request.typeId) return;

@@ -1,14 +1,21 @@
 #include "AlertRecord.h"
 
+#include <cstring>
+
 namespace {
 
 const wchar_t* PointerOf(const AlertRequest::Text& text) noexcept { return text ? text->c_str() : nullptr; }
 
 }  // namespace
 
-CAlertRecord::CAlertRecord(const AlertRequest& request) {
-  for (const AlertButtonText& button : request.buttons) {
-    buttons_.push_back(AlertButton{static_cast<uint32_t>(buttons_.size() + 1), button.label.c_str()});
+CAlertRecord::CAlertRecord(const AlertRequest& request) : buttons_(request.buttons.size()) {
+  // Whole records, padding included: what the library reads beyond the members is 0 too.
+  std::memset(&record_, 0, sizeof(record_));
+  std::memset(&option_, 0, sizeof(option_));
+  if (!buttons_.empty()) std::memset(buttons_.data(), 0, buttons_.size() * sizeof(AlertButton));
+  for (size_t index = 0; index < buttons_.size(); ++index) {
+    buttons_[index].buttonNumber = static_cast<uint32_t>(index + 1);
+    buttons_[index].label = request.buttons[index].label.c_str();
   }
   record_.typeId = PointerOf(request.typeId);
   record_.language = PointerOf(request.language);
@@ -24,7 +31,8 @@ CAlertRecord::CAlertRecord(const AlertRequest& request) {
   record_.hasButtons = buttons_.empty() ? 0 : 1;
   record_.buttons = buttons_.empty() ? nullptr : buttons_.data();
   if (!request.doNotShowText.empty()) {
-    option_ = AlertOption{KYALERT_OPTION_DO_NOT_SHOW, 0, request.doNotShowText.c_str(), 0, 0};
+    option_.optionId = KYALERT_OPTION_DO_NOT_SHOW;
+    option_.text = request.doNotShowText.c_str();
     record_.hasOption = 1;
     record_.option = &option_;
   }

@@ -9,34 +9,60 @@ namespace {
 
 constexpr size_t kLabelIndex = 0;
 constexpr size_t kActionIndex = 1;
+constexpr LONG kPairElements = 2;
 
-// The elements of one array level of the buttons, at least `minimumCount` of them: a safe array of
-// VARIANTs starting at 0 (from C++ and VBScript) or a JScript array object. By-reference values are
-// refused, since a caller could change them while they are read.
-HRESULT ReadLevel(const VARIANT& value, LONG minimumCount, VariantList* elements) {
+// A value that holds an array, of either engine, perhaps through a reference: anything else means
+// no buttons.
+bool HoldsArray(const VARIANT& value) {
+  const VARTYPE type = V_VT(&value);
+  return (type & VT_ARRAY) != 0 || (type & VT_TYPEMASK) == VT_DISPATCH;
+}
+
+// `count` elements (or all of them, kAllElements) of one array level of the buttons, read through
+// the references script callers pass their variables by: a safe array of VARIANTs starting at 0
+// (from C++ and VBScript) or a JScript array object.
+HRESULT ReadLevel(const VARIANT& value, LONG count, VariantList* elements) {
   elements->clear();
+  const VARIANT* held = ScriptInput::Referenced(value);
+  if (!held) return E_INVALIDARG;
   HRESULT hr = E_INVALIDARG;
-  if (value.vt == VT_DISPATCH) {
-    hr = ScriptInput::ReadArrayObject(value.pdispVal, ScriptInput::kAllElements, elements);
-  } else if (value.vt == (VT_ARRAY | VT_VARIANT)) {
-    LONG lower = -1;
-    hr = ScriptInput::ReadSafeArray(value.parray, ScriptInput::kAllElements, elements, &lower);
-    if (SUCCEEDED(hr) && lower != 0) hr = E_INVALIDARG;
+  LONG lower = 0;
+  switch (V_VT(held)) {
+    case VT_DISPATCH:
+      hr = ScriptInput::ReadArrayObject(V_DISPATCH(held), count, elements);
+      break;
+    case VT_BYREF | VT_DISPATCH:
+      hr = ScriptInput::ReadArrayObject(V_DISPATCHREF(held) ? *V_DISPATCHREF(held) : nullptr, count, elements);
+      break;
+    case VT_ARRAY | VT_VARIANT:
+      hr = ScriptInput::ReadSafeArray(V_ARRAY(held), count, elements, &lower);
+      break;
+    case VT_BYREF | VT_ARRAY | VT_VARIANT:
+      hr = ScriptInput::ReadSafeArray(V_ARRAYREF(held) ? *V_ARRAYREF(held) : nullptr, count, elements, &lower);
+      break;
+    default:
+      break;
   }
-  if (SUCCEEDED(hr) && elements->size() < static_cast<size_t>(minimumCount)) hr = E_INVALIDARG;
-  return FAILED(hr) ? E_INVALIDARG : S_OK;
+  return SUCCEEDED(hr) && lower == 0 ? S_OK : E_INVALIDARG;
 }
 
 HRESULT ReadString(const CVariantValue& element, std::wstring* text) {
-  if (element.Get().vt != VT_BSTR) return E_INVALIDARG;
-  BSTR value = element.Get().bstrVal;
+  const VARIANT* held = ScriptInput::Referenced(element.Get());
+  BSTR value = nullptr;
+  if (held && V_VT(held) == VT_BSTR) {
+    value = V_BSTR(held);
+  } else if (held && V_VT(held) == (VT_BYREF | VT_BSTR) && V_BSTRREF(held)) {
+    value = *V_BSTRREF(held);
+  } else {
+    return E_INVALIDARG;
+  }
   if (value) text->assign(value, ::SysStringLen(value));
   return S_OK;
 }
 
 HRESULT ReadButton(const CVariantValue& element, AlertButtonText* button) {
   VariantList pair;
-  HRESULT hr = ReadLevel(element.Get(), 2, &pair);
+  HRESULT hr = ReadLevel(element.Get(), kPairElements, &pair);
   if (SUCCEEDED(hr)) hr = ReadString(pair[kLabelIndex], &button->label);
   if (SUCCEEDED(hr)) hr = ReadString(pair[kActionIndex], &button->action);
   return hr;
@@ -53,9 +79,10 @@ bool AlertRequest::IsSameAlert(const AlertRequest& other) const noexcept {
 
 HRESULT AlertRequest::ReadButtons(const VARIANT& value, std::vector<AlertButtonText>* buttons) {
   buttons->clear();
-  if (!(value.vt & VT_ARRAY) && value.vt != VT_DISPATCH) return S_OK;
+  const VARIANT* held = ScriptInput::Referenced(value);
+  if (held && !HoldsArray(*held)) return S_OK;
   VariantList elements;
-  HRESULT hr = ReadLevel(value, 1, &elements);
+  HRESULT hr = ReadLevel(value, ScriptInput::kAllElements, &elements);
   for (size_t index = 0; SUCCEEDED(hr) && index < elements.size(); ++index) {
     AlertButtonText button;
     hr = ReadButton(elements[index], &button);

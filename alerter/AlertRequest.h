@@ -48,8 +48,9 @@ struct AlertRequest {
   bool HasType(const Text& type) const noexcept { return typeId == type; }
 
   static Text CopyText(BSTR text) { return text ? Text(std::wstring(text, ::SysStringLen(text))) : std::nullopt; }
-  // The buttons of `value`: none unless it is an array (a safe array, or a JScript array object);
-  // E_INVALIDARG for a malformed one.
+  // The buttons of `value`, directly or through a script variable's reference: none unless it is
+  // an array (a safe array, or a JScript array object), none for an empty one; E_INVALIDARG for a
+  // malformed one. Only the first two elements of each button are read.
   static HRESULT ReadButtons(const VARIANT& value, std::vector<AlertButtonText>* buttons);
 };
 

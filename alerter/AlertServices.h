@@ -10,6 +10,7 @@
 
 class CActiveAlerts;
 class CAltLib;
+class CNotificationThread;
 class CRetryList;
 class CRetryThread;
 class CServerLifetime;
@@ -21,6 +22,7 @@ struct AlertServices {
   CRetryList* retry = nullptr;
   const CUiLauncher* launcher = nullptr;
   CRetryThread* retryThread = nullptr;  // null when the retry delay is 0
+  CNotificationThread* notificationThread = nullptr;  // null without a library
   CServerLifetime* lifetime = nullptr;  // null when no server process is kept alive by objects
   Microsoft::WRL::ComPtr<ITypeInfo> alertTypeInfo;  // IDispatch of IAlert; null without the type library
 };

@@ -95,13 +95,14 @@ HRESULT CAlerterModule::Serve() {
     if (SUCCEEDED(hr)) PumpUntilQuit();
     if (FAILED(hr)) {
       ZEL_LOG(ETWLogging::kLevelError, kSource, L"CAlerterModule::Run", L"Failed to serve (0x%08X)\r\n", hr);
+      lifetime_->Abandon();
     }
   }
   // The other threads leave the apartment before this one, so that COM's last uninitialisation runs
   // on this thread while the class object and the engine are alive: it releases the stubs of
   // objects that a client which ended without releasing them left behind, and so calls into both.
   lifetime_->WaitForMonitor();
-  engine_->StopRetrying();
+  engine_->StopThreads();
   ::Sleep(kPauseAfterRevokeMs);
   return hr;
 }

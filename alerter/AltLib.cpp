@@ -55,14 +55,12 @@ DWORD CAltLib::Bind(const std::wstring& folder) {
   return result;
 }
 
+// The given folder (else the platform's), and when nothing is loaded from there the program's own.
 DWORD CAltLib::Load(const std::wstring& folder) {
-  if (!folder.empty()) {
-    if (folder.size() > kMaxFolderChars) return ERROR_BUFFER_OVERFLOW;
-    return Win32Of(Ky::LoadVerifiedLibrary((folder + kFileName).c_str(), library_));
-  }
-  if (std::optional<std::wstring> platform = PlatformFolder()) {
-    if (SUCCEEDED(Ky::LoadVerifiedLibrary((*platform + kFileName).c_str(), library_))) return 0;
-  }
+  std::optional<std::wstring> first = folder.empty() ? PlatformFolder() : std::optional<std::wstring>(folder);
+  if (first && first->size() <= kMaxFolderChars &&
+      SUCCEEDED(Ky::LoadVerifiedLibrary((*first + kFileName).c_str(), library_)))
+    return 0;
   return Win32Of(Ky::LoadVerifiedLibrary((ProgramFolder() + kFileName).c_str(), library_));
 }
 

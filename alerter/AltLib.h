@@ -16,8 +16,9 @@ class CAltLib {
   CAltLib(const CAltLib&) = delete;
   CAltLib& operator=(const CAltLib&) = delete;
 
-  // 0 or the error: `folder` (ending in "\") overrides the search when not empty. Called before
-  // any other thread can use the binding.
+  // 0 or the error: `folder` (ending in "\") takes the place of the platform's folder when not
+  // empty; from neither, the library beside the program is loaded. Called before any other thread
+  // can use the binding.
   DWORD Bind(const std::wstring& folder);
   // Frees the library without closing the alerts it still shows.
   void Unbind() noexcept;

@@ -1,17 +1,35 @@
 #include "RetryList.h"
+
+#include "LogInstance.h"
 #include "SlimLock.h"
 
 #include <utility>
 
-bool CRetryList::Add(const AlertRequestPtr& request) {
-  if (!enabled_) return false;
-  std::lock_guard<Strata::SlimLock> guard(lock_);
-  if (replaying_ && replaying_->IsSameAlert(*request)) return false;
-  for (const AlertRequestPtr& queued : queue_) {
-    if (queued->IsSameAlert(*request)) return false;
+CRetryList::AddResult CRetryList::Add(const AlertRequestPtr& request) {
+  if (!enabled_) return AddResult::Disabled;
+  {
+    std::lock_guard<Strata::SlimLock> guard(lock_);
+    if (replaying_ && replaying_->IsSameAlert(*request)) return AddResult::AlreadyQueued;
+    for (const AlertRequestPtr& queued : queue_) {
+      if (queued->IsSameAlert(*request)) return AddResult::AlreadyQueued;
+    }
+    // The request being replayed is out of the queue for a moment only: it counts as waiting.
+    if (queue_.size() + (replaying_ ? 1 : 0) >= kMaxQueued) {
+      ++refused_;
+      return AddResult::Full;
+    }
+    queue_.push_back(request);
   }
-  queue_.push_back(request);
-  return true;
+  // With no lock held: the line is written on the caller's thread.
+  ReportRefusals();
+  return AddResult::Added;
+}
+
+void CRetryList::ReportRefusals() noexcept {
+  if (const unsigned long refused = refused_.exchange(0)) {
+    ZEL_LOG(ETWLogging::kLevelError, L"Alert", L"CAlert::_ShowAlert",
+            L"The retry list was full: %lu alerts were refused\r\n", refused);
+  }
 }
 
 AlertRequestPtr CRetryList::DetachHead() {
@@ -72,5 +90,5 @@ bool CRetryList::Empty() const {
 
 size_t CRetryList::Count() const {
   std::lock_guard<Strata::SlimLock> guard(lock_);
-  return queue_.size();
+  return queue_.size() + (replaying_ ? 1 : 0);
 }

@@ -15,14 +15,22 @@
 
 class CRetryList {
  public:
+  // How many requests may wait: each holds its CAlert, and with it the server process.
+  static constexpr size_t kMaxQueued = 1000;
+
+  enum class AddResult { Added, AlreadyQueued, Disabled, Full };
+
   // A disabled list (retry delay 0) refuses every request.
   explicit CRetryList(bool enabled) : enabled_(enabled) {}
+  // Reports a burst of refusals that lasted to the end.
+  ~CRetryList() { ReportRefusals(); }
 
   bool Enabled() const noexcept { return enabled_.load(); }
   // Without a retry thread nothing would ever leave the list: refuse from now on.
   void Disable() noexcept { enabled_.store(false); }
-  // False when refused or when a same alert is queued (or being replayed) already.
-  bool Add(const AlertRequestPtr& request);
+  // Full, counted, when kMaxQueued requests wait already; a burst of such refusals is reported in
+  // one diagnostic line once a request is queued again or the list ends.
+  AddResult Add(const AlertRequestPtr& request);
   // The head, taken out for its replay; null when the list is empty.
   AlertRequestPtr DetachHead();
   // Ends the replay of the detached head: back at the head, unless its type was purged meanwhile.
@@ -32,12 +40,16 @@ class CRetryList {
   std::vector<AlertRequestPtr> RemoveType(const AlertRequest::Text& typeId);
   std::vector<AlertRequestPtr> RemoveThoseNotRetrying();
   bool Empty() const;
+  // The requests waiting, the one being replayed among them.
   size_t Count() const;
 
  private:
+  void ReportRefusals() noexcept;
+
   std::atomic<bool> enabled_;
   mutable Strata::SlimLock lock_;
   std::deque<AlertRequestPtr> queue_;  // guarded by lock_
   AlertRequestPtr replaying_;          // guarded by lock_; the detached head
   bool replayingPurged_ = false;       // guarded by lock_
+  std::atomic<unsigned long> refused_{0};  // refused as Full since the last report
 };

@@ -22,6 +22,8 @@ LONGLONG CRetryThread::DueTime(uint32_t delaySeconds) noexcept {
 }
 
 DWORD CRetryThread::Start() {
+  // The running thread waits on these handles: they stay as they are.
+  if (IsRunning()) return ERROR_ALREADY_INITIALIZED;
   stop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   wake_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   timer_.reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));

@@ -15,7 +15,8 @@ class CRetryThread final : public CKyThread {
   CRetryThread(AlertServices& services, uint32_t delaySeconds) noexcept;
   ~CRetryThread() override;
 
-  // 0 or the system's error; no thread is started without its events and timer.
+  // 0, ERROR_ALREADY_INITIALIZED (1247) when it runs already, or the system's error; no thread is
+  // started without its events and timer.
   DWORD Start();
   void Wake() noexcept;
 

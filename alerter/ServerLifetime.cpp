@@ -23,6 +23,12 @@ DWORD CServerLifetime::StartMonitor() {
   return monitor_ ? 0 : ::GetLastError();
 }
 
+void CServerLifetime::Abandon() noexcept {
+  abandoned_.store(true);
+  state_.fetch_or(kStopping);
+  if (lastRelease_) ::SetEvent(lastRelease_.get());
+}
+
 bool CServerLifetime::TryHold() noexcept {
   int64_t state = state_.load();
   do {
@@ -61,19 +67,23 @@ void CServerLifetime::Monitor() {
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   for (;;) {
     const DWORD wait = ::WaitForSingleObject(lastRelease_.get(), served_.load() ? INFINITE : firstClientTimeoutMs_);
+    if (abandoned_.load()) break;
     const bool lastReleased = wait == WAIT_OBJECT_0;
-    // A client may come back within the delay; then the server goes on.
-    if (lastReleased) ::Sleep(shutdownDelayMs_);
+    // A client may come back within the delay; then the server goes on. The last release
+    // suspended the class objects (on Windows): the returning client needs them at once.
+    if (lastReleased) {
+      ::CoResumeClassObjects();
+      ::Sleep(shutdownDelayMs_);
+    }
     if (wait == WAIT_FAILED) {
       state_.fetch_or(kStopping);
       break;
     }
     if (TryStop() || Stopping()) break;
-    // The last release suspended the class objects; the returning client needs them.
-    if (lastReleased) ::CoResumeClassObjects();
   }
-  ZEL_LOG(ETWLogging::kLevelNormal, L"Alerter", L"CAlerterModule::MonitorShutdown",
-          L"Stopping: %s\r\n", served_.load() ? L"the last client is gone" : L"no client came");
+  ZEL_LOG(ETWLogging::kLevelNormal, L"Alerter", L"CAlerterModule::MonitorShutdown", L"Stopping: %s\r\n",
+          abandoned_.load() ? L"serving could not begin"
+                            : (served_.load() ? L"the last client is gone" : L"no client came"));
   ::PostThreadMessageW(mainThreadId_, WM_QUIT, 0, 0);
   if (SUCCEEDED(com)) ::CoUninitialize();
 }

@@ -22,6 +22,8 @@ class CServerLifetime {
   DWORD StartMonitor();
   // Waits for the monitor, once it has posted WM_QUIT, to leave its apartment and end.
   void WaitForMonitor() noexcept;
+  // Serving could not begin: stopping now, without waiting for a first client.
+  void Abandon() noexcept;
 
   // A hold for a creation or a client's lock; false once stopping.
   bool TryHold() noexcept;
@@ -46,6 +48,7 @@ class CServerLifetime {
   const DWORD firstClientTimeoutMs_;
   std::atomic<int64_t> state_{0};     // the hold count, and kStopping once stopping
   std::atomic<bool> served_{false};   // whether any hold was ever taken
+  std::atomic<bool> abandoned_{false};
   Strata::UniqueHandle lastRelease_;  // auto-reset; set whenever the hold count drops to 0
   Strata::UniqueHandle monitor_;      // created and waited for by the main thread
 };

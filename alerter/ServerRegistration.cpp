@@ -72,7 +72,7 @@ class Scripts {
 
   HRESULT Run(bool install) {
     HRESULT hr = registrar_->ClearReplacements();
-    const std::pair<const wchar_t*, std::wstring> replacements[] = {{L"MODULE", modulePath_},
+    const std::pair<const wchar_t*, std::wstring> replacements[] = {{L"MODULE", LocalServerScriptText(modulePath_)},
                                                                     {L"APPID", GuidText(kAlerterAppId)},
                                                                     {L"CLSID", GuidText(CLSID_Alert)},
                                                                     {L"LIBID", GuidText(LIBID_AlerterLib)}};
@@ -130,6 +130,15 @@ HRESULT ApplyForUser(bool install) {
 }
 
 }  // namespace
+
+std::wstring LocalServerScriptText(const std::wstring& programPath) {
+  std::wstring text = L"\"";
+  for (wchar_t c : programPath) {
+    text += c;
+    if (c == L'\'') text += L'\'';
+  }
+  return text + L"\"";
+}
 
 Switch ParseSwitch(const wchar_t* commandLine) {
   int count = 0;

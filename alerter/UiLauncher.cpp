@@ -4,17 +4,13 @@
 
 #include "Handles.h"
 #include "LogInstance.h"
+#include "ServerCommandLine.h"
 
 namespace {
 
 constexpr wchar_t kUiClass[] = L"{E0EC0F2B-773D-4dd7-BE6C-7D85D6AA6269}";
 constexpr wchar_t kSource[] = L"Alert";
 constexpr wchar_t kFunction[] = L"CAlert::OnAlertNotification";
-
-std::wstring Unquoted(std::wstring path) {
-  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') return path.substr(1, path.size() - 2);
-  return path;
-}
 
 }  // namespace
 
@@ -32,7 +28,7 @@ std::optional<std::wstring> CUiLauncher::ReadServerValue(const wchar_t* serverKi
   if (::RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &bytes) !=
       ERROR_SUCCESS)
     return std::nullopt;
-  std::wstring value = Unquoted(buffer.data());
+  std::wstring value = Ky::ServerPathOfCommandLine(buffer.data());
   if (value.empty()) return std::nullopt;
   return value;
 }

@@ -15,7 +15,7 @@ class CUiLauncher {
 
   // False (with a diagnostic line) when nothing usable is registered or the start failed.
   bool Launch(const std::wstring& action) const;
-  // The registered server path without surrounding quotes; none when absent or too long.
+  // The registered server's path, from a quoted or an unquoted value; none when absent or too long.
   std::optional<std::wstring> RegisteredPath() const;
 
   static constexpr size_t kMaxPathChars = MAX_PATH;

@@ -1,5 +1,6 @@
 #include "GSOffensiveContentDetectionEventHandler.h"
 
+#include <atomic>
 #include <memory>
 
 #include "ComGuard.h"
@@ -7,8 +8,35 @@
 
 namespace {
 
-constexpr UINT kChatLabel = 6017;
-constexpr UINT kEmailLabel = 6018;
+// A label of the product resource library, loaded by the first event that needs it and kept: the
+// module keeps the library loaded until it unloads, so the text cannot change under the copy, and
+// the service's thread no longer loads a string for every chat or e-mail event. A label that could
+// not be loaded is tried again by the next event.
+class CachedLabel {
+ public:
+  explicit constexpr CachedLabel(UINT id) : id_(id) {}
+  ~CachedLabel() { delete[] text_.load(); }
+  CachedLabel(const CachedLabel&) = delete;
+  CachedLabel& operator=(const CachedLabel&) = delete;
+
+  // Null when the label cannot be loaded.
+  const wchar_t* Get() {
+    if (const wchar_t* text = text_.load(std::memory_order_acquire)) return text;
+    std::unique_ptr<wchar_t[]> loaded = g_module.LoadResourceString(id_);
+    if (!loaded) return nullptr;
+    wchar_t* first = nullptr;
+    // Of two first events, the one that stores its copy first wins; the other's is freed.
+    if (text_.compare_exchange_strong(first, loaded.get(), std::memory_order_acq_rel)) return loaded.release();
+    return first;
+  }
+
+ private:
+  const UINT id_;
+  std::atomic<wchar_t*> text_{nullptr};
+};
+
+CachedLabel g_chatLabel(6017);
+CachedLabel g_emailLabel(6018);
 
 }  // namespace
 
@@ -21,19 +49,16 @@ STDMETHODIMP CGSKeywordBlockedEventHandler::OnKeywordBlockedEvent(KYGS_KEYWORD_D
             L"ZEL Event: OnKeywordBlockedEvent - Process[%d], Pattern[%s]\r\n", details.dwProcessID,
             details.wszPatternMatched);
     // A label that cannot be loaded leaves the page null; the event is reported all the same.
-    std::unique_ptr<wchar_t[]> label;
     const wchar_t* webPage = L"";
     switch (details.eContentType) {
       case KyGS_Content_Http:
         webPage = details.wszUrl;
         break;
       case KyGS_Content_Chat:
-        label = g_module.LoadResourceString(kChatLabel);
-        webPage = label.get();
+        webPage = g_chatLabel.Get();
         break;
       case KyGS_Content_Email:
-        label = g_module.LoadResourceString(kEmailLabel);
-        webPage = label.get();
+        webPage = g_emailLabel.Get();
         break;
       default:
         break;

@@ -156,7 +156,10 @@ bool CZELEventHandlerModule::NoteQueued(bool queued) {
   return true;
 }
 
+// A plain read first: the exchange would make every queued event of every service thread take the
+// counter's cache line for writing.
 void CZELEventHandlerModule::ReportRefusals() {
+  if (refusedItems_.load(std::memory_order_relaxed) == 0) return;
   if (const long refused = refusedItems_.exchange(0)) {
     ZEL_LOG(kLevelError, kSource, L"CZELEventHandlerModule::QueueEvent",
             L"%ld events could not be queued for the report log and were dropped\r\n", refused);

@@ -80,7 +80,10 @@ DWORD CETWLogging::GetGroupName(std::wstring* name) {
   return kLogOk;
 }
 
-void CETWLogging::SetSeverity(DWORD level) { severity_ = std::clamp<DWORD>(level, kLevelNormal, kLevelInformation6); }
+void CETWLogging::SetSeverity(DWORD level) {
+  severity_ = std::clamp<DWORD>(level, kLevelNormal, kLevelInformation6);
+  PublishLevels();
+}
 
 // Level 3 always passes: it is what a session that asks for nothing in particular expects to see.
 bool CETWLogging::Accepts(DWORD level) const { return level >= severity_ || level == kLevelInformation; }
@@ -88,6 +91,16 @@ bool CETWLogging::Accepts(DWORD level) const { return level >= severity_ || leve
 bool CETWLogging::IsLevelEnabled(DWORD level) const {
   if (!registered_.load(std::memory_order_acquire)) Register();
   return session_.load(std::memory_order_relaxed) != 0 && enabled_.load(std::memory_order_relaxed) && Accepts(level);
+}
+
+void CETWLogging::PublishLevels() const {
+  levels_.Publish([this] {
+    if (!registered_.load(std::memory_order_acquire)) return LevelGate::kAskLogger;
+    return LevelGate::LevelsOf([this](DWORD level) {
+      return session_.load(std::memory_order_relaxed) != 0 && enabled_.load(std::memory_order_relaxed) &&
+             Accepts(level);
+    });
+  });
 }
 
 DWORD CETWLogging::EnsureReady() { return registered_.load(std::memory_order_acquire) ? kLogOk : Register(); }
@@ -107,6 +120,7 @@ DWORD CETWLogging::Register() const {
   registration_ = result == ERROR_SUCCESS ? handle : 0;
   // A failed registration is not retried: it would cost a system call on every message.
   registered_.store(true, std::memory_order_release);
+  PublishLevels();
   return result;
 }
 
@@ -123,6 +137,7 @@ DWORD CETWLogging::Uninitialize() {
   ULONG result = UnregisterLocked();
   session_ = 0;
   registered_.store(false, std::memory_order_release);
+  PublishLevels();
   return result;
 }
 
@@ -141,6 +156,7 @@ ULONG CETWLogging::OnEnable(void* buffer) {
   TRACEHANDLE session = api_.GetTraceLoggerHandle(buffer);
   if (session == kInvalidTraceHandle || session == 0) return ::GetLastError();
   session_ = session;
+  PublishLevels();
   UCHAR level = api_.GetTraceEnableLevel(session);
   if (level == 0) return ::GetLastError();
   ULONG flags = api_.GetTraceEnableFlags(session);
@@ -155,6 +171,7 @@ ULONG CETWLogging::OnDisable(void* buffer) {
   if (session == kInvalidTraceHandle || session == 0) return ERROR_SUCCESS;
   TRACEHANDLE held = session;
   if (!session_.compare_exchange_strong(held, 0)) return ERROR_SUCCESS;
+  PublishLevels();
   listener_->OnConfigure(false, severity_, 0);
   return ERROR_SUCCESS;
 }

@@ -13,13 +13,14 @@
 
 #include "ETWAppProperties.h"
 #include "ETWConfigurationListener.h"
+#include "LevelGate.h"
 #include "LoggingIf.h"
 #include "TraceProviderApi.h"
 #include "SlimLock.h"
 
 namespace ETWLogging {
 
-class CETWLogging : public CLoggingIf_ex {
+class CETWLogging : public CLoggingIf_ex, public LevelPublisher {
  public:
   static constexpr size_t kLongTextLimit = 4160;
   static constexpr size_t kLongTextCut = 2080;
@@ -37,7 +38,10 @@ class CETWLogging : public CLoggingIf_ex {
   DWORD GetModuleLogName(std::wstring* name) override;
   DWORD GetGroupName(std::wstring* name) override;
   DWORD Uninitialize() override;
-  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+  void SetEnabled(bool enabled) override {
+    enabled_ = enabled;
+    PublishLevels();
+  }
   bool IsEnabled() const override { return enabled_; }
   DWORD LogFormat(DWORD level, const wchar_t* sourceFile, const wchar_t* function, int line, const wchar_t* format,
                   ...) override;
@@ -72,6 +76,8 @@ class CETWLogging : public CLoggingIf_ex {
   ULONG OnEnable(void* buffer);
   ULONG OnDisable(void* buffer);
   bool Accepts(DWORD level) const;
+  // "Ask the logger" until the provider is registered, so that the first level test registers it.
+  void PublishLevels() const;
   DWORD Register() const;
   ULONG UnregisterLocked() const;
   DWORD InitializeIdentity(const wchar_t* group, const wchar_t* module);

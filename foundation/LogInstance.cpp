@@ -7,6 +7,7 @@
 
 #include "DefaultLogBuilder.h"
 #include "FormatText.h"
+#include "LevelGate.h"
 #include "ModuleVersion.h"
 #include "SlimLock.h"
 #include "OnceFlag.h"
@@ -49,6 +50,10 @@ struct InstanceHolder {
 InstanceHolder g_instance;
 Strata::OnceFlag g_instanceMade;
 
+// The levels the process's logger accepts, kept by that logger itself. It reads "ask the logger"
+// until the logger exists, and again once it has gone (a logger put in its place is asked).
+std::atomic<uint64_t> g_processLogLevels{ETWLogging::LevelGate::kAskLogger};
+
 CLogInstance* CreateProcessInstance() {
   StoredIdentity identity;
   {
@@ -59,6 +64,8 @@ CLogInstance* CreateProcessInstance() {
   if (!instance) return nullptr;
   instance->Create({Pointer(identity.product), Pointer(identity.group), Pointer(identity.module),
                     Pointer(identity.hostSuffix), identity.mechanism});
+  if (auto* publisher = dynamic_cast<const ETWLogging::LevelPublisher*>(instance->Logger()))
+    publisher->MirrorLevelsInto(&g_processLogLevels);
   return instance;
 }
 
@@ -141,6 +148,8 @@ CLogInstance* GetLogInstance() {
 }
 
 bool LogIsEnabled(DWORD level) {
+  const uint64_t levels = g_processLogLevels.load(std::memory_order_acquire);
+  if (!(levels & ETWLogging::LevelGate::kAskLogger)) return ETWLogging::LevelGate::Allows(levels, level);
   CLogInstance* instance = GetLogInstance();
   return instance && instance->IsEnabled(level);
 }

@@ -65,7 +65,7 @@ const CLogging::ConfigKey CLogging::kConfigKeys[] = {
     {L"Options", kDefaultOptions, 0, MAXDWORD, &CLogging::StoreOptions},
 };
 
-CLogging::CLogging(Strata::ShlObjAPI& shell) : shell_(shell) {}
+CLogging::CLogging(Strata::ShlObjAPI& shell) : shell_(shell) { PublishLevels(); }
 
 CLogging::~CLogging() = default;
 
@@ -73,9 +73,16 @@ void CLogging::SetMaxEntries(DWORD entries) { maxEntries_ = std::clamp(entries, 
 
 void CLogging::SetMaxSize(DWORD bytes) { maxSize_ = std::clamp(bytes, kDefaultMaxSize, kLargestMaxSize); }
 
-void CLogging::SetSeverity(DWORD level) { severity_ = std::clamp<DWORD>(level, kLevelNormal, kLevelInformation6); }
+void CLogging::SetSeverity(DWORD level) {
+  severity_ = std::clamp<DWORD>(level, kLevelNormal, kLevelInformation6);
+  PublishLevels();
+}
 
 bool CLogging::IsLevelEnabled(DWORD level) const { return enabled_ && level >= severity_; }
+
+void CLogging::PublishLevels() const {
+  levels_.Publish([this] { return LevelGate::LevelsOf([this](DWORD level) { return IsLevelEnabled(level); }); });
+}
 
 std::wstring CLogging::LogFolderPath() const {
   std::lock_guard<Strata::SlimLock> lock(guard_);
@@ -182,6 +189,7 @@ void CLogging::ResetToDefaults() {
   current_.reset();
   enabled_ = true;
   severity_ = kDefaultSeverity;
+  PublishLevels();
   options_ = kDefaultOptions;
   maxSize_ = kDefaultMaxSize;
   maxEntries_ = kDefaultMaxEntries;
@@ -206,6 +214,7 @@ bool CLogging::CanWrite() {
     if (writeCheck_ == WriteCheck::Failed) {
       enabled_ = false;
       severity_ = kSilencedThreshold;
+      PublishLevels();
     }
   }
   return writeCheck_ == WriteCheck::Passed;

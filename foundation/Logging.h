@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Handles.h"
+#include "LevelGate.h"
 #include "LogLineLock.h"
 #include "LoggingIf.h"
 #include "ObfuscatedIniReader.h"
@@ -17,7 +18,7 @@
 
 namespace ETWLogging {
 
-class CLogging : public CLoggingIf {
+class CLogging : public CLoggingIf, public LevelPublisher {
  public:
   static constexpr DWORD kDefaultMaxSize = 262144;
   static constexpr DWORD kLargestMaxSize = 10485760;
@@ -40,7 +41,10 @@ class CLogging : public CLoggingIf {
   DWORD GetModuleLogName(std::wstring*) override { return kLogOk; }
   DWORD GetGroupName(std::wstring*) override { return kLogOk; }
   DWORD Uninitialize() override;
-  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+  void SetEnabled(bool enabled) override {
+    enabled_ = enabled;
+    PublishLevels();
+  }
   bool IsEnabled() const override { return enabled_; }
   DWORD LogFormat(DWORD level, const wchar_t* sourceFile, const wchar_t* function, int line, const wchar_t* format,
                   ...) override;
@@ -67,8 +71,12 @@ class CLogging : public CLoggingIf {
   struct ConfigKey;
   static const ConfigKey kConfigKeys[];
 
-  void StoreEnable(DWORD value) { enabled_ = value != 0; }
-  void StoreSeverity(DWORD value) { severity_ = value; }
+  void StoreEnable(DWORD value) { SetEnabled(value != 0); }
+  void StoreSeverity(DWORD value) {
+    severity_ = value;
+    PublishLevels();
+  }
+  void PublishLevels() const;
   void StoreOptions(DWORD value) { options_ = value; }
   DWORD InitializeLocked(const wchar_t* group, const wchar_t* module, const wchar_t* hostSuffix);
   void ResetToDefaults();

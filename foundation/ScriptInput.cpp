@@ -15,6 +15,13 @@ LONG ElementsToRead(LONGLONG length, LONG count) {
 
 }  // namespace
 
+const VARIANT* Referenced(const VARIANT& source) {
+  if (V_VT(&source) != (VT_BYREF | VT_VARIANT)) return &source;
+  const VARIANT* referenced = V_VARIANTREF(&source);
+  if (!referenced || V_VT(referenced) == (VT_BYREF | VT_VARIANT)) return nullptr;
+  return referenced;
+}
+
 HRESULT ToLong(const VARIANT& source, long* value) {
   CVariantValue converted;
   if (FAILED(::VariantChangeType(converted.Put(), const_cast<VARIANT*>(&source), 0, VT_I4))) return E_INVALIDARG;

@@ -19,6 +19,11 @@ constexpr LONG kMaxElements = 4096;
 // Asks a reader for every element of the array.
 constexpr LONG kAllElements = -1;
 
+// The value a script variable refers to: script engines pass variables as a reference to a VARIANT
+// (VT_BYREF | VT_VARIANT), one reference deep; a value that is not such a reference is its own
+// value. Null for a null reference or a reference to another reference.
+const VARIANT* Referenced(const VARIANT& source);
+
 // Any VARIANT the system converts to a 32-bit integer, references resolved; E_INVALIDARG otherwise.
 HRESULT ToLong(const VARIANT& source, long* value);
 

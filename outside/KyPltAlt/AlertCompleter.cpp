@@ -1,5 +1,7 @@
 #include "AlertCompleter.h"
 
+#include <objbase.h>
+
 #include <thread>
 
 #include "ComObject.h"
@@ -17,12 +19,23 @@ AlertCompleter& AlertCompleter::Instance() {
   return completer;
 }
 
+void PinThisLibrary() {
+  HMODULE pinned = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(ThisModule()), &pinned);
+}
+
 void AlertCompleter::Start() {
   std::call_once(started_, [this] {
-    HMODULE pinned = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                         reinterpret_cast<LPCWSTR>(ThisModule()), &pinned);
+    PinThisLibrary();
     std::thread([this] { Run(); }).detach();
+  });
+}
+
+void AlertCompleter::StartRepeating() {
+  std::call_once(repeating_, [this] {
+    PinThisLibrary();
+    std::thread([this] { Repeat(); }).detach();
   });
 }
 
@@ -41,12 +54,18 @@ void AlertCompleter::Forget(uint32_t handle) {
   tracked_.erase(handle);
 }
 
+void AlertCompleter::ForgetAll() {
+  std::lock_guard<std::mutex> guard(lock_);
+  tracked_.clear();
+}
+
 void AlertCompleter::CompleteNow(uint32_t handle, uint32_t button, bool doNotShowAgain) {
   Command command{L"", handle, button, doNotShowAgain, 0, 0};
   if (std::optional<TrackedAlert> alert = Claim(command)) Notify(command, *alert);
 }
 
 void AlertCompleter::Run() {
+  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   for (;;) {
     // A command that cannot be handled now (out of memory) is taken again on the next round.
     Guarded([this] {
@@ -54,6 +73,19 @@ void AlertCompleter::Run() {
       return 0;
     }, 0);
     ::Sleep(kPollMs);
+  }
+}
+
+void AlertCompleter::Repeat() {
+  for (;;) {
+    std::map<uint32_t, TrackedAlert> tracked;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      tracked = tracked_;
+    }
+    AlertResult result{0, 1, 0, nullptr};
+    for (const auto& alert : tracked) alert.second.notify(alert.first, 0, &result, alert.second.context);
+    if (tracked.empty()) ::Sleep(1);
   }
 }
 

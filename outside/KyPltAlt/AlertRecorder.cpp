@@ -1,5 +1,7 @@
 #include "AlertRecorder.h"
 
+#include <cstddef>
+
 #include "FormatText.h"
 #include "StandInState.h"
 
@@ -7,9 +9,25 @@ namespace ZelStandIns {
 
 namespace {
 
+bool BytesAreZero(const void* start, size_t from, size_t to) {
+  const auto* bytes = static_cast<const unsigned char*>(start);
+  for (size_t at = from; at < to; ++at) {
+    if (bytes[at] != 0) return false;
+  }
+  return true;
+}
+
+// The reserved members and the padding between members, of the record and what it points to.
 bool ReservedMembersAreZero(const AlertShowRecord& record) {
   bool zero = record.reserved0 == 0 && record.reserved1 == 0 && record.reserved2[0] == 0 && record.reserved2[1] == 0 &&
               record.reserved2[2] == 0;
+  zero = zero && BytesAreZero(&record, offsetof(AlertShowRecord, marker) + sizeof(record.marker),
+                              offsetof(AlertShowRecord, title));
+  zero = zero && BytesAreZero(&record, offsetof(AlertShowRecord, hasOption) + sizeof(record.hasOption),
+                              offsetof(AlertShowRecord, option));
+  for (uint32_t i = 0; record.buttons && i < record.buttonCount; ++i) {
+    zero = zero && BytesAreZero(&record.buttons[i], sizeof(uint32_t), offsetof(AlertButton, label));
+  }
   if (record.option) zero = zero && record.option->reserved == 0 && record.option->reserved2 == 0;
   return zero;
 }

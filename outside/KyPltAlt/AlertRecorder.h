@@ -5,7 +5,7 @@
 //                          when null), "Priority", "Status", "Marker", "ButtonCount", "HasButtons",
 //                          "Buttons" (multi-text "<number>=<label>"), "HasOption", "OptionId",
 //                          "OptionText", "OptionChecked", "ReservedZero" (1 when every reserved member
-//                          is 0), "Timeout", "Flags", "Export", "Tracked" (a notification was given);
+//                          and padding byte is 0), "Timeout", "Flags", "Export", "Tracked" (a notification was given);
 //                          later "Closed", "Completed", "ChosenButton", "DoNotShowAgain"
 //   Briefcards\<handle>    "Title", "Text", later "Closed"
 //   Toasts\<n>             "AppId", "Title", "Text"

@@ -5,8 +5,10 @@
 // show fail with it, recording nothing), "FailNextShows" (that many shows fail with
 // ERROR_BUSY, counting down), "FailEveryNthShow" (every Nth show of this process fails with
 // ERROR_BUSY), "CompleteInShow" (1: a tracked alert ends with button 0 from inside
-// its own show call) and "NotifyOnClose" (1: closing a tracked alert also notifies its end, as a
-// library racing the close would).
+// its own show call), "NotifyOnClose" (1: closing a tracked alert also notifies its end, as a
+// library racing the close would), "RepeatNotifications" (see AlertCompleter.h) and "ShowDelayMs"
+// (each show returns that long after recording its alert). Written: "MostShowsAtOnce", the most
+// shows this process has had running at the same moment.
 #include <windows.h>
 
 #include <atomic>
@@ -30,6 +32,23 @@ void SetKnob(const wchar_t* name, DWORD value) {
 }
 
 std::atomic<unsigned long> g_shows{0};
+std::atomic<DWORD> g_showsRunning{0};
+std::atomic<DWORD> g_mostShowsAtOnce{0};
+
+// Counts the shows running at once for as long as it lives.
+class RunningShow {
+ public:
+  RunningShow() {
+    const DWORD running = ++g_showsRunning;
+    DWORD most = g_mostShowsAtOnce.load();
+    while (running > most && !g_mostShowsAtOnce.compare_exchange_weak(most, running)) {
+    }
+    if (running > most) SetKnob(L"MostShowsAtOnce", running);
+  }
+  ~RunningShow() { --g_showsRunning; }
+  RunningShow(const RunningShow&) = delete;
+  RunningShow& operator=(const RunningShow&) = delete;
+};
 
 // A failure the knobs ask for; 0 for none.
 int32_t ConfiguredFailure() {
@@ -45,6 +64,7 @@ int32_t ConfiguredFailure() {
 int32_t Show(const char* exportName, const AlertShowRecord* record, KyAlertNotification notify, void* context,
              int32_t timeout, uint32_t flags, uint32_t* alertHandle) {
   if (!record || !alertHandle) return ERROR_INVALID_PARAMETER;
+  RunningShow running;
   *alertHandle = 0;
   if (int32_t failure = ConfiguredFailure()) return failure;
   AlertCompleter& completer = AlertCompleter::Instance();
@@ -52,6 +72,8 @@ int32_t Show(const char* exportName, const AlertShowRecord* record, KyAlertNotif
   uint32_t handle = AlertRecorder().RecordAlert(*record, exportName, timeout, flags, notify != nullptr);
   if (handle == 0) return ERROR_WRITE_FAULT;
   if (notify) completer.Track(handle, notify, context, record->hasOption ? record->option : nullptr);
+  if (notify && Knob(L"RepeatNotifications").value_or(0) == 1) completer.StartRepeating();
+  if (DWORD delay = Knob(L"ShowDelayMs").value_or(0)) ::Sleep(delay);
   *alertHandle = handle;
   if (notify && Knob(L"CompleteInShow").value_or(0) == 1) completer.CompleteNow(handle, 0, false);
   return 0;
@@ -64,6 +86,7 @@ extern "C" {
 int32_t __stdcall KyInitTARNAlert() {
   return Guarded([&]() -> int32_t {
     AlertCompleter::Instance().Start();
+    AlertCompleter::Instance().ForgetAll();
     SetKnob(L"InitCount", Knob(L"InitCount").value_or(0) + 1);
     return static_cast<int32_t>(Knob(L"InitResult").value_or(0));
   }, ERROR_NOT_ENOUGH_MEMORY);

@@ -6,15 +6,22 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <wrl/client.h>
 
 #include "Alert.h"
 #include "AlertEngine.h"
 #include "AlerterTestSupport.h"
+#include "Handles.h"
 #include "ProcessKnobs.h"
+#include "RetryList.h"
+#include "RetryThread.h"
 #include "StandInKnobs.h"
 #include "TestSupport.h"
 
@@ -51,22 +58,40 @@ class RecordingCallback final : public IAlertCallback {
   STDMETHODIMP DoNotShowAgain(BSTR typeId, LONG sessionId) override {
     typeId_ = typeId ? typeId : L"";
     sessionId_ = sessionId;
+    APTTYPEQUALIFIER qualifier;
+    if (FAILED(::CoGetApartmentType(&apartment_, &qualifier))) apartment_ = APTTYPE_CURRENT;
+    if (blockFor_) {
+      ::SetEvent(entered_.get());
+      // Whether the engine could end while its notification was still running.
+      outlived_ = ::WaitForSingleObject(engineGone_.get(), blockFor_) == WAIT_OBJECT_0;
+    }
     ++calls_;
     return answer_;
   }
 
+  // Each call waits up to `ms` for EngineGone, telling Entered first.
+  void BlockFor(DWORD ms) { blockFor_ = ms; }
+  HANDLE Entered() const { return entered_.get(); }
+  void EngineGone() const { ::SetEvent(engineGone_.get()); }
+
   std::atomic<int> calls_{0};
   std::wstring typeId_;
   LONG sessionId_ = -1;
+  APTTYPE apartment_ = APTTYPE_CURRENT;
+  std::atomic<bool> outlived_{false};
 
  private:
   const HRESULT answer_;
   std::atomic<ULONG> references_{1};
+  DWORD blockFor_ = 0;
+  Strata::UniqueHandle entered_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  Strata::UniqueHandle engineGone_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 class AlertBehaviour : public ::testing::Test {
  protected:
   void SetUp() override {
+    AlerterTest::FailOnCrash();
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ASSERT_TRUE(knobs_.Created());
   }
@@ -94,7 +119,10 @@ class AlertBehaviour : public ::testing::Test {
                                    noRepeat ? VARIANT_TRUE : VARIANT_FALSE, retryIfFailed ? VARIANT_TRUE : VARIANT_FALSE);
   }
 
-  HRESULT WithButtons(const wchar_t* title, const std::vector<std::pair<std::wstring, std::wstring>>& buttons) {
+  using ButtonTexts = std::vector<std::pair<std::wstring, std::wstring>>;
+
+  // The buttons as C++ and VBScript pass them by value: a safe array of two-text safe arrays.
+  static VARIANT ButtonArray(const ButtonTexts& buttons) {
     SAFEARRAYBOUND bound{static_cast<ULONG>(buttons.size()), 0};
     VARIANT outer;
     ::VariantInit(&outer);
@@ -117,9 +145,18 @@ class AlertBehaviour : public ::testing::Test {
       ::SafeArrayPutElement(outer.parray, &i, &pair);
       ::VariantClear(&pair);
     }
+    return outer;
+  }
+
+  HRESULT ShowButtons(const wchar_t* title, const VARIANT& buttons) {
     Text language(L"en-US"), text(title), content(L"Content"), app(L"ZEL"), typeId(L"Buttons");
-    HRESULT hr = alert_->ShowAlertWithActionsToLaunchUI(language, text, content, nullptr, app, typeId, 2, 1, 30, outer,
-                                                        VARIANT_FALSE, VARIANT_FALSE);
+    return alert_->ShowAlertWithActionsToLaunchUI(language, text, content, nullptr, app, typeId, 2, 1, 30, buttons,
+                                                  VARIANT_FALSE, VARIANT_FALSE);
+  }
+
+  HRESULT WithButtons(const wchar_t* title, const ButtonTexts& buttons) {
+    VARIANT outer = ButtonArray(buttons);
+    HRESULT hr = ShowButtons(title, outer);
     ::VariantClear(&outer);
     return hr;
   }
@@ -147,21 +184,143 @@ class AlertBehaviour : public ::testing::Test {
   ComPtr<IAlert> alert_;
 };
 
+// Every member of the record, for each of the three kinds of alert.
 TEST_F(AlertBehaviour, TheRecordCarriesTheCallersTextsAndTheLibrarysConstants) {
-  Start(10);
-  ASSERT_EQ(WithButtons(L"Blocked", {{L"Open", L"--tab 2"}, {L"Later", L""}}), S_OK);
+  Start(0);
+  ComPtr<RecordingCallback> callback;
+  *callback.GetAddressOf() = new RecordingCallback(S_OK);
+  struct Case {
+    const char* name;
+    std::function<HRESULT()> show;
+    const wchar_t* title;
+    const wchar_t* typeId;
+    std::optional<std::wstring> details;
+    std::vector<std::wstring> buttons;
+    std::optional<std::wstring> option;
+    DWORD tracked;
+  };
+  const Case cases[] = {
+      {"buttons", [&] { return WithButtons(L"Blocked", {{L"Open", L"--tab 2"}, {L"Later", L""}}); }, L"Blocked",
+       L"Buttons", std::nullopt, {L"1=Open", L"2=Later"}, std::nullopt, 1},
+      {"details", [&] { return Simple(L"Simple", false); }, L"Simple", L"T1", L"Details", {}, std::nullopt, 0},
+      {"option", [&] { return WithOption(L"Optional", callback.Get(), L"Kind"); }, L"Optional", L"Kind",
+       std::nullopt, {}, L"Do not show again", 1},
+  };
+  for (const Case& c : cases) {
+    alerts_.Clear();
+    ASSERT_EQ(c.show(), S_OK) << c.name;
+    ASSERT_EQ(Shown(), 1u) << c.name;
+    const DWORD handle = alerts_.Handles()[0];
+    EXPECT_EQ(alerts_.ReadText(handle, L"Title"), c.title) << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"TypeId"), c.typeId) << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"Language"), L"en-US") << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"AppId"), L"ZEL") << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"DefaultContent"), L"Content") << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"DetailsContent"), c.details) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"Priority"), 2u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"Status"), 1u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"Timeout"), 30u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"Marker"), 355u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"ButtonCount"), c.buttons.size()) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"HasButtons"), c.buttons.empty() ? 0u : 1u) << c.name;
+    EXPECT_EQ(alerts_.ReadTexts(handle, L"Buttons"), c.buttons) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"HasOption"), c.option ? 1u : 0u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"OptionId"), c.option ? std::optional<DWORD>(2501) : std::nullopt) << c.name;
+    EXPECT_EQ(alerts_.ReadText(handle, L"OptionText"), c.option) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"OptionChecked"), c.option ? std::optional<DWORD>(0) : std::nullopt)
+        << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"ReservedZero"), 1u) << c.name;
+    EXPECT_EQ(alerts_.ReadDword(handle, L"Tracked"), c.tracked) << c.name;
+    if (c.tracked) alerts_.Complete(handle, 0, false);
+    ASSERT_TRUE(WaitUntil([&] { return engine_->ActiveCount() == 0; })) << c.name;
+  }
+}
+
+// Script callers pass variables by reference, at any level of the buttons; the library receives
+// the same buttons as from an array written inline.
+TEST_F(AlertBehaviour, ButtonsPassedThroughReferencesReachTheLibrary) {
+  Start(0);
+  VARIANT byValue = ButtonArray({{L"Open", L"--open 1"}, {L"Settings", L"--tab 2"}});
+  // The pairs and texts as variables too: every element refers to a copy held here.
+  std::vector<VARIANT> held(6);
+  for (VARIANT& v : held) ::VariantInit(&v);
+  VARIANT nested = ButtonArray({{L"Open", L"--open 1"}, {L"Settings", L"--tab 2"}});
+  for (LONG i = 0; i < 2; ++i) {
+    VARIANT pair;
+    ::VariantInit(&pair);
+    ASSERT_EQ(::SafeArrayGetElement(nested.parray, &i, &pair), S_OK);
+    for (LONG j = 0; j < 2; ++j) {
+      VARIANT& textHolder = held[2 + i * 2 + j];
+      ASSERT_EQ(::SafeArrayGetElement(pair.parray, &j, &textHolder), S_OK);
+      VARIANT reference;
+      reference.vt = VT_BYREF | VT_BSTR;
+      reference.pbstrVal = &textHolder.bstrVal;
+      ASSERT_EQ(::SafeArrayPutElement(pair.parray, &j, &reference), S_OK);
+    }
+    held[i] = pair;
+    VARIANT reference;
+    reference.vt = VT_BYREF | VT_VARIANT;
+    reference.pvarVal = &held[i];
+    ASSERT_EQ(::SafeArrayPutElement(nested.parray, &i, &reference), S_OK);
+  }
+  struct Case {
+    const char* name;
+    VARIANT buttons;
+  };
+  Case cases[] = {{"by value", byValue}, {"a variable", {}}, {"an array by reference", {}},
+                  {"pairs and texts as variables", {}}};
+  cases[1].buttons.vt = VT_BYREF | VT_VARIANT;
+  cases[1].buttons.pvarVal = &byValue;
+  cases[2].buttons.vt = VT_BYREF | VT_ARRAY | VT_VARIANT;
+  cases[2].buttons.pparray = &byValue.parray;
+  cases[3].buttons.vt = VT_BYREF | VT_VARIANT;
+  cases[3].buttons.pvarVal = &nested;
+  for (const Case& c : cases) {
+    ASSERT_EQ(ShowButtons(L"Referenced", c.buttons), S_OK) << c.name;
+    const DWORD handle = alerts_.Handles().back();
+    EXPECT_EQ(alerts_.ReadDword(handle, L"ButtonCount"), 2u) << c.name;
+    EXPECT_EQ(alerts_.ReadTexts(handle, L"Buttons"), (std::vector<std::wstring>{L"1=Open", L"2=Settings"})) << c.name;
+    alerts_.Complete(handle, 0, false);
+    ASSERT_TRUE(WaitUntil([&] { return engine_->ActiveCount() == 0; })) << c.name;
+  }
+  // Before the arrays that refer to them go, the holders stay; the arrays only refer.
+  ::VariantClear(&nested);
+  ::VariantClear(&byValue);
+  for (VARIANT& v : held) ::VariantClear(&v);
+}
+
+TEST_F(AlertBehaviour, AnEmptyButtonArrayShowsTheAlertWithoutButtons) {
+  Start(0);
+  VARIANT none = ButtonArray({});
+  EXPECT_EQ(ShowButtons(L"No buttons", none), S_OK);
+  ::VariantClear(&none);
   ASSERT_EQ(Shown(), 1u);
   const DWORD handle = alerts_.Handles()[0];
-  EXPECT_EQ(alerts_.ReadText(handle, L"Title"), L"Blocked");
-  EXPECT_EQ(alerts_.ReadText(handle, L"TypeId"), L"Buttons");
-  EXPECT_EQ(alerts_.ReadDword(handle, L"Marker"), 355u);
-  EXPECT_EQ(alerts_.ReadDword(handle, L"ButtonCount"), 2u);
-  EXPECT_EQ(alerts_.ReadDword(handle, L"HasButtons"), 1u);
-  EXPECT_EQ(alerts_.ReadDword(handle, L"HasOption"), 0u);
-  EXPECT_EQ(alerts_.ReadDword(handle, L"ReservedZero"), 1u);
-  EXPECT_EQ(alerts_.ReadDword(handle, L"Tracked"), 1u);
-  EXPECT_FALSE(alerts_.ReadText(handle, L"DetailsContent").has_value());
-  EXPECT_EQ(alerts_.ReadDword(handle, L"Timeout"), 30u);
+  EXPECT_EQ(alerts_.ReadDword(handle, L"ButtonCount"), 0u);
+  EXPECT_EQ(alerts_.ReadDword(handle, L"HasButtons"), 0u);
+}
+
+// The user interface's registration, as installers write it: quoted when its path has blanks, or
+// (older ones) unquoted, with or without arguments after the program.
+TEST_F(AlertBehaviour, TheUserInterfaceIsFoundFromAQuotedOrAnUnquotedRegistration) {
+  Start(0);
+  const std::wstring program = L"C:\\Program Files\\Varant\\ZEL\\ZelUi.exe";
+  const struct {
+    const char* name;
+    std::wstring value;
+    std::optional<std::wstring> expected;
+  } cases[] = {
+      {"quoted", L"\"" + program + L"\"", program},
+      {"quoted with arguments", L"\"" + program + L"\" /automation", program},
+      {"unquoted", program, program},
+      {"unquoted with arguments", program + L" /automation", program},
+      {"a quote never closed", L"\"" + program, std::nullopt},
+      {"text glued to the closing quote", L"\"C:\\Program Files\\Varant\"\\ZelUi.exe", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    RegisterUi(c.value);
+    EXPECT_EQ(CUiLauncher(classesKey_).RegisteredPath(), c.expected) << c.name;
+  }
 }
 
 TEST_F(AlertBehaviour, RepeatsAreShownOnlyWhenTheyMayRepeat) {
@@ -228,13 +387,42 @@ TEST_F(AlertBehaviour, AFailedShowFailsTheCallOnlyWhenTracked) {
 }
 
 TEST_F(AlertBehaviour, AFailingAlertIsReplayedEveryRetryDelayUntilItIsShown) {
-  knobs_.SetDword(L"FailNextShows", 3);
+  constexpr DWORD kFailures = 3;
+  constexpr ULONGLONG kDelayMs = 1000;
+  knobs_.SetDword(L"FailNextShows", kFailures);
   Start(1);
+  const ULONGLONG failed = ::GetTickCount64();
   EXPECT_EQ(Simple(L"Eventually", true, true), E_FAIL);
   EXPECT_EQ(Shown(), 0u);
-  EXPECT_TRUE(WaitUntil([&] { return Shown() == 1; }, 8000));
+  EXPECT_TRUE(WaitUntil([&] { return Shown() == 1; }, 20000));
+  // The call's own show and the replay at once fail; each later replay waits for the timer. The
+  // clock's steps are coarser than its unit, hence the small allowance.
+  EXPECT_GE(::GetTickCount64() - failed, (kFailures - 1) * kDelayMs - 50) << "replays came before the retry delay";
   EXPECT_EQ(engine_->QueuedCount(), 0u);
   EXPECT_EQ(knobs_.ReadDword(L"FailNextShows"), 0u);
+}
+
+// While the library keeps failing, each distinct alert that may be retried waits in the list and
+// holds its CAlert: past the bound they are refused, and the caller is told so.
+TEST_F(AlertBehaviour, TheRetryListHoldsAThousandAlertsAndRefusesTheRest) {
+  knobs_.SetDword(L"ShowResult", 5);
+  Start(1);
+  constexpr size_t kOver = 10;
+  size_t queued = 0;
+  size_t refused = 0;
+  for (size_t n = 0; n < CRetryList::kMaxQueued + kOver; ++n) {
+    const HRESULT hr = Simple((L"Failing " + std::to_wstring(n)).c_str(), true, true);
+    // E_FAIL for a failed show; S_OK when it went to the list while a replay was being shown.
+    queued += hr == E_FAIL || hr == S_OK ? 1 : 0;
+    refused += hr == HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA) ? 1 : 0;
+  }
+  EXPECT_EQ(queued, CRetryList::kMaxQueued);
+  EXPECT_EQ(refused, kOver);
+  EXPECT_EQ(engine_->QueuedCount(), CRetryList::kMaxQueued);
+  // Once the library works again, the list drains.
+  knobs_.SetDword(L"ShowResult", 0);
+  ASSERT_TRUE(WaitUntil([&] { return engine_->QueuedCount() == 0; }, 60000));
+  EXPECT_EQ(Shown(), CRetryList::kMaxQueued);
 }
 
 TEST_F(AlertBehaviour, AChosenButtonStartsTheRegisteredUserInterfaceWithItsAction) {
@@ -259,13 +447,32 @@ TEST_F(AlertBehaviour, AChosenButtonStartsTheRegisteredUserInterfaceWithItsActio
   }
 }
 
+// A registered path is never cut to fit: the cut text could name another program. A real program
+// at a path past the limit is not started.
 TEST_F(AlertBehaviour, ARegisteredPathTooLongIsNeverLaunched) {
   Start(0);
-  RegisterUi(std::wstring(270, L'x'));
+  ZelTest::TempFolder folder;
+  std::wstring deep = folder / L"";
+  while (deep.size() <= CUiLauncher::kMaxPathChars) {
+    deep += std::wstring(40, L'd') + L"\\";
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  const std::wstring program = deep + L"cmd.exe";
+  wchar_t system[MAX_PATH];
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  ASSERT_TRUE(::CopyFileW((std::wstring(system) + L"\\cmd.exe").c_str(), (L"\\\\?\\" + program).c_str(), FALSE));
+  RegisterUi(L"\"" + program + L"\"");
   EXPECT_FALSE(CUiLauncher(classesKey_).RegisteredPath().has_value());
-  ASSERT_EQ(WithButtons(L"Launch", {{L"Open", L"/c exit"}}), S_OK);
+  const std::wstring marker = folder / L"launched.txt";
+  ASSERT_EQ(WithButtons(L"Launch", {{L"Open", L"/c echo launched>\"" + marker + L"\""}}), S_OK);
   alerts_.Complete(alerts_.Handles().back(), 1, false);
   EXPECT_TRUE(WaitUntil([&] { return engine_->ActiveCount() == 0; }));
+  EXPECT_FALSE(WaitUntil([&] { return ZelTest::FileExists(marker); }, 3000)) << "the long path was started";
+  ::DeleteFileW((L"\\\\?\\" + program).c_str());
+  for (std::wstring at = deep; at.size() > folder.Path().size() + 1;) {
+    ::RemoveDirectoryW((L"\\\\?\\" + at).c_str());
+    at.resize(at.rfind(L'\\', at.size() - 2) + 1);
+  }
 }
 
 TEST_F(AlertBehaviour, ATickedOptionCallsBackAndEndsEveryAlertOfItsType) {
@@ -309,6 +516,99 @@ TEST_F(AlertBehaviour, ATickedOptionCallsBackAndEndsEveryAlertOfItsType) {
   }
 }
 
+// The library notifies on a thread of its own, in a single-threaded apartment; the caller's
+// callback is a proxy that only the multithreaded apartment may use, so the alerter calls it from
+// a thread of its own.
+TEST_F(AlertBehaviour, TheCallbackIsCalledFromTheMultithreadedApartment) {
+  Start(0);
+  ComPtr<RecordingCallback> callback;
+  *callback.GetAddressOf() = new RecordingCallback(S_OK);
+  ASSERT_EQ(WithOption(L"A", callback.Get(), L"Kind"), S_OK);
+  alerts_.Complete(alerts_.Handles().back(), 0, true);
+  ASSERT_TRUE(WaitUntil([&] { return callback->calls_ == 1; }));
+  EXPECT_EQ(callback->apartment_, APTTYPE_MTA);
+}
+
+// The engine ends while a notification's work is still running: it waits for it, so that nothing
+// the work reaches (collections, launcher, library) is freed under it.
+TEST_F(AlertBehaviour, TheEngineEndsOnlyAfterTheNotificationsInFlight) {
+  Start(0);
+  ComPtr<RecordingCallback> callback;
+  *callback.GetAddressOf() = new RecordingCallback(S_OK);
+  callback->BlockFor(3000);
+  ASSERT_EQ(WithOption(L"A", callback.Get(), L"Kind"), S_OK);
+  alerts_.Complete(alerts_.Handles().back(), 0, true);
+  ASSERT_EQ(::WaitForSingleObject(callback->Entered(), 10000), WAIT_OBJECT_0);
+  alert_.Reset();
+  engine_.reset();
+  callback->EngineGone();
+  ASSERT_TRUE(WaitUntil([&] { return callback->calls_ == 1; }));
+  EXPECT_FALSE(callback->outlived_) << "the engine was gone while its notification still ran";
+}
+
+// A library that notifies at any moment, also while the engine unbinds it: no notification may
+// reach a freed engine, run after the unbinding or crash the process.
+TEST_F(AlertBehaviour, NotificationsRacingTheUnbindingFindNothingFreed) {
+  knobs_.SetDword(L"RepeatNotifications", 1);
+  constexpr int kRuns = 200;
+  for (int run = 0; run < kRuns; ++run) {
+    Start(0);
+    ComPtr<RecordingCallback> callback;
+    *callback.GetAddressOf() = new RecordingCallback(S_OK);
+    ASSERT_EQ(WithOption(L"Racing", callback.Get(), L"Kind"), S_OK) << "run " << run;
+    alert_.Reset();
+    engine_.reset();
+  }
+  alerts_.Clear();
+}
+
+// The running retry thread waits on the events and timer it was started with: a second Start must
+// leave them, or the thread could never be woken (or stopped) again.
+TEST_F(AlertBehaviour, ASecondStartOfTheRetryThreadLeavesItReplaying) {
+  Start(600);
+  ASSERT_EQ(Simple(L"First", true), S_OK);
+  // Queued behind the first and replayed: the thread now waits on its handles.
+  ASSERT_EQ(Simple(L"Second", true), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return Shown() == 2; }));
+  EXPECT_EQ(engine_->Services().retryThread->Start(), static_cast<DWORD>(ERROR_ALREADY_INITIALIZED));
+  ASSERT_EQ(Simple(L"Third", true), S_OK);
+  EXPECT_TRUE(WaitUntil([&] { return Shown() == 3; })) << "the queued alert was not replayed";
+}
+
+// Each object holds its lock around the library's show: its alerts reach the library one at a time.
+TEST_F(AlertBehaviour, AnObjectsAlertsReachTheLibraryOneAtATime) {
+  knobs_.SetDword(L"ShowDelayMs", 300);
+  Start(0);
+  std::thread other([&] {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    EXPECT_EQ(Simple(L"From another thread", false), S_OK);
+    ::CoUninitialize();
+  });
+  EXPECT_EQ(Simple(L"From this thread", false), S_OK);
+  other.join();
+  EXPECT_EQ(Shown(), 2u);
+  EXPECT_EQ(knobs_.ReadDword(L"MostShowsAtOnce"), 1u);
+}
+
+// A do-not-show-again answer purges its type while an alert of that type is still being shown:
+// once the show returns, that alert is taken down too.
+TEST_F(AlertBehaviour, AnAlertPurgedWhileItIsBeingShownIsClosed) {
+  Start(600);
+  ComPtr<RecordingCallback> callback;
+  *callback.GetAddressOf() = new RecordingCallback(S_OK);
+  ASSERT_EQ(WithOption(L"First", callback.Get(), L"Kind"), S_OK);
+  const DWORD first = alerts_.Handles()[0];
+  knobs_.SetDword(L"ShowDelayMs", 2000);
+  // Queued behind the displayed one, then replayed at once, and held in its show.
+  ASSERT_EQ(WithOption(L"Second", callback.Get(), L"Kind"), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return Shown() == 2; }));
+  const DWORD second = alerts_.Handles()[1];
+  alerts_.Complete(first, 0, true);
+  EXPECT_TRUE(WaitUntil([&] { return alerts_.ReadDword(second, L"Closed") == 1u; }));
+  EXPECT_EQ(callback->calls_, 1);
+  EXPECT_EQ(engine_->ActiveCount(), 0u);
+}
+
 TEST_F(AlertBehaviour, ANotificationFromInsideTheShowEndsTheAlertCleanly) {
   knobs_.SetDword(L"CompleteInShow", 1);
   Start(10);
@@ -326,6 +626,18 @@ TEST_F(AlertBehaviour, ALibraryWithoutTheOptionalExportIsInitialisedOnceAndServe
   EXPECT_EQ(knobs_.ReadDword(L"InitCount"), 1u);
 }
 
+// A folder given to the binding that holds no library is followed by the program's own folder.
+TEST_F(AlertBehaviour, AFolderWithoutTheLibraryIsFollowedByTheProgramsFolder) {
+  AlertEngineOptions options;
+  options.libraryFolder = L"C:\\no-such-folder\\";
+  options.retryDelaySeconds = 0;
+  engine_ = std::make_unique<CAlertEngine>(options);
+  EXPECT_EQ(engine_->BindResult(), 0u);
+  ASSERT_EQ(CAlert::Create(engine_->Services(), IID_IAlert, &alert_), S_OK);
+  EXPECT_EQ(Simple(L"From beside the program", false), S_OK);
+  EXPECT_EQ(Shown(), 1u);
+}
+
 TEST_F(AlertBehaviour, ABindingThatFailsLeavesEveryAlertFailing) {
   struct Case {
     const char* name;
@@ -334,7 +646,6 @@ TEST_F(AlertBehaviour, ABindingThatFailsLeavesEveryAlertFailing) {
   };
   const std::wstring withoutClose = ZelTest::SiblingPath(L"kypltalt-without-close\\");
   const Case cases[] = {{"initialisation refused", 5, nullptr},
-                        {"no library there", 0, L"C:\\no-such-folder\\"},
                         {"a required export missing", 0, withoutClose.c_str()}};
   for (const Case& c : cases) {
     knobs_.SetDword(L"InitResult", c.initResult);

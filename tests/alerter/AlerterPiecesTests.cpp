@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "AlertClassFactory.h"
 #include "AlertEngine.h"
 #include "AlerterTestSupport.h"
+#include "Handles.h"
 #include "ProductSetting.h"
 #include "RetryThread.h"
 #include "ServerLifetime.h"
@@ -99,8 +102,17 @@ std::function<void(VARIANT*)> Script(ZelTest::ScriptArray& array) {
   return [&array](VARIANT* v) { ::VariantCopy(v, const_cast<VARIANT*>(&array.AsVariant().Get())); };
 }
 
+// A script variable: a reference to a VARIANT that lives as long as the case.
+std::function<void(VARIANT*)> Variable(Variant& referenced, std::function<void(VARIANT*)> fill) {
+  return [&referenced, fill](VARIANT* v) {
+    ::VariantClear(&referenced.get());
+    fill(&referenced);
+    v->vt = VT_BYREF | VT_VARIANT;
+    v->pvarVal = &referenced;
+  };
+}
+
 TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
-  static SAFEARRAY* shared = nullptr;
   ScriptButtons script;
   ZelTest::ScriptArray twoButtons = script.Of({&script.open, &script.later});
   ZelTest::ScriptArray withShortPair = script.Of({&script.open, &script.shortPair});
@@ -110,14 +122,19 @@ TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
   claimingTooMany.claimedLength = 100000;
   ZelTest::ScriptArray withoutLength = script.Of({&script.open});
   withoutLength.lengthAnswer = DISP_E_UNKNOWNNAME;
+  Variant array, pair, innerReference, referencedText;
+  SAFEARRAY* referencedArray = VariantArray(0, {Pair({String(L"a"), String(L"b")})});
+  const auto wellFormed = [](VARIANT* v) { Buttons(v, {Pair({String(L"Open"), String(L"--tab 2")})}); };
   const ButtonsCase cases[] = {
-      {"well formed", [](VARIANT* v) { Buttons(v, {Pair({String(L"Open"), String(L"--tab 2")})}); }, E_FAIL},
+      {"well formed", wellFormed, E_FAIL},
       {"no buttons (empty variant)", [](VARIANT*) {}, E_FAIL},
       {"not an array", [](VARIANT* v) { String(L"Open")(v); }, E_FAIL},
-      {"empty outer array", [](VARIANT* v) { Buttons(v, {}); }, E_INVALIDARG},
+      {"empty outer array: no buttons", [](VARIANT* v) { Buttons(v, {}); }, E_FAIL},
       {"outer lower bound 1", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), String(L"b")})}, 1); }, E_INVALIDARG},
       {"inner lower bound 1", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), String(L"b")}, 1)}); }, E_INVALIDARG},
       {"short inner array", [](VARIANT* v) { Buttons(v, {Pair({String(L"a")})}); }, E_INVALIDARG},
+      {"a third element is not read", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), String(L"b"), Number(3)})}); },
+       E_FAIL},
       {"label not a string", [](VARIANT* v) { Buttons(v, {Pair({Number(1), String(L"b")})}); }, E_INVALIDARG},
       {"action not a string", [](VARIANT* v) { Buttons(v, {Pair({String(L"a"), Number(2)})}); }, E_INVALIDARG},
       {"element not an array", [](VARIANT* v) { Buttons(v, {String(L"a")}); }, E_INVALIDARG},
@@ -133,15 +150,30 @@ TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
          v->vt = VT_ARRAY | VT_VARIANT;
          v->parray = ::SafeArrayCreate(VT_VARIANT, 2, bounds);
        }, E_INVALIDARG},
-      {"by reference", [](VARIANT* v) {
-         shared = VariantArray(0, {Pair({String(L"a"), String(L"b")})});
-         v->vt = VT_ARRAY | VT_VARIANT | VT_BYREF;
-         v->pparray = &shared;
+      {"more than 4096 buttons", [](VARIANT* v) {
+         SAFEARRAYBOUND bound{4097, 0};
+         v->vt = VT_ARRAY | VT_VARIANT;
+         v->parray = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
        }, E_INVALIDARG},
+      {"array by reference", [&](VARIANT* v) {
+         v->vt = VT_ARRAY | VT_VARIANT | VT_BYREF;
+         v->pparray = &referencedArray;
+       }, E_FAIL},
+      {"variable holding the array", Variable(array, wellFormed), E_FAIL},
+      {"variable holding a bad array", Variable(array, [](VARIANT* v) { Buttons(v, {String(L"a")}); }), E_INVALIDARG},
+      {"variable holding no array", Variable(array, [](VARIANT* v) { Number(1)(v); }), E_FAIL},
+      {"reference to a reference", Variable(array, Variable(innerReference, wellFormed)), E_INVALIDARG},
+      {"pair in a variable", [&](VARIANT* v) {
+         Buttons(v, {Variable(pair, Pair({String(L"a"), String(L"b")}))});
+       }, E_FAIL},
+      {"text in a variable",
+       [&](VARIANT* v) { Buttons(v, {Pair({Variable(referencedText, String(L"a")), String(L"b")})}); }, E_FAIL},
+      {"number in a variable",
+       [&](VARIANT* v) { Buttons(v, {Pair({Variable(referencedText, Number(1)), String(L"b")})}); }, E_INVALIDARG},
       {"null array", [](VARIANT* v) { v->vt = VT_ARRAY | VT_VARIANT; }, E_INVALIDARG},
       {"script array", Script(twoButtons), E_FAIL},
       {"script pair in a safe array", [&](VARIANT* v) { Buttons(v, {Script(script.open)}); }, E_FAIL},
-      {"empty script array", Script(noButtons), E_INVALIDARG},
+      {"empty script array: no buttons", Script(noButtons), E_FAIL},
       {"script array of texts", Script(ofTexts), E_INVALIDARG},
       {"short script pair", Script(withShortPair), E_INVALIDARG},
       {"script length beyond the cap", Script(claimingTooMany), E_INVALIDARG},
@@ -149,7 +181,7 @@ TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
       {"null object", [](VARIANT* v) { v->vt = VT_DISPATCH; }, E_INVALIDARG},
   };
   AlertEngineOptions options;
-  options.libraryFolder = L"C:\\no-such-folder\\";
+  options.libraryFolder = ZelTest::SiblingPath(L"kypltalt-without-close\\");
   options.retryDelaySeconds = 0;
   CAlertEngine engine(options);
   ASSERT_NE(engine.BindResult(), 0u);
@@ -163,10 +195,22 @@ TEST(AlerterButtons, OnlyWellFormedButtonArraysReachTheLibrary) {
                                                      VARIANT_FALSE, VARIANT_FALSE),
               c.expected)
         << c.name;
-    if (buttons.get().vt & VT_BYREF) {
-      ::SafeArrayDestroy(shared);
-      buttons.get().vt = VT_EMPTY;
-    }
+  }
+  ::SafeArrayDestroy(referencedArray);
+}
+
+TEST(AlerterRegistration, TheServerCommandLineIsQuotedForTheRegistryScript) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* expected;
+  } cases[] = {
+      {L"C:\\Program Files\\Varant\\ZEL\\KyAlert.exe", L"\"C:\\Program Files\\Varant\\ZEL\\KyAlert.exe\""},
+      {L"C:\\ZEL\\KyAlert.exe", L"\"C:\\ZEL\\KyAlert.exe\""},
+      {L"C:\\O'Brien's files\\KyAlert.exe", L"\"C:\\O''Brien''s files\\KyAlert.exe\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ServerRegistration::LocalServerScriptText(c.path), c.expected)
+        << std::string(c.path, c.path + wcslen(c.path));
   }
 }
 
@@ -246,6 +290,32 @@ TEST(AlerterRetryTimer, LongDelaysDoNotOverflowTheDueTime) {
   EXPECT_EQ(CRetryThread::DueTime(10), -100000000LL);
   EXPECT_EQ(CRetryThread::DueTime(215), -2150000000LL);
   EXPECT_EQ(CRetryThread::DueTime(0xFFFFFFFFu), -42949672950000000LL);
+}
+
+// Runs `body` on a thread of its own and says whether it ended within `ms`; a body that did not end
+// is left running (with what it uses), so that the failure is reported rather than waited for.
+bool EndsWithin(DWORD ms, std::function<void()> body) {
+  auto ended = std::make_shared<Strata::UniqueHandle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread([ended, body] {
+    body();
+    ::SetEvent(ended->get());
+  }).detach();
+  return ::WaitForSingleObject(ended->get(), ms) == WAIT_OBJECT_0;
+}
+
+// Serving that could not begin (the class objects not resumed) ends the server at once instead of
+// waiting for the first client that can no longer come.
+TEST(AlerterLifetime, AnAbandonedServerStopsWithoutWaitingForAClient) {
+  auto lifetime = std::make_unique<CServerLifetime>(::GetCurrentThreadId(), 0, 600000);
+  ASSERT_EQ(lifetime->StartMonitor(), 0u);
+  lifetime->Abandon();
+  CServerLifetime* abandoned = lifetime.get();
+  if (!EndsWithin(60000, [abandoned] { abandoned->WaitForMonitor(); })) {
+    lifetime.release();
+    FAIL() << "the monitor waited for a first client";
+  }
+  EXPECT_TRUE(lifetime->Stopping());
+  EXPECT_FALSE(lifetime->TryHold());
 }
 
 // A client's unlock without its lock would release a live object's hold on the server.

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <tlhelp32.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -61,17 +62,66 @@ Strata::UniqueHandle OpenServer() {
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
     if (::lstrcmpiW(entry.szExeFile, kServerName) == 0)
-      return Strata::UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+      return Strata::UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                                                entry.th32ProcessID));
   }
   return Strata::UniqueHandle();
 }
 
 // How the server ended; ~0 when it did not end in time.
-DWORD ExitCodeOf(const Strata::UniqueHandle& server) {
+DWORD ExitCodeOf(const Strata::UniqueHandle& server, DWORD timeoutMs = kServerEndMs) {
   DWORD code = ~0u;
-  if (::WaitForSingleObject(server.get(), kServerEndMs) == WAIT_OBJECT_0) ::GetExitCodeProcess(server.get(), &code);
+  if (::WaitForSingleObject(server.get(), timeoutMs) == WAIT_OBJECT_0) ::GetExitCodeProcess(server.get(), &code);
   return code;
 }
+
+// How often `text` occurs in the alerter's diagnostic log files (UTF-16).
+size_t CountInAlerterLog(const std::wstring& text) {
+  const std::wstring folder = L"C:\\ProgramData\\Varant\\KYLOGS\\KyAlert\\KyAlert\\";
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((folder + L"KyAlert*.log").c_str(), &found);
+  size_t count = 0;
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found)) {
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    Strata::UniqueFile file(::CreateFileW((folder + found.cFileName).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !::GetFileSizeEx(file.get(), &size)) continue;
+    std::wstring content(static_cast<size_t>(size.QuadPart) / sizeof(wchar_t), L'\0');
+    DWORD read = 0;
+    ::ReadFile(file.get(), content.data(), static_cast<DWORD>(content.size() * sizeof(wchar_t)), &read, nullptr);
+    for (size_t at = content.find(text); at != std::wstring::npos; at = content.find(text, at + 1)) ++count;
+  }
+  if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+  return count;
+}
+
+// The committed private regions of a process's address space, added up (the memory counters
+// answer 0 for them under Wine); 0 when the system will not say.
+size_t PrivateBytesOf(const Strata::UniqueHandle& process) {
+  size_t total = 0;
+  MEMORY_BASIC_INFORMATION region{};
+  for (const BYTE* at = nullptr; ::VirtualQueryEx(process.get(), at, &region, sizeof(region)) == sizeof(region);
+       at = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+  }
+  return total;
+}
+
+// Leaves the alert library stand-in working again, however the test ends.
+class WorkingLibraryAtEnd {
+ public:
+  explicit WorkingLibraryAtEnd(const AlerterTest::StandInAlerts& alerts) : alerts_(alerts) {}
+  ~WorkingLibraryAtEnd() {
+    alerts_.SetKnob(L"ShowResult", 0);
+    alerts_.SetKnob(L"CompleteInShow", 0);
+  }
+  WorkingLibraryAtEnd(const WorkingLibraryAtEnd&) = delete;
+  WorkingLibraryAtEnd& operator=(const WorkingLibraryAtEnd&) = delete;
+
+ private:
+  const AlerterTest::StandInAlerts& alerts_;
+};
 
 DWORD RunServer(const wchar_t* arguments) {
   return ZelTest::RunProcess(L"\"" + std::wstring(kServer) + L"\" " + arguments);
@@ -80,6 +130,7 @@ DWORD RunServer(const wchar_t* arguments) {
 class AlerterServer : public ::testing::Test {
  protected:
   void SetUp() override {
+    AlerterTest::FailOnCrash();
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     ASSERT_TRUE(WaitUntil([] { return RunningServers() == 0; }, kServerEndMs));
     alerts_.Clear();
@@ -98,11 +149,28 @@ class AlerterServer : public ::testing::Test {
     return std::nullopt;
   }
 
+  // The product's user interface as its installer registers it: in the product's folder, quoted.
+  static void RegisterUserInterface() {
+    const std::wstring program = L"C:\\Program Files\\Varant\\ZEL\\ZelUi.exe";
+    ASSERT_TRUE(::CopyFileW(ZelTest::SiblingPath(L"ZelUi.exe").c_str(), program.c_str(), FALSE));
+    const std::wstring value = L"\"" + program + L"\"";
+    const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE,
+                                L"Software\\Classes\\CLSID\\{E0EC0F2B-773D-4dd7-BE6C-7D85D6AA6269}\\LocalServer32",
+                                nullptr, REG_SZ, value.c_str(), bytes),
+              ERROR_SUCCESS);
+  }
+  static std::optional<std::wstring> UserInterfaceStartedWith() {
+    return ReadText(HKEY_LOCAL_MACHINE, L"Software\\ZelStandIns\\ProductUi", L"CommandLine");
+  }
+
   AlerterTest::StandInAlerts alerts_{L"Software\\ZelStandIns\\KyPltAlt"};
 };
 
 TEST_F(AlerterServer, IsRegisteredToRunAsTheInteractiveUser) {
-  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\LocalServer32", nullptr), kServer);
+  // Quoted: the folder has a blank, and COM would try "C:\Program.exe" first for an unquoted path.
+  const std::wstring quoted = L"\"" + std::wstring(kServer) + L"\"";
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\LocalServer32", nullptr), quoted);
   EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, kClassKey, nullptr), L"Alert Class");
   EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\ProgID", nullptr), L"Alerter.Alert.1");
   const std::optional<std::wstring> appId = ReadText(HKEY_LOCAL_MACHINE, kClassKey, L"AppID");
@@ -133,7 +201,8 @@ TEST_F(AlerterServer, EverySpellingOfTheSwitchesRegistersAndRemoves) {
     EXPECT_TRUE(KeyExists(c.root, std::wstring(kClassKey) + L"\\LocalServer32")) << name;
   }
   EXPECT_EQ(RunServer(L"/RegServerPerUser"), 0u);
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, std::wstring(kClassKey) + L"\\LocalServer32"));
+  EXPECT_EQ(ReadText(HKEY_CURRENT_USER, std::wstring(kClassKey) + L"\\LocalServer32", nullptr),
+            L"\"" + std::wstring(kServer) + L"\"");
   EXPECT_EQ(RunServer(L"-unregserverperuser"), 0u);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClassKey));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kClassKey) + L"\\LocalServer32"));
@@ -160,6 +229,17 @@ TEST_F(AlerterServer, StartsOnDemandAndEndsAfterTheLastRelease) {
     EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
     EXPECT_EQ(id, 1);
   }
+  // A client that comes back within the delay reaches the same server.
+  {
+    ComPtr<IAlert> returning;
+    ASSERT_EQ(::CoCreateInstance(CLSID_Alert, nullptr, CLSCTX_LOCAL_SERVER, IID_IAlert, &returning), S_OK);
+    EXPECT_EQ(Show(returning.Get(), L"Returning", false), S_OK);
+    EXPECT_EQ(RunningServers(), 1u);
+    EXPECT_EQ(::WaitForSingleObject(server.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  }
+  // It ends after the delay, not at the last release.
+  EXPECT_EQ(::WaitForSingleObject(server.get(), 2000), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "the server ended at its last release";
   EXPECT_EQ(ExitCodeOf(server), 0u);
 }
 
@@ -188,6 +268,8 @@ TEST_F(AlerterServer, ScriptClientsAreServedOnlyFromAVerifiedProgram) {
     const char* script;
     const wchar_t* title;
     DWORD buttons;
+    DWORD chosen = 0;                 // the button the user chooses
+    const wchar_t* launched = nullptr;  // the user interface's arguments it starts
   };
   const Case cases[] = {
       {L"simple.js", true,
@@ -211,15 +293,26 @@ TEST_F(AlerterServer, ScriptClientsAreServedOnlyFromAVerifiedProgram) {
        "Array(Array(\"Open\", \"--tab 2\"), Array(\"Later\", \"\")), False, False\n"
        "Set alerter = Nothing\nWScript.Quit 0\n",
        L"From VBScript", 2},
+      // A variable arrives by reference.
+      {L"variable.vbs", true,
+       "Set a = WScript.CreateObject(\"Alerter.Alert\")\n"
+       "btns = Array(Array(\"Open\", \"--open 1\"), Array(\"Settings\", \"--tab 2\"))\n"
+       "a.ShowAlertWithActionsToLaunchUI \"en-US\", \"VBScript variable\", \"c\", \"\", \"ZEL\", \"Script\", 1, 1, 30, "
+       "btns, True, False\n"
+       "Set a = Nothing\nWScript.Quit 0\n",
+       L"VBScript variable", 2, 1, L"--open 1"},
       {L"unverified.js", false,
+       "var alerter = null;\n"
+       "try { alerter = new ActiveXObject(\"Alerter.Alert\"); }\n"
+       "catch (e) { WScript.Quit(6); }\n"
        "try {\n"
-       "  var alerter = new ActiveXObject(\"Alerter.Alert\");\n"
        "  alerter.ShowSimpleAlert(\"en-US\", \"From cscript\", \"c\", \"\", \"ZEL\", \"Script\", 1, 1, 30, false, false);\n"
        "  alerter = null;\n  CollectGarbage();\n  WScript.Quit(0);\n"
        "} catch (e) { alerter = null; CollectGarbage(); WScript.Quit(e.number == -2147024891 ? 5 : 1); }\n",
        L"From cscript", 0},
   };
   const std::wstring runner = ZelTest::SiblingPath(L"ZelScriptRun.exe");
+  RegisterUserInterface();
   ZelTest::TempFolder folder;
   for (const Case& c : cases) {
     const std::string name(c.file, c.file + wcslen(c.file));
@@ -232,15 +325,23 @@ TEST_F(AlerterServer, ScriptClientsAreServedOnlyFromAVerifiedProgram) {
     ASSERT_TRUE(::WriteFile(file.get(), c.script, static_cast<DWORD>(strlen(c.script)), &written, nullptr));
     file.reset();
     const std::wstring host = c.verifiedHost ? L"\"" + runner + L"\"" : L"cscript.exe //nologo";
-    // E_ACCESSDENIED reaches a refused script as its error number.
-    EXPECT_EQ(ZelTest::RunProcess(host + L" \"" + path + L"\""), c.verifiedHost ? 0u : 5u) << name;
+    // A refused script fails at the creation already (6; JScript reports its own error number for
+    // any failed creation), not only at its first call (5, E_ACCESSDENIED).
+    EXPECT_EQ(ZelTest::RunProcess(host + L" \"" + path + L"\""), c.verifiedHost ? 0u : 6u) << name;
     watcher.join();
     std::optional<DWORD> handle = AlertTitled(c.title);
     EXPECT_EQ(handle.has_value(), c.verifiedHost) << name;
     if (handle) {
       EXPECT_EQ(alerts_.ReadDword(*handle, L"ButtonCount"), c.buttons) << name;
+      if (c.launched) {
+        const std::vector<std::wstring> labels{L"1=Open", L"2=Settings"};
+        EXPECT_EQ(alerts_.ReadTexts(*handle, L"Buttons"), labels) << name;
+      }
       // An alert with buttons is displayed until the user answers it, and keeps the server until then.
-      if (c.buttons) alerts_.Complete(*handle, 0, false);
+      if (c.buttons) alerts_.Complete(*handle, c.chosen, false);
+      if (c.launched) {
+        EXPECT_TRUE(WaitUntil([&] { return UserInterfaceStartedWith() == c.launched; })) << name;
+      }
     }
     // A script host ends without releasing everything it was handed; the server still ends cleanly.
     EXPECT_EQ(ExitCodeOf(server), 0u) << name;
@@ -284,6 +385,38 @@ TEST_F(AlerterServer, ManyClientProcessesLeaveTheServerAsTheyFoundIt) {
       << "before " << before << ", after " << handlesOf(server);
   first.Reset();
   EXPECT_EQ(ExitCodeOf(server), 0u);
+}
+
+// While the alert library fails every show, a client's distinct alerts that may be retried wait in
+// the retry list, each holding its request, up to the list's bound; the rest are refused with a
+// quota error, which the log reports once for the burst. When the library works again the list
+// drains and the server ends.
+TEST_F(AlerterServer, TheRetryListOfAFailingLibraryStaysBounded) {
+  const std::wstring client = ZelTest::SiblingPath(L"alert_client.exe");
+  ASSERT_EQ(ZelTest::RunProcess(L"\"C:\\Program Files\\Varant\\ZEL\\KyLogCfg.exe\" mechanism file"), 0u);
+  WorkingLibraryAtEnd restore(alerts_);
+  alerts_.SetKnob(L"ShowResult", 5);
+  std::string output;
+  // The first thousand fill the list; the server stays up for them after the client has gone.
+  EXPECT_EQ(ZelTest::RunProcess(L"\"" + client + L"\" 1000 Fill retry", &output, 300000), 0u);
+  EXPECT_NE(output.find("queued 1000 refused 0"), std::string::npos) << output;
+  Strata::UniqueHandle server = OpenServer();
+  ASSERT_TRUE(server);
+  const size_t full = PrivateBytesOf(server);
+  ASSERT_GT(full, 0u);
+  output.clear();
+  EXPECT_EQ(ZelTest::RunProcess(L"\"" + client + L"\" 500 Past retry", &output, 300000), 0u);
+  EXPECT_NE(output.find("queued 0 refused 500"), std::string::npos) << output;
+  // Each alert carries 32 KB of texts: 500 more held would be 16 MB. The heap grows in steps of
+  // about 3 MB under Wine whatever it holds, so two steps are allowed.
+  const size_t after = PrivateBytesOf(server);
+  EXPECT_LT(after, full + 6 * 1024 * 1024) << "private bytes " << full << " then " << after;
+  // The library works again; each replay ends at once, as if the user closed it.
+  alerts_.SetKnob(L"CompleteInShow", 1);
+  alerts_.SetKnob(L"ShowResult", 0);
+  EXPECT_EQ(ExitCodeOf(server, 180000), 0u);
+  EXPECT_EQ(alerts_.Count(), 1000u);
+  EXPECT_EQ(CountInAlerterLog(L"The retry list was full: 500 alerts were refused"), 1u);
 }
 
 TEST_F(AlerterServer, AServerNoClientUsesEndsByItself) {

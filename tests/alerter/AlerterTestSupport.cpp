@@ -59,6 +59,17 @@ std::optional<std::wstring> StandInAlerts::ReadText(DWORD handle, const wchar_t*
   return std::wstring(value);
 }
 
+std::vector<std::wstring> StandInAlerts::ReadTexts(DWORD handle, const wchar_t* name) const {
+  std::vector<wchar_t> value(4096, L'\0');
+  DWORD bytes = static_cast<DWORD>((value.size() - 2) * sizeof(wchar_t));
+  std::vector<std::wstring> texts;
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, AlertPath(handle).c_str(), name, RRF_RT_REG_MULTI_SZ, nullptr, value.data(),
+                     &bytes) != ERROR_SUCCESS)
+    return texts;
+  for (const wchar_t* text = value.data(); *text; text += wcslen(text) + 1) texts.emplace_back(text);
+  return texts;
+}
+
 void StandInAlerts::Complete(DWORD handle, DWORD button, bool doNotShowAgain) const {
   static LONG next = 0;
   wchar_t name[32];
@@ -77,6 +88,13 @@ void StandInAlerts::SetKnob(const wchar_t* name, DWORD value) const {
 void StandInAlerts::Clear() const {
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (keyPath_ + L"\\Alerts").c_str());
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (keyPath_ + L"\\Commands").c_str());
+}
+
+void FailOnCrash() {
+  ::SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* exception) -> LONG {
+    ::TerminateProcess(::GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+  });
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {

@@ -22,6 +22,8 @@ class StandInAlerts {
   size_t Count() const { return Handles().size(); }
   std::optional<DWORD> ReadDword(DWORD handle, const wchar_t* name) const;
   std::optional<std::wstring> ReadText(DWORD handle, const wchar_t* name) const;
+  // A multi-text value ("Buttons"), one entry a text; empty when absent.
+  std::vector<std::wstring> ReadTexts(DWORD handle, const wchar_t* name) const;
   // Ends alert `handle` the way a user's click would.
   void Complete(DWORD handle, DWORD button, bool doNotShowAgain) const;
   void SetKnob(const wchar_t* name, DWORD value) const;
@@ -31,6 +33,10 @@ class StandInAlerts {
   std::wstring AlertPath(DWORD handle) const;
   const std::wstring keyPath_;
 };
+
+// Ends this process with the exception's code when an exception reaches no handler, so that a
+// crash fails the test: Wine's debugger, started otherwise, lets the process end with exit code 0.
+void FailOnCrash();
 
 // Polls `condition` until it holds or `timeoutMs` passes; returns its last answer.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "DefaultLogBuilder.h"
+#include "LogInstance.h"
 #include "ETWEvent.h"
 #include "ETWLogging.h"
 #include "LogTestSupport.h"
@@ -164,6 +167,71 @@ TEST_F(TraceLoggerTest, LevelRules) {
       EXPECT_EQ(c.classLevel, trace_.Events().back().header.Class.Level);
     }
   }
+}
+
+// What every call site tests is the word the logger publishes: it must change with the session and
+// the registry switches at once, and send the first test to the logger, which registers.
+TEST_F(TraceLoggerTest, PublishedLevelsFollowTheSessionAndTheSwitchesAtOnce) {
+  using ETWLogging::LevelGate;
+  std::atomic<uint64_t> published{LevelGate::kNoLevel};
+  logger_->MirrorLevelsInto(&published);
+  struct Detach {
+    const ETWLogging::LevelPublisher* logger;
+    ~Detach() { logger->MirrorLevelsInto(nullptr); }
+  } detach{logger_.get()};
+  Initialize();
+  EXPECT_NE(0u, published & LevelGate::kAskLogger) << "the first test must reach the logger";
+  logger_->IsLevelEnabled(4);
+  struct Case {
+    const char* change;
+    std::function<void()> apply;
+    unsigned levels;  // bit n: level n is accepted, of levels 0 to 7
+  } cases[] = {
+      {"registered, no session", [] {}, 0},
+      {"a session enables level 4", [&] { trace_.Enable(kSession, 4); }, 0xF8},
+      {"it asks for level 1", [&] { trace_.Enable(kSession, 1); }, 0xFE},
+      {"the provider key's Severity 5 applies", [&] {
+         SetDword(ProviderKey(), L"Severity", 5);
+         trace_.Enable(kSession, 1);
+       }, 0xE8},
+      {"the logger is switched off", [&] { logger_->SetEnabled(false); }, 0},
+      {"and on", [&] { logger_->SetEnabled(true); }, 0xE8},
+      {"the session disables the provider", [&] { trace_.Disable(kSession); }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.change);
+    c.apply();
+    const uint64_t word = published.load();
+    ASSERT_EQ(0u, word & LevelGate::kAskLogger);
+    for (DWORD level = 0; level < 40; ++level) {
+      EXPECT_EQ(logger_->IsLevelEnabled(level), LevelGate::Allows(word, level)) << "level " << level;
+      if (level < 8) EXPECT_EQ(((c.levels >> level) & 1) != 0, LevelGate::Allows(word, level)) << "level " << level;
+    }
+  }
+  logger_->Uninitialize();
+  EXPECT_NE(0u, published.load() & LevelGate::kAskLogger) << "registering again is the logger's";
+}
+
+// The process's own test, which every ZEL_LOG makes, sees the same at once.
+TEST_F(TraceLoggerTest, TheProcessLevelTestFollowsTheSession) {
+  Initialize();
+  CLogInstance* instance = GetLogInstance();
+  ASSERT_NE(instance, nullptr);
+  instance->SetLogger(std::move(logger_));
+  struct Restore {
+    CLogInstance* instance;
+    ~Restore() { instance->SetLogger(nullptr); }  // before the recorder the logger calls goes
+  } restore{instance};
+  EXPECT_FALSE(LogIsEnabled(4));
+  EXPECT_EQ(1u, trace_.Registrations().size()) << "the first test registers the provider";
+  ASSERT_EQ(0u, trace_.Enable(kSession, 4));
+  EXPECT_TRUE(LogIsEnabled(4));
+  EXPECT_TRUE(LogIsEnabled(3));
+  EXPECT_FALSE(LogIsEnabled(2));
+  ASSERT_EQ(0u, trace_.Disable(kSession));
+  EXPECT_FALSE(LogIsEnabled(4));
+  instance->SetLogger(nullptr);
+  EXPECT_FALSE(LogIsEnabled(5)) << "no logger, nothing to format for";
 }
 
 TEST_F(TraceLoggerTest, LongTextsAreCut) {

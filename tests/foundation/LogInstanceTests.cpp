@@ -107,6 +107,23 @@ TEST(LogInstance, ExtendedPathFormatsInto2080Characters) {
   EXPECT_EQ(L"ex:" + std::wstring(2079, L'e'), sink[0].text);
 }
 
+// A logger put in the place of the process's own is asked at every test: the word the process's
+// logger kept goes with it. (The file back end's, which its logger's destructor does not touch.)
+TEST(LogInstance, TheProcessLevelTestAsksALoggerPutInThePlaceOfItsOwn) {
+  SetLogIdentity(nullptr, L"TestGroup", nullptr, nullptr, ETWLogging::kMechanismFile);
+  CLogInstance* instance = GetLogInstance();
+  ASSERT_NE(instance, nullptr);
+  ASSERT_NE(dynamic_cast<ETWLogging::CLogging*>(instance->Logger()), nullptr) << "the process's log made first here";
+  instance->Logger()->SetSeverity(5);
+  EXPECT_FALSE(LogIsEnabled(3));
+  std::vector<Recorded> sink;
+  instance->SetLogger(std::make_unique<RecordingLogger<CLoggingIf>>(&sink));
+  EXPECT_TRUE(LogIsEnabled(3));
+  EXPECT_FALSE(LogIsEnabled(2));
+  instance->SetLogger(nullptr);
+  EXPECT_FALSE(LogIsEnabled(3));
+}
+
 TEST(LogInstance, NoLoggerAnswers1627AndANotReadyLoggerStopsTheMessage) {
   CLogInstance empty;
   EXPECT_EQ(1627u, Write(empty, L"nothing"));

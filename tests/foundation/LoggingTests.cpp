@@ -3,6 +3,8 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -169,6 +171,47 @@ TEST_F(FileLoggerTest, SeverityZeroLetsEveryLevelThroughAndDefaultStopsOneAndTwo
   EXPECT_TRUE(logger_->IsLevelEnabled(1));
 }
 
+// What every call site tests is the word the logger publishes: it must follow log.ini and the
+// setters at once.
+TEST_F(FileLoggerTest, PublishedLevelsFollowLogIniAndTheSettersAtOnce) {
+  using ETWLogging::LevelGate;
+  std::atomic<uint64_t> published{LevelGate::kAskLogger};
+  logger_->MirrorLevelsInto(&published);
+  struct Detach {
+    const ETWLogging::LevelPublisher* logger;
+    ~Detach() { logger->MirrorLevelsInto(nullptr); }
+  } detach{logger_.get()};
+  struct Case {
+    const char* change;
+    std::function<void()> apply;
+    unsigned levels;  // bit n: level n is accepted, of levels 0 to 7
+  } cases[] = {
+      {"defaults", [] {}, 0xF8},
+      {"log.ini's Severity 0", [&] {
+         WriteIni(ModuleIni(), L"Severity", 0);
+         Initialize();
+       }, 0xFF},
+      {"SetSeverity(5)", [&] { logger_->SetSeverity(5); }, 0xE0},
+      {"log.ini's Enable 0", [&] {
+         logger_->Uninitialize();
+         WriteIni(ModuleIni(), L"Enable", 0);
+         Initialize();
+       }, 0},
+      {"SetEnabled(true)", [&] { logger_->SetEnabled(true); }, 0xFF},
+      {"Uninitialize", [&] { logger_->Uninitialize(); }, 0xF8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.change);
+    c.apply();
+    const uint64_t word = published.load();
+    ASSERT_EQ(0u, word & LevelGate::kAskLogger);
+    for (DWORD level = 0; level < 40; ++level) {
+      EXPECT_EQ(logger_->IsLevelEnabled(level), LevelGate::Allows(word, level)) << "level " << level;
+      if (level < 8) EXPECT_EQ(((c.levels >> level) & 1) != 0, LevelGate::Allows(word, level)) << "level " << level;
+    }
+  }
+}
+
 TEST_F(FileLoggerTest, SettersKeepTheirRanges) {
   logger_->SetSeverity(0);
   EXPECT_EQ(1u, logger_->GetSeverity());
@@ -218,11 +261,14 @@ TEST_F(FileLoggerTest, AFolderThatCannotBeCreatedSilencesTheLoggerForGood) {
   FakeShell blockedShell(blocker);
   CLogging blocked(blockedShell);
   ASSERT_EQ(0u, blocked.Initialize(kGroup, nullptr, nullptr, nullptr));
+  std::atomic<uint64_t> published{ETWLogging::LevelGate::kAskLogger};
+  blocked.MirrorLevelsInto(&published);
   EXPECT_TRUE(blocked.IsLevelEnabled(4));
   EXPECT_EQ(87u, blocked.LogText(L"LoggingTests", L"f", 1, 4, L"lost"));
   EXPECT_FALSE(blocked.IsEnabled());
   EXPECT_FALSE(blocked.IsLevelEnabled(5));
   EXPECT_FALSE(blocked.IsLevelEnabled(6));
+  EXPECT_FALSE(ETWLogging::LevelGate::Allows(published.load(), 4)) << "callers must stop formatting too";
   EXPECT_EQ(87u, blocked.LogText(L"LoggingTests", L"f", 1, 4, L"still lost"));
 }
 

@@ -147,6 +147,67 @@ TEST_F(CreateViaFactory, CheckedFormRefusesAClassObjectOfThisProcessPosingAsAPro
   EXPECT_EQ(::CoRevokeClassObject(cookie), S_OK);
 }
 
+// A checked creation holds nothing that stops an installer from moving the loaded library aside,
+// and a server that changed since it was verified, under its path or in the registration, is
+// verified again before anything of it runs.
+TEST_F(CreateViaFactory, CheckedFormLetsTheLoadedLibraryBeMovedAndVerifiesAChangedServerAgain) {
+  ZelTest::TrustTestRoot();
+  enum class Change { Nothing, ReplacedUnderItsPath, RegisteredElsewhere };
+  struct Case {
+    Change change;
+    HRESULT expected;
+  } const cases[] = {
+      {Change::Nothing, S_OK},
+      {Change::ReplacedUnderItsPath, E_ACCESSDENIED},
+      {Change::RegisteredElsewhere, E_ACCESSDENIED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.change));
+    ZelTest::TempFolder folder;
+    ZelTest::TempFolder elsewhere;  // a change there is no change in the server's folder
+    const std::wstring signedCopy = folder / L"SignedServer.dll";
+    const std::wstring aside = folder / L"SignedServer.old";
+    const std::wstring unsignedCopy = elsewhere / L"UnsignedServer.dll";
+    ASSERT_TRUE(::CopyFileW(ZelTest::TestServerPath(L"trusted").c_str(), signedCopy.c_str(), FALSE));
+    RegisteredClass registered(signedCopy);
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_PPV_ARGS(&object), CreationForm::Checked,
+                                       UnsignedModules::Refuse),
+              S_OK);
+    ASSERT_NE(::GetModuleHandleW(signedCopy.c_str()), nullptr);
+
+    switch (c.change) {
+      case Change::Nothing:
+        break;
+      case Change::ReplacedUnderItsPath:
+        ASSERT_TRUE(::MoveFileExW(signedCopy.c_str(), aside.c_str(), 0));
+        ASSERT_TRUE(::CopyFileW(ZelTest::TestServerPath().c_str(), signedCopy.c_str(), FALSE));
+        break;
+      case Change::RegisteredElsewhere: {
+        ASSERT_TRUE(::CopyFileW(ZelTest::TestServerPath().c_str(), unsignedCopy.c_str(), FALSE));
+        wchar_t clsid[40] = L"";
+        ::StringFromGUID2(registered.Clsid(), clsid, ARRAYSIZE(clsid));
+        const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + clsid + L"\\InprocServer32";
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, unsignedCopy.c_str(),
+                                    static_cast<DWORD>((unsignedCopy.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+        break;
+      }
+    }
+    void* again = Garbage();
+    EXPECT_EQ(CreateInstanceViaFactory(registered.Clsid(), kInProcess, IID_IUnknown, &again, CreationForm::Checked,
+                                       UnsignedModules::Refuse),
+              c.expected);
+    EXPECT_EQ(again != nullptr, c.expected == S_OK);
+    if (again) static_cast<IUnknown*>(again)->Release();
+    EXPECT_EQ(::GetModuleHandleW(unsignedCopy.c_str()), nullptr) << "the unsigned library's DllMain ran";
+
+    // As an installer moves a library in use aside during an upgrade.
+    const std::wstring loaded = c.change == Change::ReplacedUnderItsPath ? aside : signedCopy;
+    EXPECT_TRUE(::MoveFileExW(loaded.c_str(), (folder / L"Moved.dll").c_str(), 0)) << "error " << ::GetLastError();
+  }
+}
+
 TEST_F(CreateViaFactory, CheckedFormLooksOnlyAtTheMachinesRegistration) {
   void* object = Garbage();
   EXPECT_EQ(CreateInstanceViaFactory(CLSID_NULL, kInProcess | CLSCTX_LOCAL_SERVER, IID_IUnknown, &object,
