@@ -13,6 +13,7 @@
 #include "OSInfoProxy.h"
 #include "ProductSettings.h"
 #include "TarnLogHelper.h"
+#include "TokenSession.h"
 
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelNormal;
@@ -56,20 +57,8 @@ void LogNotLoggedOnYet(DWORD sessionId) {
 }  // namespace
 
 DWORD getSessionId() {
-  Strata::UniqueHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-    ZEL_LOG(kLevelError, kSource, L"getSessionId", L"Failed to open the process token (err %d)\r\n",
-            ::GetLastError());
-    return 0xFFFFFFFF;
-  }
-  DWORD sessionId = 0;
-  DWORD bytes = 0;
-  if (!::GetTokenInformation(token.get(), TokenSessionId, &sessionId, sizeof(sessionId), &bytes)) {
-    ZEL_LOG(kLevelError, kSource, L"getSessionId", L"Failed to get token information (err %d)\r\n",
-            ::GetLastError());
-    return 0xFFFFFFFF;
-  }
-  return sessionId;
+  const Strata::TokenSession found = Strata::SessionOfProcessToken(::GetCurrentProcess(), kSource, L"getSessionId");
+  return found.failure == Strata::TokenSession::Failure::None ? found.session : 0xFFFFFFFF;
 }
 
 HRESULT CTarnUserHelper::acquireUserManager(ComPtr<IKyUserManager>* manager) {

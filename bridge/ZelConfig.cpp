@@ -111,11 +111,6 @@ struct PlatformUserEntry {
   bool flag = false;
 };
 
-struct SafeArrayDestroyer {
-  void operator()(SAFEARRAY* array) const { ::SafeArrayDestroy(array); }
-};
-using UniqueSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDestroyer>;
-
 template <typename Interface>
 HRESULT CreatePlatformManager(ComPtr<Interface>& manager) {
   HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_KyUserManager, Ky::kAnyClassContext, __uuidof(Interface),
@@ -171,7 +166,7 @@ bool IsRegularAccount(IKyUser* user) {
   SAFEARRAY* sids = nullptr;
   long result = kResultUnknown;
   HRESULT hr = user->GetGroupSids(&sids, &result);
-  UniqueSafeArray owned(sids);
+  Strata::UniqueSafeArray owned(sids);
   VARTYPE type = VT_EMPTY;
   LONG lower = 0;
   LONG upper = -1;

@@ -13,6 +13,7 @@
 #include "VariantValue.h"
 #include "ZelTARN.h"
 #include "SlimLock.h"
+#include "TokenSession.h"
 #include "ZELEventHandlerModule.h"
 
 using ETWLogging::kLevelError;
@@ -372,18 +373,10 @@ bool CUserEvents::getCurrentTarnUserNameAndType(TarnUser* user) {
 }
 
 HRESULT CUserEvents::getSessionId(DWORD* sessionId) {
-  Strata::UniqueHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-    ZEL_LOG(kLevelError, kSource, L"getSessionId", L"Failed to open the process token (err %d)\r\n", ::GetLastError());
-    return 0x8001013C;
-  }
-  DWORD session = 0;
-  DWORD bytes = 0;
-  if (!::GetTokenInformation(token.get(), TokenSessionId, &session, sizeof(session), &bytes)) {
-    ZEL_LOG(kLevelError, kSource, L"getSessionId", L"Failed to get token information (err %d)\r\n", ::GetLastError());
-    return 0x80010126;
-  }
-  *sessionId = session;
+  const Strata::TokenSession found = Strata::SessionOfProcessToken(::GetCurrentProcess(), kSource, L"getSessionId");
+  if (found.failure == Strata::TokenSession::Failure::OpenToken) return 0x8001013C;
+  if (found.failure == Strata::TokenSession::Failure::ReadToken) return 0x80010126;
+  *sessionId = found.session;
   return S_OK;
 }
 
