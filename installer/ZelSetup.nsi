@@ -1,14 +1,24 @@
 ; ZEL's installer: puts the product's deliverables into Program Files\Varant\ZEL, registers them
 ; (the event handlers bind themselves to the service's events in their own DllRegisterServer, so the
-; service must be installed first), lists the product among the installed programs and, over an
-; older version, has the service's users migrated to the platform. Silent with /S.
+; service must be installed first), lists the product among the installed programs and, over a
+; version from before 8, marks the service's users for their migration to the platform. Silent with /S.
 ;
-; Command line (besides /S and /D=FOLDER):
+; Command line (besides /S and /D=FOLDER, which an upgrade ignores: it upgrades where it is):
 ;   /LOG=FILE        where the log goes (default %TEMP%\ZEL-Setup.log, %TEMP%\ZEL-Uninstall.log)
 ;   /STARTUP=NAME    the service user the migration marks as the platform's startup user
 ;                    (default: the installing account's name)
-; Exit code: 0 installed; 3 a step failed, everything this run did was undone (the log says which
-; step and why). The uninstaller exits 3 when some registration could not be removed.
+; Exit codes of the installer and the uninstaller (README.md lists them too):
+;   0     done
+;   3010  done; files still in use were moved aside and are deleted at the next restart
+;   3     a step failed; everything this run did was undone (the log says which step and why); the
+;         uninstaller removed nothing and can be run again
+;   4     a step failed and undoing it failed too (the log says what was left)
+;   740   not run elevated
+;   1618  another run of the installer or the uninstaller is under way
+;   1638  a newer version is installed; nothing was changed
+; Files in use (the service holds zelevh.dll, the platform ZelTARN.dll, an alert KyAlert.exe) cannot
+; be written or deleted, but they can be renamed: each is moved aside within the product's folder,
+; its processes keep it until they let it go, and the next restart deletes it.
 ;
 ; Built by CMake (zel_installer) with makensis -DZEL_VERSION=x.y.z.w -DZEL_BIN=<folder of the built
 ; binaries> -DZEL_OUTPUT=<exe> "-DZEL_SIGN=<sign command>".
@@ -35,10 +45,21 @@ ManifestSupportedOS all
 !define EVENT_HANDLER_CLASS "{50B3C7E2-1E4E-42CB-8F11-734A87E18F25}"
 !define BRIDGE_CLASS "{769ED09C-B51F-4920-9A6F-EA7C4C8921AD}"
 !define ALERTER_CLASS "{E9915456-A831-4B82-AFE3-30E7F45F9483}"
-!define UPGRADE_COMPLETED_EVENT "Global\Zel8UpgradeCompleted"
-; The migration waits for the platform user of the session (up to two minutes) before it starts.
-!define UPGRADE_WAIT_MS 150000
+; The service's users move to the platform only when coming from a product older than this major
+; version, which kept its users in the service alone.
+!define MIGRATION_BEFORE_MAJOR 8
+; Held by whichever installer or uninstaller runs, so that a second one is refused.
+!define SETUP_MUTEX "Global\ZelSetupRunning"
+; What a moved-aside file's name ends with: "<file>.<run>.moved" beside the file it was.
+!define MOVED_ASIDE ".moved"
+!define MOVEFILE_DELAY_UNTIL_REBOOT 4
+!define ERROR_ALREADY_EXISTS 183
 !define ERROR_STEP_FAILED 3
+!define ERROR_ROLLBACK_FAILED 4
+!define ERROR_ELEVATION_REQUIRED 740
+!define ERROR_INSTALL_ALREADY_RUNNING 1618
+!define ERROR_PRODUCT_VERSION 1638
+!define ERROR_SUCCESS_REBOOT_REQUIRED 3010
 
 Name "${PRODUCT}"
 OutFile "${ZEL_OUTPUT}"
@@ -58,11 +79,12 @@ VIAddVersionKey "FileVersion" "${ZEL_VERSION}"
 VIAddVersionKey "ProductVersion" "${ZEL_VERSION}"
 VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
-; The installer and the uninstaller it carries are signed like every module they install.
-!finalize '${ZEL_SIGN} "%1"'
-!uninstfinalize '${ZEL_SIGN} "%1"'
+; The installer and the uninstaller it carries are signed like every module they install; an
+; installer whose signing failed is no installer, and the build fails with it.
+!finalize '${ZEL_SIGN} "%1"' = 0
+!uninstfinalize '${ZEL_SIGN} "%1"' = 0
 
-Page directory
+Page directory SkipFolderOnUpgrade
 Page instfiles
 UninstPage instfiles
 
@@ -71,6 +93,8 @@ Var Failure          ; what the failed step says; empty while every step succeed
 Var PreviousVersion  ; the version installed before this run, empty when none
 Var PreviousDir
 Var StartupUser
+Var RunId            ; tells this run's moved-aside files from an earlier run's
+Var RestartNeeded    ; "1" once a file in use was left for the next restart to delete
 ; What this run did, for the rollback.
 Var CopiedFiles
 Var TriedEventHandler
@@ -78,11 +102,14 @@ Var TriedBridge
 Var TriedAlerter
 Var WroteInstallDir
 Var UnregisteredPrevious
-; The server a registration function works on (they call each other, never themselves).
+Var MovedPrevious
+Var RollbackLeft     ; what the rollback could not undo
+; The server or file a function works on (they call each other, never themselves).
 Var ArgFolder
 Var ArgFile
 Var ArgClass
 Var ArgKind
+Var ArgTag           ; the run part of the moved-aside names a function works on
 
 ; ---------------------------------------------------------------------------------------------
 ; Shared by the installer and the uninstaller ("un." functions are the uninstaller's copies).
@@ -96,6 +123,46 @@ Var ArgKind
   !endif
 !macroend
 !define Log "!insertmacro ZelLog"
+
+; Calls FUNCTION (with the prefix) once for each file of the product, named in $ArgFile.
+!macro ForEachProductFile prefix function
+  !insertmacro OnProductFile "${prefix}" "${function}" "zelevh.dll"
+  !insertmacro OnProductFile "${prefix}" "${function}" "ZelTARN.dll"
+  !insertmacro OnProductFile "${prefix}" "${function}" "KyAlert.exe"
+  !insertmacro OnProductFile "${prefix}" "${function}" "KyLogCfg.exe"
+  !insertmacro OnProductFile "${prefix}" "${function}" "ZelRes2.DLL"
+  !insertmacro OnProductFile "${prefix}" "${function}" "Uninstall.exe"
+!macroend
+!macro OnProductFile prefix function file
+  StrCpy $ArgFile "${file}"
+  Call ${prefix}${function}
+!macroend
+
+; Ends a run before it changed anything: a message unless silent, the exit code.
+!macro Refuse code message
+  MessageBox MB_ICONSTOP|MB_OK `${message}` /SD IDOK
+  SetErrorLevel ${code}
+  Quit
+!macroend
+
+; The checks every run makes before it touches anything: elevated, and alone. The mutex stays held
+; until the process ends.
+!macro RefuseUnlessElevatedAndAlone what
+  System::Call 'shell32::IsUserAnAdmin() i .r0'
+  ${If} $0 == 0
+    !insertmacro Refuse ${ERROR_ELEVATION_REQUIRED} "${PRODUCT} ${what} needs to run as an administrator (elevated)."
+  ${EndIf}
+  System::Call 'kernel32::CreateMutexW(p 0, i 0, w "${SETUP_MUTEX}") p .r0 ?e'
+  Pop $1
+  ${If} $0 == 0
+  ${OrIf} $1 == ${ERROR_ALREADY_EXISTS}
+    !insertmacro Refuse ${ERROR_INSTALL_ALREADY_RUNNING} \
+      "Another ${PRODUCT} setup or removal is running. Try again when it has finished."
+  ${EndIf}
+  System::Call 'kernel32::GetCurrentProcessId() i .r0'
+  System::Call 'kernel32::GetTickCount() i .r1'
+  StrCpy $RunId "$0-$1"
+!macroend
 
 !macro SharedFunctions prefix
 ; Appends a line to the log file and to the details view.
@@ -202,18 +269,91 @@ Function ${prefix}UnregisterProduct
   Pop $0
 FunctionEnd
 
-; Removes the installed files from a folder (stack: folder), and the folder when nothing else
-; (the service's files, say) is left in it.
+; Moves $ArgFile of $INSTDIR aside, to its moved-aside name under $ArgTag; does nothing once
+; $Failure is set, and sets it when the file cannot be renamed. The uninstaller running from the
+; product's folder keeps its own file open, which forbids renaming it: it stays at its name.
+Function ${prefix}MoveAside
+  ${If} $Failure != ""
+  ${OrIfNot} ${FileExists} "$INSTDIR\$ArgFile"
+  ${OrIf} $EXEPATH == "$INSTDIR\$ArgFile"
+    Return
+  ${EndIf}
+  ClearErrors
+  Rename "$INSTDIR\$ArgFile" "$INSTDIR\$ArgFile.$ArgTag${MOVED_ASIDE}"
+  ${If} ${Errors}
+    StrCpy $Failure "moving $INSTDIR\$ArgFile aside"
+  ${EndIf}
+FunctionEnd
+
+; Puts the file moved aside under $ArgTag back at its name $ArgFile; what cannot be put back is
+; added to $RollbackLeft.
+Function ${prefix}PutBack
+  ${IfNot} ${FileExists} "$INSTDIR\$ArgFile.$ArgTag${MOVED_ASIDE}"
+    Return
+  ${EndIf}
+  ClearErrors
+  Rename "$INSTDIR\$ArgFile.$ArgTag${MOVED_ASIDE}" "$INSTDIR\$ArgFile"
+  ${If} ${Errors}
+    StrCpy $RollbackLeft "$RollbackLeft $INSTDIR\$ArgFile.$ArgTag${MOVED_ASIDE} (not put back as $ArgFile);"
+  ${EndIf}
+FunctionEnd
+
+; Deletes the file moved aside under $ArgTag or, while a process still holds it, has the next
+; restart delete it. The uninstaller that runs from the product's folder (at its own name) is the
+; one file the restart deletes without the product needing it: it alone does not ask for a restart.
+Function ${prefix}Discard
+  StrCpy $R7 "$INSTDIR\$ArgFile.$ArgTag${MOVED_ASIDE}"
+  ${If} $EXEPATH == "$INSTDIR\$ArgFile"
+    StrCpy $R7 $EXEPATH
+  ${EndIf}
+  ${IfNot} ${FileExists} $R7
+    Return
+  ${EndIf}
+  Delete $R7
+  ${IfNot} ${FileExists} $R7
+    Return
+  ${EndIf}
+  System::Call 'kernel32::MoveFileExW(w R7, p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i .R6 ?e'
+  Pop $R5
+  ${If} $R6 == 0
+    ${Log} "  In use, and could not be scheduled for deletion (error $R5): $R7; a later setup deletes it"
+  ${ElseIf} $EXEPATH == "$INSTDIR\$ArgFile"
+    ${Log} "  This uninstaller, deleted at the next restart: $R7"
+  ${Else}
+    StrCpy $RestartNeeded "1"
+    ${Log} "  In use, deleted at the next restart: $R7"
+  ${EndIf}
+FunctionEnd
+
+; Moves every file of the product in $INSTDIR aside under $ArgTag. When one cannot be moved, those
+; that were are put back, and $Failure says which one could not.
+Function ${prefix}MoveProductAside
+  !insertmacro ForEachProductFile "${prefix}" MoveAside
+  ${If} $Failure != ""
+    !insertmacro ForEachProductFile "${prefix}" PutBack
+  ${EndIf}
+FunctionEnd
+
+; Removes the files of the product from $INSTDIR, those in use at the next restart, and the folder
+; when nothing else (the service's files, say) is left in it. $Failure names a file that could not
+; be moved aside; then every file is where it was.
 Function ${prefix}RemoveProductFiles
-  Exch $0
-  !insertmacro RemoveFile $0 "KyAlert.exe"
-  !insertmacro RemoveFile $0 "ZelTARN.dll"
-  !insertmacro RemoveFile $0 "zelevh.dll"
-  !insertmacro RemoveFile $0 "KyLogCfg.exe"
-  !insertmacro RemoveFile $0 "ZelRes2.DLL"
-  !insertmacro RemoveFile $0 "Uninstall.exe"
-  RMDir $0
-  Pop $0
+  Call ${prefix}MoveProductAside
+  ${If} $Failure != ""
+    Return
+  ${EndIf}
+  !insertmacro ForEachProductFile "${prefix}" Discard
+  RMDir $INSTDIR
+FunctionEnd
+
+; Deletes what earlier runs moved aside and their processes have since let go.
+Function ${prefix}RemoveStaleMovedAside
+  FindFirst $R6 $R7 "$INSTDIR\*${MOVED_ASIDE}"
+  ${DoWhile} $R7 != ""
+    Delete "$INSTDIR\$R7"
+    FindNext $R6 $R7
+  ${Loop}
+  FindClose $R6
 FunctionEnd
 
 ; Removes what the product keeps in the registry besides its classes: its folder's value, the
@@ -225,6 +365,15 @@ Function ${prefix}RemoveProductKeys
   DeleteRegKey HKLM "${UPGRADE_KEY}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 FunctionEnd
+
+; The exit code of a run whose every step succeeded.
+Function ${prefix}SetSuccessCode
+  ${If} $RestartNeeded == "1"
+    SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
+  ${Else}
+    SetErrorLevel 0
+  ${EndIf}
+FunctionEnd
 !macroend
 
 !macro UnregisterOne prefix folder file class kind
@@ -235,11 +384,11 @@ FunctionEnd
   Call ${prefix}UnregisterServer
 !macroend
 
-!macro RemoveFile folder file
-  ClearErrors
-  Delete "${folder}\${file}"
-  ${If} ${Errors}
-    ${Log} "  Could not remove ${folder}\${file}"
+; " (restart needed to finish)" when a file is left for the next restart, else nothing.
+!macro RestartNote var
+  StrCpy ${var} ""
+  ${If} $RestartNeeded == "1"
+    StrCpy ${var} " (restart needed to finish)"
   ${EndIf}
 !macroend
 
@@ -251,6 +400,7 @@ FunctionEnd
 
 Function .onInit
   SetRegView 64
+  !insertmacro RefuseUnlessElevatedAndAlone "setup"
   InitPluginsDir
   Push "$TEMP\ZEL-Setup.log"
   Call OpenLog
@@ -260,16 +410,54 @@ Function .onInit
   ${If} ${Errors}
     ReadEnvStr $StartupUser "USERNAME"
   ${EndIf}
-  ReadRegStr $PreviousVersion HKLM "${UNINSTALL_KEY}" "DisplayVersion"
-  ReadRegStr $PreviousDir HKLM "${PRODUCT_KEY}" "Install Dir"
+  Call FindPreviousVersion
+  ${If} $PreviousVersion == ""
+    Return
+  ${EndIf}
+  ${VersionCompare} $PreviousVersion "${ZEL_VERSION}" $0
+  ${If} $0 == "1"
+    ${Log} "${PRODUCT} $PreviousVersion is installed, newer than ${ZEL_VERSION}: nothing was changed"
+    !insertmacro Refuse ${ERROR_PRODUCT_VERSION} \
+      "${PRODUCT} $PreviousVersion is installed, which is newer than ${ZEL_VERSION}. Nothing was changed."
+  ${EndIf}
   ; An installed product is upgraded where it is.
+  ${If} $INSTDIR != $PreviousDir
+  ${AndIf} $INSTDIR != "$PROGRAMFILES64\Varant\ZEL"
+    ${Log} "/D=$INSTDIR ignored: ${PRODUCT} $PreviousVersion is upgraded where it is installed, $PreviousDir"
+  ${EndIf}
+  StrCpy $INSTDIR $PreviousDir
+FunctionEnd
+
+; The version installed before: the installed-programs entry's, or, with no entry, the file version
+; of the event handler in "Install Dir". Empty when there is none (no "Install Dir", or no version).
+Function FindPreviousVersion
+  ReadRegStr $PreviousDir HKLM "${PRODUCT_KEY}" "Install Dir"
+  ${If} $PreviousDir == ""
+    Return
+  ${EndIf}
+  ReadRegStr $PreviousVersion HKLM "${UNINSTALL_KEY}" "DisplayVersion"
   ${If} $PreviousVersion != ""
-  ${AndIf} $PreviousDir != ""
-    StrCpy $INSTDIR $PreviousDir
+    Return
+  ${EndIf}
+  ClearErrors
+  GetDLLVersion "$PreviousDir\zelevh.dll" $R0 $R1
+  ${If} ${Errors}
+    Return
+  ${EndIf}
+  IntOp $R2 $R0 >> 16
+  IntOp $R3 $R0 & 0xFFFF
+  IntOp $R4 $R1 >> 16
+  IntOp $R5 $R1 & 0xFFFF
+  StrCpy $PreviousVersion "$R2.$R3.$R4.$R5"
+FunctionEnd
+
+Function SkipFolderOnUpgrade
+  ${If} $PreviousVersion != ""
+    Abort
   ${EndIf}
 FunctionEnd
 
-; Ends the run after a failed step: undoes it, says what failed.
+; Ends the run after a failed step: undoes it, says what failed (in a message too, unless silent).
 !macro FailIfStepFailed
   ${If} $Failure != ""
     Call Fail
@@ -290,18 +478,31 @@ FunctionEnd
 
 Function Fail
   ${Log} "FAILED: $Failure"
+  StrCpy $R0 $Failure
   ${Log} "Rolling back"
   Call Rollback
-  ${Log} "Rolled back; ${PRODUCT} ${ZEL_VERSION} was not installed"
-  SetErrorLevel ${ERROR_STEP_FAILED}
+  ${If} $RollbackLeft != ""
+    ${Log} "Rollback failed; left:$RollbackLeft"
+    MessageBox MB_ICONSTOP|MB_OK "${PRODUCT} ${ZEL_VERSION} could not be installed: $R0$\r$\n$\r$\nUndoing setup failed \
+                                  too; what was left is in the log: $LogFile" /SD IDOK
+    SetErrorLevel ${ERROR_ROLLBACK_FAILED}
+  ${Else}
+    ${Log} "Rolled back; ${PRODUCT} ${ZEL_VERSION} was not installed"
+    MessageBox MB_ICONSTOP|MB_OK "${PRODUCT} ${ZEL_VERSION} could not be installed: $R0$\r$\n$\r$\nEverything setup \
+                                  did was undone. The log: $LogFile" /SD IDOK
+    SetErrorLevel ${ERROR_STEP_FAILED}
+  ${EndIf}
   Quit
 FunctionEnd
 
 Section "ZEL"
   ${Log} "${PRODUCT} ${ZEL_VERSION} setup into $INSTDIR"
+  Call RemoveStaleMovedAside
   ${If} $PreviousVersion != ""
     ${Log} "Found ${PRODUCT} $PreviousVersion in $PreviousDir"
     Call UnregisterPrevious
+    !insertmacro FailIfStepFailed
+    Call MovePreviousAside
     !insertmacro FailIfStepFailed
   ${EndIf}
   Call CopyProductFiles
@@ -316,25 +517,36 @@ Section "ZEL"
   !insertmacro FailIfStepFailed
   Call WriteUninstallEntry
   !insertmacro FailIfStepFailed
-  Call MigrateUsersIfUpgrading
-  ${Log} "${PRODUCT} ${ZEL_VERSION} installed"
+  Call MarkUsersForMigration
+  ${If} $MovedPrevious == "1"
+    ${Log} "Deleting ${PRODUCT} $PreviousVersion's files"
+    StrCpy $ArgTag $RunId
+    !insertmacro ForEachProductFile "" Discard
+  ${EndIf}
+  !insertmacro RestartNote $0
+  ${Log} "${PRODUCT} ${ZEL_VERSION} installed$0"
+  Call SetSuccessCode
 SectionEnd
 
-; An older version's servers are unregistered with its own files, which are kept aside until the
-; new ones are registered, so that a failure can put the older version back.
+; An older version's servers are unregistered with its own files, which stay in place (then aside)
+; until the new ones are registered, so that a failure can put the older version back.
 Function UnregisterPrevious
-  CreateDirectory "$PLUGINSDIR\previous"
-  CopyFiles /SILENT "$PreviousDir\zelevh.dll" "$PLUGINSDIR\previous"
-  CopyFiles /SILENT "$PreviousDir\ZelTARN.dll" "$PLUGINSDIR\previous"
-  CopyFiles /SILENT "$PreviousDir\KyAlert.exe" "$PLUGINSDIR\previous"
-  CopyFiles /SILENT "$PreviousDir\KyLogCfg.exe" "$PLUGINSDIR\previous"
-  CopyFiles /SILENT "$PreviousDir\ZelRes2.DLL" "$PLUGINSDIR\previous"
   StrCpy $UnregisteredPrevious "1"
   ${Log} "Unregistering ${PRODUCT} $PreviousVersion"
   Push $PreviousDir
   Call UnregisterProduct
   ${If} $Failure != ""
     StrCpy $Failure "the installed version: $Failure"
+  ${EndIf}
+FunctionEnd
+
+; The older version's files make way for the new ones, also those its processes still run.
+Function MovePreviousAside
+  ${Log} "Moving ${PRODUCT} $PreviousVersion's files aside"
+  StrCpy $ArgTag $RunId
+  Call MoveProductAside
+  ${If} $Failure == ""
+    StrCpy $MovedPrevious "1"
   ${EndIf}
 FunctionEnd
 
@@ -355,6 +567,7 @@ Function CopyProductFiles
     StrCpy $Failure "creating $INSTDIR"
     Return
   ${EndIf}
+  Call ForgetScheduledDeletions
   SetOutPath $INSTDIR
   SetOverwrite try
   StrCpy $CopiedFiles "1"
@@ -368,6 +581,86 @@ Function CopyProductFiles
   ${If} ${Errors}
     StrCpy $Failure "writing $INSTDIR\Uninstall.exe"
   ${EndIf}
+FunctionEnd
+
+; An uninstaller run from the product's folder left its own file, and the folder, for the next
+; restart to delete; those deletions go by name, so they would delete what this run puts there.
+; They are taken out of the machine's list of what the restart does.
+!define SESSION_MANAGER_KEY "System\CurrentControlSet\Control\Session Manager"
+!define PENDING_OPERATIONS "PendingFileRenameOperations"
+Function ForgetScheduledDeletions
+  System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "${SESSION_MANAGER_KEY}", i 0, i 0x2001B, *p .r1) i .r0'
+  ${If} $0 != 0
+    Return
+  ${EndIf}
+  System::Call 'advapi32::RegQueryValueExW(p r1, w "${PENDING_OPERATIONS}", p 0, *i .r2, p 0, *i 0 r3) i .r0'
+  ${If} $0 != 0
+  ${OrIf} $3 < 4
+    System::Call 'advapi32::RegCloseKey(p r1)'
+    Return
+  ${EndIf}
+  IntOp $5 $3 + 4
+  System::Alloc $5
+  Pop $4
+  System::Alloc $5
+  Pop $6
+  System::Call 'advapi32::RegQueryValueExW(p r1, w "${PENDING_OPERATIONS}", p 0, *i .r2, p r4, *i r3 r3) i .r0'
+  ; The value is pairs of texts, a file and what it becomes (empty: deleted), then an empty text.
+  ; $7 reads the pairs, $8 writes those that stay, $9 counts what was read.
+  StrCpy $7 $4
+  StrCpy $8 $6
+  StrCpy $9 0
+  StrCpy $R9 ""
+  ${DoWhile} $0 == 0
+    IntOp $R0 $9 + 4
+    ${If} $R0 > $3
+      ${Break}
+    ${EndIf}
+    System::Call 'kernel32::lstrlenW(p r7) i .R1'
+    ${If} $R1 == 0
+      ${Break}
+    ${EndIf}
+    System::Call 'kernel32::lstrcpynW(w .R2, p r7, i ${NSIS_MAX_STRLEN})'
+    IntOp $R3 $R1 + 1
+    IntOp $R3 $R3 * 2
+    System::Int64Op $7 + $R3
+    Pop $R4
+    System::Call 'kernel32::lstrlenW(p R4) i .R5'
+    IntOp $R6 $R5 + 1
+    IntOp $R6 $R6 * 2
+    IntOp $R6 $R6 + $R3
+    StrCpy $R7 ""
+    ${If} $R5 == 0
+      ${If} $R2 == "\??\$INSTDIR\Uninstall.exe"
+      ${OrIf} $R2 == "\??\$INSTDIR"
+        StrCpy $R7 "1"
+      ${EndIf}
+    ${EndIf}
+    ${If} $R7 == "1"
+      StrCpy $R9 "1"
+      ${Log} "  A deletion at the next restart that would remove this setup's files was dropped: $R2"
+    ${Else}
+      System::Call 'kernel32::RtlMoveMemory(p r8, p r7, i R6)'
+      System::Int64Op $8 + $R6
+      Pop $8
+    ${EndIf}
+    System::Int64Op $7 + $R6
+    Pop $7
+    IntOp $9 $9 + $R6
+  ${Loop}
+  ${If} $R9 == "1"
+    System::Int64Op $8 - $6
+    Pop $R0
+    ${If} $R0 == 0
+      System::Call 'advapi32::RegDeleteValueW(p r1, w "${PENDING_OPERATIONS}")'
+    ${Else}
+      IntOp $R0 $R0 + 2
+      System::Call 'advapi32::RegSetValueExW(p r1, w "${PENDING_OPERATIONS}", i 0, i 7, p r6, i R0)'
+    ${EndIf}
+  ${EndIf}
+  System::Free $4
+  System::Free $6
+  System::Call 'advapi32::RegCloseKey(p r1)'
 FunctionEnd
 
 Function WriteInstallDir
@@ -401,30 +694,55 @@ Function RegisterServer
   ${EndIf}
 FunctionEnd
 
+; The uninstall commands run the uninstaller where it is installed ("_?=", which NSIS wants last and
+; unquoted), so that whoever runs them waits for the removal and gets its exit code; the plain
+; command may be followed by /S.
 Function WriteUninstallEntry
   ClearErrors
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${ZEL_VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\KyAlert.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe" _?=$INSTDIR'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  StrCpy $R4 0
+  !insertmacro ForEachProductFile "" AddFileSize
+  IntOp $R4 $R4 + 1023
+  IntOp $R4 $R4 / 1024
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $R4
+  ${GetTime} "" "L" $0 $1 $2 $3 $4 $5 $6
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallDate" "$2$1$0"
   ${If} ${Errors}
     StrCpy $Failure "writing the installed-programs entry HKLM\${UNINSTALL_KEY}"
   ${EndIf}
 FunctionEnd
 
-; Over an older version, the event handler moves the service's users to the platform at the next
-; sign-in it handles, when the marker says so, and signals the event when done.
-Function MigrateUsersIfUpgrading
+; Adds the size in bytes of $ArgFile in $INSTDIR to $R4.
+Function AddFileSize
+  ClearErrors
+  FileOpen $R5 "$INSTDIR\$ArgFile" r
+  ${IfNot} ${Errors}
+    FileSeek $R5 0 END $R6
+    FileClose $R5
+    IntOp $R4 $R4 + $R6
+  ${EndIf}
+FunctionEnd
+
+; Over a product from before version 8, which kept its users in the service alone, the event
+; handler moves the service's users to the platform at the next sign-in-required event the service
+; raises, when the marker says so. Between releases of 8 the users and the administrator's settings
+; are the parent's and stay as they are.
+Function MarkUsersForMigration
   ${If} $PreviousVersion == ""
     Return
   ${EndIf}
-  ${VersionCompare} $PreviousVersion "${ZEL_VERSION}" $0
-  ${If} $0 != "2"
-    ${Log} "No users' migration: $PreviousVersion is not older than ${ZEL_VERSION}"
+  ${WordFind} $PreviousVersion "." "+1" $0
+  IntOp $0 $0 + 0
+  ${If} $0 >= ${MIGRATION_BEFORE_MAJOR}
+    ${Log} "No users' migration: $PreviousVersion and ${ZEL_VERSION} are both version ${MIGRATION_BEFORE_MAJOR}"
     Return
   ${EndIf}
   WriteRegDWORD HKLM "${UPGRADE_KEY}" "UpgradeUsers" 1
@@ -433,53 +751,20 @@ Function MigrateUsersIfUpgrading
   ${If} $0 > 0
   ${AndIf} $0 < 32
     WriteRegStr HKLM "${PRODUCT_KEY}" "StartUp" $StartupUser
-    ${Log} "Upgrade from $PreviousVersion: the service's users move to the platform, startup user $StartupUser"
+    ${Log} "Upgrade from $PreviousVersion: the service's users move to the platform at the next sign-in, \
+            startup user $StartupUser"
   ${Else}
-    ${Log} "Upgrade from $PreviousVersion: the service's users move to the platform, no startup user"
-  ${EndIf}
-  ; The handler only opens the event: it must exist before the sign-in is raised.
-  System::Call 'kernel32::CreateEventW(p 0, i 1, i 0, w "${UPGRADE_COMPLETED_EVENT}") p .r8'
-  ${If} $8 == 0
-    ${Log} "Could not create ${UPGRADE_COMPLETED_EVENT}; the next sign-in migrates the users"
-    Return
-  ${EndIf}
-  Call RaiseSignIn
-  ${Log} "Waiting for the users' migration"
-  System::Call 'kernel32::WaitForSingleObject(p r8, i ${UPGRADE_WAIT_MS}) i .r9'
-  System::Call 'kernel32::CloseHandle(p r8)'
-  ${If} $9 == 0
-    ${Log} "The users' migration completed"
-  ${Else}
-    ${Log} "The users' migration did not complete within ${UPGRADE_WAIT_MS} ms (wait result $9); \
-            the next sign-in completes it"
-  ${EndIf}
-FunctionEnd
-
-; The service raises a sign-in-required event when a user of the session signs in; its event source
-; program, where the service has one beside it, raises it now for this session.
-Function RaiseSignIn
-  System::Call 'kernel32::GetCurrentProcessId() i .r1'
-  System::Call 'kernel32::ProcessIdToSessionId(i r1, *i .r2) i .r3'
-  ${If} $3 == 0
-    StrCpy $2 1
-  ${EndIf}
-  ${IfNot} ${FileExists} "$INSTDIR\GSEventSource.exe"
-    ${Log} "The service raises the sign-in of session $2 itself"
-    Return
-  ${EndIf}
-  ${Log} "Asking the service for the sign-in of session $2"
-  Push '"$INSTDIR\GSEventSource.exe" SignInRequired session=$2'
-  Call RunCommand
-  Pop $3
-  ${If} $3 != "0"
-    ${Log} "  The service's event source ended with $3"
+    ${Log} "Upgrade from $PreviousVersion: the service's users move to the platform at the next sign-in, \
+            no startup user"
   ${EndIf}
 FunctionEnd
 
 ; Undoes what this run did, the reverse of the steps: a failed registration may have left part of
 ; itself (bindings without classes), so every server whose registration was tried is unregistered.
+; What cannot be undone is listed in $RollbackLeft.
 Function Rollback
   StrCpy $Failure ""
+  StrCpy $RollbackLeft ""
   ${If} $TriedAlerter == "1"
     !insertmacro UnregisterOne "" $INSTDIR "KyAlert.exe" "${ALERTER_CLASS}" "server"
   ${EndIf}
@@ -489,9 +774,17 @@ Function Rollback
   ${If} $TriedEventHandler == "1"
     !insertmacro UnregisterOne "" $INSTDIR "zelevh.dll" "${EVENT_HANDLER_CLASS}" "library"
   ${EndIf}
+  ${If} $Failure != ""
+    StrCpy $RollbackLeft " $Failure;"
+    StrCpy $Failure ""
+  ${EndIf}
   ${If} $CopiedFiles == "1"
-    Push $INSTDIR
+    StrCpy $ArgTag "$RunId-new"
     Call RemoveProductFiles
+    ${If} $Failure != ""
+      StrCpy $RollbackLeft "$RollbackLeft the new files ($Failure);"
+      StrCpy $Failure ""
+    ${EndIf}
   ${EndIf}
   ${If} $UnregisteredPrevious == "1"
     Call RestorePrevious
@@ -500,47 +793,75 @@ Function Rollback
   ${EndIf}
 FunctionEnd
 
-; Puts the older version's files back where they were and registers them again.
+; Puts the older version's files back at their names and registers them again.
 Function RestorePrevious
   ${Log} "Restoring ${PRODUCT} $PreviousVersion"
-  CreateDirectory $PreviousDir
-  CopyFiles /SILENT "$PLUGINSDIR\previous\*.*" $PreviousDir
+  ${If} $MovedPrevious == "1"
+    StrCpy $ArgTag $RunId
+    !insertmacro ForEachProductFile "" PutBack
+  ${EndIf}
   WriteRegStr HKLM "${PRODUCT_KEY}" "Install Dir" $PreviousDir
-  StrCpy $0 $INSTDIR
-  StrCpy $INSTDIR $PreviousDir
   !insertmacro Register "zelevh.dll" "${EVENT_HANDLER_CLASS}" "library" $1
   !insertmacro Register "ZelTARN.dll" "${BRIDGE_CLASS}" "library" $1
   !insertmacro Register "KyAlert.exe" "${ALERTER_CLASS}" "server" $1
   ${If} $Failure != ""
-    ${Log} "  Restoring failed too: $Failure"
+    StrCpy $RollbackLeft "$RollbackLeft ${PRODUCT} $PreviousVersion not registered again ($Failure);"
+    StrCpy $Failure ""
   ${EndIf}
-  StrCpy $INSTDIR $0
-  WriteUninstaller "$PreviousDir\Uninstall.exe"
 FunctionEnd
 
 ; ---------------------------------------------------------------------------------------------
-; The uninstaller. Run it with _?=FOLDER to wait for it; without, it copies itself away first.
+; The uninstaller. The commands of the installed-programs entry run it in the product's folder
+; ("_?=FOLDER", last and unquoted) and wait for it; without "_?=", NSIS copies it away and returns
+; at once.
 
 Function un.onInit
   SetRegView 64
+  !insertmacro RefuseUnlessElevatedAndAlone "removal"
+  ; Run from the product's folder, the uninstaller removes that folder's product, also when words
+  ; given after "_?=" (the plain uninstall command followed by /S) ended up in its folder.
+  ReadRegStr $0 HKLM "${PRODUCT_KEY}" "Install Dir"
+  ${If} $0 != ""
+  ${AndIf} $EXEDIR == $0
+    StrCpy $INSTDIR $EXEDIR
+  ${EndIf}
   Push "$TEMP\ZEL-Uninstall.log"
   Call un.OpenLog
+FunctionEnd
+
+; Ends a removal that could not remove everything before anything was deleted, so that it can be
+; run again.
+Function un.Fail
+  ${Log} "FAILED: $Failure"
+  ${Log} "Nothing was removed: ${PRODUCT} stays listed among the installed programs; run its uninstaller again"
+  MessageBox MB_ICONSTOP|MB_OK "${PRODUCT} could not be removed: $Failure$\r$\n$\r$\nNothing was deleted. The log: \
+                                $LogFile" /SD IDOK
+  SetErrorLevel ${ERROR_STEP_FAILED}
+  Quit
 FunctionEnd
 
 ; The diagnostic logs (ProgramData\Varant\KYLOGS), the product's settings and the service's data
 ; stay: they are the parent's and the service's, not the installer's.
 Section "Uninstall"
   ${Log} "Uninstalling ${PRODUCT} from $INSTDIR"
+  Call un.RemoveStaleMovedAside
   Push $INSTDIR
   Call un.UnregisterProduct
-  StrCpy $0 $Failure
-  Push $INSTDIR
-  Call un.RemoveProductFiles
-  Call un.RemoveProductKeys
-  ${If} $0 != ""
-    ${Log} "FAILED: $0"
-    SetErrorLevel ${ERROR_STEP_FAILED}
-  ${Else}
-    ${Log} "${PRODUCT} uninstalled"
+  ${If} $Failure != ""
+    Call un.Fail
   ${EndIf}
+  StrCpy $ArgTag $RunId
+  Call un.RemoveProductFiles
+  ${If} $Failure != ""
+    Call un.Fail
+  ${EndIf}
+  ; The restart that deletes what is still in use takes the folder with it when nothing else is left.
+  ${If} ${FileExists} "$INSTDIR\*${MOVED_ASIDE}"
+  ${OrIf} $EXEPATH == "$INSTDIR\Uninstall.exe"
+    RMDir /REBOOTOK $INSTDIR
+  ${EndIf}
+  Call un.RemoveProductKeys
+  !insertmacro RestartNote $0
+  ${Log} "${PRODUCT} uninstalled$0"
+  Call un.SetSuccessCode
 SectionEnd

@@ -1,5 +1,7 @@
 #include "ReportLogStore.h"
 
+#include <cwchar>
+
 #include "StandInState.h"
 
 namespace ZelStandIns {
@@ -20,6 +22,15 @@ void AppendAction(HKEY recordKey, const tagKYLOG_ACTION& action) {
     ::StringFromGUID2(*action.pclsidAction, text, 40);
     WriteText(key.get(), L"Class", text);
   }
+}
+
+std::wstring NowAsText() {
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  wchar_t text[32] = {};
+  swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+           now.wSecond);
+  return text;
 }
 
 StoredAction ReadAction(HKEY recordKey) {
@@ -43,6 +54,7 @@ HRESULT ReportLogStore::Append(const tagKYLOG_INFO& record) const {
   Strata::UniqueHkey root = OpenKey(HKEY_LOCAL_MACHINE, keyPath_, true);
   Strata::UniqueHkey key = root ? CreateNextEntry(root.get(), L"Records") : Strata::UniqueHkey();
   if (!key) return E_FAIL;
+  WriteText(key.get(), L"Stored", NowAsText().c_str());
   WriteText(key.get(), L"Category", record.pwszLogCategoryID);
   WriteDword(key.get(), L"AdminOnly", record.bViewByTARNAdminOnly);
   WriteDword(key.get(), L"FieldCount", record.dwFieldCount);
@@ -72,6 +84,7 @@ std::vector<StoredRecord> ReportLogStore::ReadAll() const {
     Strata::UniqueHkey key = OpenKey(list.get(), name, false);
     if (!key || !ReadDword(key.get(), L"Complete")) continue;
     StoredRecord record;
+    record.stored = ReadText(key.get(), L"Stored");
     record.category = ReadText(key.get(), L"Category");
     record.adminOnly = ReadDword(key.get(), L"AdminOnly").value_or(0);
     record.fieldCount = ReadDword(key.get(), L"FieldCount").value_or(0);

@@ -34,6 +34,9 @@ struct StoredAction {
 };
 
 struct StoredRecord {
+  // When the report log received it, local time "yyyy-mm-dd hh:mm:ss", as the platform's report
+  // log stamps each record's arrival.
+  OptionalText stored;
   OptionalText category;
   BOOL adminOnly = FALSE;
   // The counts as sent; the lists hold the entries that came with them.

@@ -75,14 +75,15 @@ std::wstring ReportLogText::Substitute(std::wstring text, const std::vector<Stor
   return text;
 }
 
-std::wstring ReportLogText::Describe(const StoredRecord& record) {
+std::wstring ReportLogText::Describe(const StoredRecord& record, bool withArrival) {
   std::wstring details;
   if (const wchar_t* pattern = DetailsTemplate(record.detailsTemplateId)) {
     details = Substitute(pattern, record.details);
   } else {
     details = L"(unknown details template " + std::to_wstring(record.detailsTemplateId) + L")";
   }
-  return L"Category: " + CategoryText(record.category) + L"\n" +  //
+  std::wstring arrival = withArrival ? L"Stored: " + OrNull(record.stored) + L"\n" : L"";
+  return arrival + L"Category: " + CategoryText(record.category) + L"\n" +  //
          L"User: " + OrNull(FieldText(record, kUserField)) + L"\n" +
          L"Summary: " + OrNull(FieldText(record, kSummaryField)) + L"\n" +  //
          L"Details: " + details + L"\n";

@@ -14,8 +14,9 @@ class ReportLogText {
   static constexpr DWORD kUserField = 601;
   static constexpr DWORD kSummaryField = 602;
 
-  // Several lines, each ending in a line break.
-  static std::wstring Describe(const StoredRecord& record);
+  // Several lines, each ending in a line break; with `withArrival`, first the time the record
+  // was stored.
+  static std::wstring Describe(const StoredRecord& record, bool withArrival = false);
   // The template text of a details-template id (501 to 508), or nothing.
   static const wchar_t* DetailsTemplate(DWORD templateId);
   // Each token of `details` replaced in `text` by its value, left to right; replaced text is not

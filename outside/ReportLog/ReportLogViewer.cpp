@@ -1,7 +1,8 @@
 // Prints the records the report log stand-in has stored, as a parent would read them, in UTF-8.
-//   KyReportLogViewer.exe [/StandIn name] [/Process id]
+//   KyReportLogViewer.exe [/StandIn name] [/Process id] [/Stored]
 // /Process reads the records kept under that process's subkey (an in-process report log in a
-// test process); by default those under the stand-in's own key.
+// test process); by default those under the stand-in's own key. /Stored prints first, for each
+// record, when the report log stored it.
 #include <windows.h>
 
 #include <string>
@@ -25,12 +26,17 @@ void WriteUtf8(const std::wstring& text) {
 int wmain(int argc, wchar_t** argv) {
   std::wstring standIn = L"ReportLog";
   DWORD processId = 0;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool withArrival = false;
+  for (int i = 1; i < argc; ++i) {
     std::wstring option = argv[i];
-    if (option == L"/StandIn") {
-      standIn = argv[i + 1];
+    if (option == L"/Stored") {
+      withArrival = true;
+    } else if (i + 1 == argc) {
+      return 2;
+    } else if (option == L"/StandIn") {
+      standIn = argv[++i];
     } else if (option == L"/Process") {
-      processId = wcstoul(argv[i + 1], nullptr, 10);
+      processId = wcstoul(argv[++i], nullptr, 10);
     } else {
       return 2;
     }
@@ -41,7 +47,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring text;
   for (const ZelStandIns::StoredRecord& record : ZelStandIns::ReportLogStore(keyPath).ReadAll()) {
     if (!text.empty()) text += L"\n";
-    text += ZelStandIns::ReportLogText::Describe(record);
+    text += ZelStandIns::ReportLogText::Describe(record, withArrival);
   }
   WriteUtf8(text);
   return 0;

@@ -91,7 +91,6 @@ class RecordingCallback final : public IAlertCallback {
 class AlertBehaviour : public ::testing::Test {
  protected:
   void SetUp() override {
-    AlerterTest::FailOnCrash();
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ASSERT_TRUE(knobs_.Created());
   }

@@ -130,7 +130,6 @@ DWORD RunServer(const wchar_t* arguments) {
 class AlerterServer : public ::testing::Test {
  protected:
   void SetUp() override {
-    AlerterTest::FailOnCrash();
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     ASSERT_TRUE(WaitUntil([] { return RunningServers() == 0; }, kServerEndMs));
     alerts_.Clear();

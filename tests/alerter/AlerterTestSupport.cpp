@@ -90,13 +90,6 @@ void StandInAlerts::Clear() const {
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (keyPath_ + L"\\Commands").c_str());
 }
 
-void FailOnCrash() {
-  ::SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* exception) -> LONG {
-    ::TerminateProcess(::GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
-    return EXCEPTION_EXECUTE_HANDLER;
-  });
-}
-
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
   const ULONGLONG end = ::GetTickCount64() + timeoutMs;
   while (!condition()) {

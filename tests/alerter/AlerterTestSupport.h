@@ -34,10 +34,6 @@ class StandInAlerts {
   const std::wstring keyPath_;
 };
 
-// Ends this process with the exception's code when an exception reaches no handler, so that a
-// crash fails the test: Wine's debugger, started otherwise, lets the process end with exit code 0.
-void FailOnCrash();
-
 // Polls `condition` until it holds or `timeoutMs` passes; returns its last answer.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 

@@ -84,11 +84,19 @@ class AlertLibraryStandIn : public ::testing::Test {
 };
 
 // An alert with two buttons and the do-not-show-again option, as the alerter fills it.
+// Zeroed whole, padding included, as the alerter hands its records over: the stand-in records
+// whether every reserved byte is zero.
 struct SampleAlert {
-  AlertButton buttons[2] = {{1, L"Open settings"}, {2, L"Dismiss"}};
-  AlertOption option{KYALERT_OPTION_DO_NOT_SHOW, 0, L"Do not show again", 0, 0};
+  AlertButton buttons[2]{};
+  AlertOption option{};
   AlertShowRecord record{};
   SampleAlert() {
+    buttons[0].buttonNumber = 1;
+    buttons[0].label = L"Open settings";
+    buttons[1].buttonNumber = 2;
+    buttons[1].label = L"Dismiss";
+    option.optionId = KYALERT_OPTION_DO_NOT_SHOW;
+    option.text = L"Do not show again";
     record.typeId = L"WebBlocked";
     record.language = L"en-US";
     record.priority = 2;

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <future>
+#include <regex>
 #include <string>
 
 #include "CreateInstanceViaFactory.h"
@@ -151,6 +152,24 @@ TEST_F(ReportLogServer, ViewerPrintsEachRecordAsAParentReadsIt) {
             "User: (null)\n"
             "Summary: (null)\n"
             "Details: (unknown details template 999)\n");
+}
+
+// As the platform's report log does, the stand-in stamps each record's arrival; the viewer prints
+// the stamp first when asked.
+TEST_F(ReportLogServer, ViewerPrintsWhenEachRecordWasStored) {
+  ASSERT_EQ(CreateLog(), S_OK);
+  SampleRecord record;
+  LONG result = -1;
+  ASSERT_EQ(log_->Write(record.Info(), &result), S_OK);
+
+  std::string output;
+  ASSERT_EQ(ZelTest::RunProcess(L"\"" + ZelTest::SiblingPath(L"KyReportLogViewer.exe") + L"\" /StandIn " + standIn_ +
+                                    L" /Stored",
+                                &output),
+            0u);
+  EXPECT_TRUE(std::regex_search(output, std::regex("^Stored: [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\n"
+                                                   "Category: \\{E747C0DE")))
+      << output;
 }
 
 TEST_F(ReportLogServer, AnswersTheConfiguredResultCodeAndHResult) {
