@@ -23,7 +23,7 @@ struct ServedClass {
 
 template <typename Class>
 HRESULT CreateObject(REFIID iid, void** object) {
-  return Class::template CreateFor<Class>(iid, object);
+  return Class::template CreateInstance<Class>(iid, object);
 }
 
 const ServedClass kServedClasses[] = {
@@ -80,8 +80,8 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, R
   *object = nullptr;
   for (const ServedClass& served : kServedClasses) {
     if (clsid != *served.clsid) continue;
-    return ZelService::CSuiteClassObject::CreateFor<ZelService::CSuiteClassObject>(iid, object, served.creator,
-                                                                                  served.knob);
+    return ZelService::CSuiteClassObject::ComObject::CreateInstance<ZelService::CSuiteClassObject>(
+        iid, object, served.creator, served.knob);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }
