@@ -23,8 +23,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   *object = nullptr;
   if (clsid != CLSID_KyReportLog) return CLASS_E_CLASSNOTAVAILABLE;
   Microsoft::WRL::ComPtr<IKyClassFactory> factory;
-  factory = Adopt<IKyClassFactory>(new (std::nothrow) LibraryClassObject<SuiteClassFactory>([](REFIID objectIid, void** created) {
-    return ComObject<IKyReportLog>::CreateInstance<ReportLog>(objectIid, created, std::wstring(L"ReportLog"));
+  factory = Ky::AdoptNew<IKyClassFactory>(new (std::nothrow) LibraryClassObject<SuiteClassFactory>([](REFIID objectIid, void** created) {
+    return ReportLog::CreateInstance<ReportLog>(objectIid, created, std::wstring(L"ReportLog"));
   }));
   return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
 }

@@ -46,8 +46,8 @@ int Serve(const ServeOptions& options) {
   // server holds itself and never ends on its own ("KeepRunning").
   if (StandInKnobs(options.standIn.c_str()).ReadDword(L"KeepRunning").value_or(0) != 0) LockServer();
   Microsoft::WRL::ComPtr<IUnknown> factory;
-  factory = Adopt<IUnknown>(static_cast<IKyClassFactory*>(new SuiteClassFactory([standIn = options.standIn](REFIID iid, void** object) {
-    return ComObject<IKyReportLog>::CreateInstance<ReportLog>(iid, object, standIn);
+  factory = Ky::AdoptNew<IUnknown>(static_cast<IKyClassFactory*>(new SuiteClassFactory([standIn = options.standIn](REFIID iid, void** object) {
+    return ReportLog::CreateInstance<ReportLog>(iid, object, standIn);
   })));
   return FAILED(ServeClass(options.clsid, factory.Get())) ? 3 : 0;
 }

@@ -22,8 +22,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   *object = nullptr;
   if (clsid != kScriptHostClassId) return CLASS_E_CLASSNOTAVAILABLE;
   Microsoft::WRL::ComPtr<IClassFactory> factory;
-  factory = Adopt<IClassFactory>(new (std::nothrow) LibraryClassObject<PlainClassFactory>([](REFIID objectIid, void** created) {
-    return ComObject<IDispatch>::CreateInstance<ScriptHost>(objectIid, created);
+  factory = Ky::AdoptNew<IClassFactory>(new (std::nothrow) LibraryClassObject<PlainClassFactory>([](REFIID objectIid, void** created) {
+    return ScriptHost::CreateInstance<ScriptHost>(objectIid, created);
   }));
   return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
 }

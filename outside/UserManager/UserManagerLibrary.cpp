@@ -25,7 +25,7 @@ HRESULT CreateUserManager(REFIID iid, void** object) {
   HRESULT configured = static_cast<HRESULT>(ReadDword(state.get(), L"CreateHResult").value_or(S_OK));
   if (FAILED(configured)) return configured;
   if (ReadDword(state.get(), L"CreateNullObject").value_or(0)) return S_OK;
-  return ComObject<IKyUserManager>::CreateInstance<UserManager>(iid, object, keyPath);
+  return UserManager::CreateInstance<UserManager>(iid, object, keyPath);
 }
 
 }  // namespace
@@ -35,7 +35,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   *object = nullptr;
   if (clsid != CLSID_KyUserManager) return CLASS_E_CLASSNOTAVAILABLE;
   Microsoft::WRL::ComPtr<IKyClassFactory> factory;
-  factory = Adopt<IKyClassFactory>(new (std::nothrow) LibraryClassObject<SuiteClassFactory>(CreateUserManager));
+  factory = Ky::AdoptNew<IKyClassFactory>(new (std::nothrow) LibraryClassObject<SuiteClassFactory>(CreateUserManager));
   return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
 }
 
