@@ -126,6 +126,14 @@ const Listing kListings[] = {
     {"a dual implementation base second", &Create<DualSecond>, {__uuidof(IShape), __uuidof(IScriptable)}, true},
 };
 
+// A creation that must fail, and how.
+struct Failure {
+  const char* name;
+  Creator create;
+  REFIID iid;
+  HRESULT expected;
+};
+
 class ComObjectTest : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -218,12 +226,6 @@ TEST_F(ComObjectTest, TheModuleLockIsHeldExactlyWhileTheObjectLives) {
 }
 
 TEST_F(ComObjectTest, AFailedCreationFreesTheObjectAndItsLock) {
-  struct Failure {
-    const char* name;
-    Creator create;
-    REFIID iid;
-    HRESULT expected;
-  };
   const Failure failures[] = {
       {"FinalConstruct refuses", &Create<RefusingShape>, __uuidof(IShape), E_ACCESSDENIED},
       {"the class lacks the interface", &Create<PlainShape>, IID_IKyReportLog, E_NOINTERFACE},
