@@ -110,6 +110,7 @@ class ComObject : public First, public Others... {
     return found;
   }
 
+  // Atomic, so it needs no lock: references are added and released on any thread.
   std::atomic<ULONG> references_{1};
 };
 
