@@ -17,6 +17,7 @@
 #include "ProductSettings.h"
 #include "TestSupport.h"
 #include "ZelHelper.h"
+#include "ZelPlugin.h"
 
 namespace {
 

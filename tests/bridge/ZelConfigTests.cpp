@@ -894,18 +894,21 @@ TEST_F(ZelConfigTest, PlatformUserOfThisSessionComesWithItsKindAndStartupFlagAsN
 
 TEST_F(ZelConfigTest, AFailedAllocationEndsAsAnHResultAndNeverAsAnException) {
   IZelConfig* config = Config();
-  VARIANT_BOOL registered = VARIANT_FALSE;
+  // The category list's first allocation is the path of the settings it reads.
+  VARIANT list;
+  ::VariantInit(&list);
   HRESULT hr = S_OK;
   bool fired = false;
   {
     ZelTest::FailingAllocations failing(0);
     try {
-      hr = config->IsZelPluginRegistered(&registered);
+      hr = config->GetSupportedCategoryList(&list);
     } catch (...) {
-      ADD_FAILURE() << "IsZelPluginRegistered let an exception out to its caller";
+      ADD_FAILURE() << "GetSupportedCategoryList let an exception out to its caller";
     }
     fired = failing.Fired();
   }
+  ::VariantClear(&list);
   EXPECT_TRUE(fired);
   EXPECT_EQ(hr, E_OUTOFMEMORY);
 }
