@@ -160,24 +160,15 @@ class ZelConfigTest : public ::testing::Test {
 
   void RegisterUserManager() {
     ASSERT_TRUE(userManager_.Created());
-    Strata::UniqueModule library(::LoadLibraryW(ZelTest::SiblingPath(L"KyUserManager.dll").c_str()));
-    ASSERT_TRUE(library);
-    auto registerServer =
-        reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(library.get(), "DllRegisterServer"));
-    ASSERT_TRUE(registerServer);
-    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_EQ(ZelTest::RegisterSiblingLibrary(L"KyUserManager.dll"), S_OK);
   }
   // A value of the user manager stand-in's state for this process.
   void SetPlatform(const std::wstring& below, const wchar_t* name, DWORD type, const std::wstring& data) const {
-    const std::wstring key =
-        ZelStandIns::StandInKnobs::ProcessKeyPath(L"UserManager", ::GetCurrentProcessId()) + L"\\" + below;
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, type, data.c_str(),
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, userManager_.Path(below).c_str(), name, type, data.c_str(),
                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
   }
   void SetPlatformDword(const std::wstring& below, const wchar_t* name, DWORD value) const {
-    const std::wstring key =
-        ZelStandIns::StandInKnobs::ProcessKeyPath(L"UserManager", ::GetCurrentProcessId()) + L"\\" + below;
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_DWORD, &value, sizeof(value));
+    userManager_.SetDword(below, name, value);
   }
 
   ZelTest::LogRecorder& log_ = ZelTest::LogRecorder::Install();
