@@ -17,12 +17,10 @@
 #include "TarnUserHelper.h"
 
 using ConfigAccess::kLogSource;
-using ConfigAccess::kMaxEnumeratedUsers;
 using ConfigAccess::kResultUnknown;
 using ConfigAccess::Succeeded;
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelNormal;
-using ETWLogging::kLevelWarning;
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -144,7 +142,7 @@ std::vector<PlatformUserEntry> ListRegularUsers(IKyUserManager* manager) {
   ZEL_LOG(kLevelNormal, kLogSource, kListFunction, L"CZelConfig::GetTARNUserList EnumUsers hr = %08x lResult =%08x", hr,
           result);
   if (!Succeeded(hr, result) || !enumerator) return users;
-  for (int fetched = 0; fetched < kMaxEnumeratedUsers; ++fetched) {
+  for (int fetched = 0; fetched < ConfigAccess::kMaxEnumeratedUsers; ++fetched) {
     ComPtr<IKyUser> user;
     result = kResultUnknown;
     hr = enumerator->Next(&user, &result);
@@ -177,7 +175,7 @@ HRESULT Read(VARIANT* list) {
   }
   std::vector<PlatformUserEntry> users = ListRegularUsers(manager.Get());
   if (users.empty()) {
-    ZEL_LOG(kLevelWarning, kLogSource, kListFunction, L"No user found!");
+    ZEL_LOG(ETWLogging::kLevelWarning, kLogSource, kListFunction, L"No user found!");
     return S_OK;
   }
   std::vector<ScriptAnswers::Row> rows;

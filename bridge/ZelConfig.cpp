@@ -18,7 +18,6 @@
 
 using ConfigAccess::FailureCode;
 using ConfigAccess::kLogSource;
-using ConfigAccess::kMaxEnumeratedUsers;
 using ConfigAccess::kResultUnknown;
 using ConfigAccess::Succeeded;
 using ETWLogging::kLevelError;
@@ -26,7 +25,6 @@ using ETWLogging::kLevelNormal;
 using ETWLogging::kLevelWarning;
 using Microsoft::WRL::ComPtr;
 using ScriptAnswers::CopyOut;
-using ScriptAnswers::ReturnBstr;
 using ScriptAnswers::SetI4;
 
 namespace {
@@ -65,7 +63,7 @@ bool NameMatches(IKyConfig* user, BSTR wanted) {
 }
 
 HRESULT FindInEnumerator(IEnumVARIANT* users, BSTR wanted, ComPtr<IKyConfig>* found) {
-  for (int fetchedUsers = 0; fetchedUsers < kMaxEnumeratedUsers; ++fetchedUsers) {
+  for (int fetchedUsers = 0; fetchedUsers < ConfigAccess::kMaxEnumeratedUsers; ++fetchedUsers) {
     CVariantValue item;
     ULONG fetched = 0;
     if (users->Next(1, item.Put(), &fetched) != S_OK || fetched != 1) return E_FAIL;
@@ -474,7 +472,7 @@ STDMETHODIMP CZelConfig::GetInstallDir(VARIANT* pvarInstallDir) {
   return GuardHResult([&] {
     if (!pvarInstallDir) return E_INVALIDARG;
     ::VariantInit(pvarInstallDir);
-    return ReturnBstr(ProductSettings::ReadProductFolder(true).value_or(std::wstring()), pvarInstallDir);
+    return ScriptAnswers::ReturnBstr(ProductSettings::ReadProductFolder(true).value_or(std::wstring()), pvarInstallDir);
   });
 }
 
