@@ -37,42 +37,24 @@ using ZelService::kResultSuccess;
 constexpr wchar_t kPluginKey[] = L"Software\\Varant\\KyProxy\\Plugins\\{08533142-6DAA-40C0-829F-098475E66646}";
 constexpr long kUnknownCode = -1;
 
-CVariantValue I2(short value) {
+// A VARIANT of `type` whose value `fill` sets.
+template <typename Fill>
+CVariantValue Made(VARTYPE type, Fill fill) {
   CVariantValue v;
   VARIANT* p = v.Put();
-  V_VT(p) = VT_I2;
-  V_I2(p) = value;
+  V_VT(p) = type;
+  fill(p);
   return v;
 }
-CVariantValue I4(long value) {
-  CVariantValue v;
-  VARIANT* p = v.Put();
-  V_VT(p) = VT_I4;
-  V_I4(p) = value;
-  return v;
-}
+CVariantValue I2(short value) { return Made(VT_I2, [&](VARIANT* p) { V_I2(p) = value; }); }
+CVariantValue I4(long value) { return Made(VT_I4, [&](VARIANT* p) { V_I4(p) = value; }); }
 CVariantValue Text(const std::wstring& text) {
-  CVariantValue v;
-  VARIANT* p = v.Put();
-  V_VT(p) = VT_BSTR;
-  V_BSTR(p) = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  return v;
+  return Made(VT_BSTR,
+              [&](VARIANT* p) { V_BSTR(p) = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); });
 }
 // A script variable passed by reference; `target` must outlive it.
-CVariantValue RefTo(long* target) {
-  CVariantValue v;
-  VARIANT* p = v.Put();
-  V_VT(p) = VT_BYREF | VT_I4;
-  V_I4REF(p) = target;
-  return v;
-}
-CVariantValue Array(SAFEARRAY* array) {
-  CVariantValue v;
-  VARIANT* p = v.Put();
-  V_VT(p) = VT_ARRAY | VT_VARIANT;
-  V_ARRAY(p) = array;
-  return v;
-}
+CVariantValue RefTo(long* target) { return Made(VT_BYREF | VT_I4, [&](VARIANT* p) { V_I4REF(p) = target; }); }
+CVariantValue Array(SAFEARRAY* array) { return Made(VT_ARRAY | VT_VARIANT, [&](VARIANT* p) { V_ARRAY(p) = array; }); }
 CVariantValue VariantArray(const std::vector<const VARIANT*>& items) {
   SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(items.size()));
   for (LONG i = 0; i < static_cast<LONG>(items.size()); ++i)
