@@ -108,8 +108,8 @@ bool IsRegularAccount(IKyUser* user) {
 }
 
 void NoteListProgress(HRESULT hr, long result) {
-  ZEL_LOG(kLevelNormal, kLogSource, kListFunction, L"CZelConfig::GetTARNUserList done while hr = %08x lResult =%08x", hr,
-          result);
+  ZEL_LOG(kLevelNormal, kLogSource, kListFunction, L"CZelConfig::GetTARNUserList done while hr = %08x lResult =%08x",
+          hr, result);
 }
 
 std::optional<PlatformUserEntry> Describe(IKyUser* user) {

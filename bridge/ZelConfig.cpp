@@ -386,7 +386,8 @@ STDMETHODIMP CZelConfig::SetUserConfigValues(BSTR strName, VARIANT arrProperties
     }
     HRESULT hr = user->Apply(&result);
     if (!Succeeded(hr, result))
-      ZEL_LOG(kLevelError, kLogSource, kFunction, L"SetUserConfigValues Apply failed.hr=%08x *plResult=%08x", hr, result);
+      ZEL_LOG(kLevelError, kLogSource, kFunction, L"SetUserConfigValues Apply failed.hr=%08x *plResult=%08x", hr,
+              result);
     *plResult = FailureCode(hr, result);
     return S_OK;
   });
