@@ -47,6 +47,9 @@ HRESULT RegisterSiblingLibrary(const std::wstring& fileName);
 // Standard output is captured into `output` when it is given.
 DWORD RunProcess(const std::wstring& commandLine, std::string* output = nullptr, DWORD timeoutMs = 60000);
 
+// How many subkeys the key `path` of `root` has; 0 when it cannot be opened.
+size_t SubkeyCount(HKEY root, const std::wstring& path);
+
 std::vector<unsigned char> ReadFileBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 void DeleteTree(const std::wstring& path);
