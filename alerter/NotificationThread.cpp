@@ -14,7 +14,7 @@ DWORD CNotificationThread::Start() {
   stop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   posted_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!stop_ || !posted_) return ::GetLastError();
-  return CKyThread::Start(L"AlertNotifications");
+  return CKyThread::Start();
 }
 
 void CNotificationThread::Post(EndedAlert ended) {

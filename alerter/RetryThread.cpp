@@ -29,7 +29,7 @@ DWORD CRetryThread::Start() {
   wake_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   timer_.reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));
   if (!stop_ || !wake_ || !timer_) return ::GetLastError();
-  return CKyThread::Start(L"AlertRetry");
+  return CKyThread::Start();
 }
 
 void CRetryThread::Wake() noexcept {

@@ -83,6 +83,18 @@ HRESULT NameNewUser(IKyConfig* user, const wchar_t* name) {
   return S_OK;
 }
 
+// Applies the collection's pending change; when the service refuses, the line `failure` (which
+// takes the HRESULT and the result code) and the failure.
+HRESULT ApplyChange(IKyGSConfigCollection* collection, const wchar_t* function, const wchar_t* failure) {
+  long result = -1;
+  HRESULT hr = collection->Apply(&result);
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, function, failure, hr, result);
+    return FailureOf(hr);
+  }
+  return S_OK;
+}
+
 // Creates, names, adds and applies a user object under the users lock.
 HRESULT AddNewUser(IKyGSConfigCollection* collection, const wchar_t* name) {
   constexpr wchar_t kFunction[] = L"CUserEvents::createZelUser";
@@ -109,14 +121,8 @@ HRESULT AddNewUser(IKyGSConfigCollection* collection, const wchar_t* name) {
             L"Failed to add new user object to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
     return FailureOf(hr);
   }
-  result = -1;
-  hr = collection->Apply(&result);
-  if (!Succeeded(hr, result)) {
-    ZEL_LOG(kLevelError, kSource, kFunction,
-            L"Failed to apply new user object to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
-    return FailureOf(hr);
-  }
-  return S_OK;
+  return ApplyChange(collection, kFunction,
+                     L"Failed to apply new user object to collection [Error 0x%08X][Result 0x%08X]\r\n");
 }
 
 // Removes and applies a found user under the users lock.
@@ -136,14 +142,8 @@ HRESULT RemoveUser(IKyGSConfigCollection* collection, IKyConfig* user, const wch
             name, hr, result);
     return FailureOf(hr);
   }
-  result = -1;
-  hr = collection->Apply(&result);
-  if (!Succeeded(hr, result)) {
-    ZEL_LOG(kLevelError, kSource, kFunction,
-            L"Failed to apply user deletion to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
-    return FailureOf(hr);
-  }
-  return S_OK;
+  return ApplyChange(collection, kFunction,
+                     L"Failed to apply user deletion to collection [Error 0x%08X][Result 0x%08X]\r\n");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// COM for the current thread in the multithreaded apartment, for as long as the guard lives.
+// COM for the current thread in apartment `Model` (a COINIT value), for as long as the guard lives.
 // Another apartment already chosen for the thread is refused (Result() says so) and nothing is
 // undone at the end, as the thread's owner set it up.
 #pragma once
@@ -8,19 +8,23 @@
 
 namespace Strata {
 
-class MultithreadedApartment {
+template <DWORD Model>
+class ComApartment {
  public:
-  MultithreadedApartment() noexcept : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~MultithreadedApartment() {
+  ComApartment() noexcept : hr_(::CoInitializeEx(nullptr, Model)) {}
+  ~ComApartment() {
     if (SUCCEEDED(hr_)) ::CoUninitialize();
   }
-  MultithreadedApartment(const MultithreadedApartment&) = delete;
-  MultithreadedApartment& operator=(const MultithreadedApartment&) = delete;
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
 
   HRESULT Result() const noexcept { return hr_; }
 
  private:
   const HRESULT hr_;
 };
+
+using MultithreadedApartment = ComApartment<COINIT_MULTITHREADED>;
+using SingleThreadedApartment = ComApartment<COINIT_APARTMENTTHREADED>;
 
 }  // namespace Strata

@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include "InprocModule.h"
+#include "ModuleFileName.h"
 #include "ReportLog.h"
 #include "ServerRegistration.h"
 #include "SuiteClassFactory.h"
@@ -31,6 +32,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
 
 STDAPI DllCanUnloadNow() { return ModuleIsIdle() ? S_OK : S_FALSE; }
 
-STDAPI DllRegisterServer() { return RegisterClassServer(kRegistration, ServerKind::InProcess, ModulePath(ThisModule())); }
+STDAPI DllRegisterServer() {
+  return RegisterClassServer(kRegistration, ServerKind::InProcess, Strata::ModuleFileName(ThisModule()));
+}
 
 STDAPI DllUnregisterServer() { return UnregisterClassServer(kRegistration, ServerKind::InProcess); }

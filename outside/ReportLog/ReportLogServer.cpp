@@ -12,6 +12,7 @@
 #include <wrl/client.h>
 
 #include "LocalServerModule.h"
+#include "ModuleFileName.h"
 #include "ReportLog.h"
 #include "ServerRegistration.h"
 #include "StandInKnobs.h"
@@ -57,7 +58,8 @@ int Serve(const ServeOptions& options) {
 int wmain(int argc, wchar_t** argv) {
   std::wstring first = argc > 1 ? argv[1] : L"";
   if (_wcsicmp(first.c_str(), L"/RegServer") == 0) {
-    return FAILED(RegisterClassServer(kRegistration, ServerKind::Local, L"\"" + ModulePath(nullptr) + L"\"")) ? 1 : 0;
+    const std::wstring server = L"\"" + Strata::ModuleFileName(nullptr) + L"\"";
+    return FAILED(RegisterClassServer(kRegistration, ServerKind::Local, server)) ? 1 : 0;
   }
   if (_wcsicmp(first.c_str(), L"/UnregServer") == 0) {
     return FAILED(UnregisterClassServer(kRegistration, ServerKind::Local)) ? 1 : 0;

@@ -5,6 +5,7 @@
 #include <wrl/client.h>
 
 #include "InprocModule.h"
+#include "ModuleFileName.h"
 #include "ScriptHost.h"
 #include "ServerRegistration.h"
 #include "SuiteClassFactory.h"
@@ -30,6 +31,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
 
 STDAPI DllCanUnloadNow() { return ModuleIsIdle() ? S_OK : S_FALSE; }
 
-STDAPI DllRegisterServer() { return RegisterClassServer(kRegistration, ServerKind::InProcess, ModulePath(ThisModule())); }
+STDAPI DllRegisterServer() {
+  return RegisterClassServer(kRegistration, ServerKind::InProcess, Strata::ModuleFileName(ThisModule()));
+}
 
 STDAPI DllUnregisterServer() { return UnregisterClassServer(kRegistration, ServerKind::InProcess); }

@@ -8,6 +8,7 @@
 #include <wrl/client.h>
 
 #include "InprocModule.h"
+#include "ModuleFileName.h"
 #include "ServerRegistration.h"
 #include "StandInState.h"
 #include "SuiteClassFactory.h"
@@ -41,6 +42,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
 
 STDAPI DllCanUnloadNow() { return ModuleIsIdle() ? S_OK : S_FALSE; }
 
-STDAPI DllRegisterServer() { return RegisterClassServer(kRegistration, ServerKind::InProcess, ModulePath(ThisModule())); }
+STDAPI DllRegisterServer() {
+  return RegisterClassServer(kRegistration, ServerKind::InProcess, Strata::ModuleFileName(ThisModule()));
+}
 
 STDAPI DllUnregisterServer() { return UnregisterClassServer(kRegistration, ServerKind::InProcess); }
