@@ -2,8 +2,6 @@
 
 #include <oleauto.h>
 
-#include <new>
-
 #include "ActiveAlerts.h"
 #include "AlertNotification.h"
 #include "AlertRecord.h"
@@ -47,13 +45,7 @@ constexpr HRESULT kQueueFull = HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA);
 }  // namespace
 
 HRESULT CAlert::Create(AlertServices& services, REFIID iid, void** object) noexcept {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  CAlert* created = new (std::nothrow) CAlert(services);
-  if (!created) return E_OUTOFMEMORY;
-  HRESULT hr = created->QueryInterface(iid, object);
-  created->Release();
-  return hr;
+  return CreateInstance<CAlert>(iid, object, services);
 }
 
 CAlert::CAlert(AlertServices& services) noexcept : services_(services) {
@@ -62,23 +54,6 @@ CAlert::CAlert(AlertServices& services) noexcept : services_(services) {
 
 CAlert::~CAlert() {
   if (services_.lifetime) services_.lifetime->ObjectDestroyed();
-}
-
-STDMETHODIMP CAlert::QueryInterface(REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IDispatch && iid != __uuidof(IAlert)) return E_NOINTERFACE;
-  *object = static_cast<IAlert*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) CAlert::AddRef() { return ++references_; }
-
-STDMETHODIMP_(ULONG) CAlert::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
 }
 
 STDMETHODIMP CAlert::GetTypeInfoCount(UINT* count) {

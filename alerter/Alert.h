@@ -4,22 +4,20 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <mutex>
 
 #include "AlertRequest.h"
 #include "AlertServices.h"
+#include "ComObject.h"
 #include "KyAlert.h"
 #include "KyPltAlt.h"
 #include "RetryList.h"
 
-class CAlert final : public IAlert {
+// The object's hold on the server process is the one its lifetime services keep, so its base
+// holds nothing.
+class CAlert final : public Ky::ComObject<Ky::NoModuleLock, IAlert> {
  public:
   static HRESULT Create(AlertServices& services, REFIID iid, void** object) noexcept;
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
 
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;
   STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override;
@@ -44,6 +42,7 @@ class CAlert final : public IAlert {
   HRESULT Replay(const AlertRequest& queued) noexcept;
 
  private:
+  friend class Ky::ComObject<Ky::NoModuleLock, IAlert>;
   explicit CAlert(AlertServices& services) noexcept;
   ~CAlert();
 
@@ -57,7 +56,6 @@ class CAlert final : public IAlert {
   CRetryList::AddResult Queue(const AlertRequestPtr& request);
 
   AlertServices& services_;
-  std::atomic<ULONG> references_{1};
   // Held around each show of this object's alerts. A library may call back into the alerter from
   // inside a show, so the lock is one the same thread may take again.
   std::recursive_mutex showLock_;

@@ -47,13 +47,13 @@ CAlertEngine::CAlertEngine(const AlertEngineOptions& options)
   CAlertNotification::Attach(&services_);
   if (options.retryDelaySeconds == 0) return;
   retryThread_ = std::make_unique<CRetryThread>(services_, options.retryDelaySeconds);
-  retryThreadResult_ = retryThread_->Start();
-  if (retryThreadResult_ == 0) {
+  const DWORD started = retryThread_->Start();
+  if (started == 0) {
     services_.retryThread = retryThread_.get();
   } else {
     retry_.Disable();
     ZEL_LOG(ETWLogging::kLevelError, L"Alerter", L"CAlerterModule::CAlerterModule",
-            L"Failed to start the retry thread (error %u)\r\n", retryThreadResult_);
+            L"Failed to start the retry thread (error %u)\r\n", started);
   }
 }
 

@@ -33,7 +33,6 @@ class CAlertEngine {
 
   AlertServices& Services() noexcept { return services_; }
   DWORD BindResult() const noexcept { return bindResult_; }
-  DWORD RetryThreadResult() const noexcept { return retryThreadResult_; }
   bool RetryThreadRunning() const noexcept { return retryThread_ && retryThread_->IsRunning(); }
   size_t ActiveCount() const { return active_.Count(); }
   size_t QueuedCount() const { return retry_.Count(); }
@@ -52,5 +51,4 @@ class CAlertEngine {
   CNotificationThread notificationThread_{services_};
   std::unique_ptr<CRetryThread> retryThread_;
   DWORD bindResult_ = 0;
-  DWORD retryThreadResult_ = 0;
 };

@@ -4,7 +4,9 @@
 
 #include "AlertClassFactory.h"
 #include "AlertEngine.h"
+#include "ComApartment.h"
 #include "ComGuard.h"
+#include "Handles.h"
 #include "KyAlert.h"
 #include "LogInstance.h"
 #include "ProductSetting.h"
@@ -15,35 +17,6 @@ namespace {
 
 constexpr wchar_t kSource[] = L"Alerter";
 
-// COM for this thread in the multithreaded apartment; another apartment already chosen for it is
-// refused, as calls could then arrive on a thread that cannot take them.
-class ComApartment {
- public:
-  ComApartment() noexcept : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~ComApartment() {
-    if (SUCCEEDED(hr_)) ::CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-  HRESULT Result() const noexcept { return hr_; }
-
- private:
-  const HRESULT hr_;
-};
-
-class ClassRegistration {
- public:
-  HRESULT Register(IClassFactory* factory) {
-    return ::CoRegisterClassObject(CLSID_Alert, factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED,
-                                   &cookie_);
-  }
-  ~ClassRegistration() {
-    if (cookie_) ::CoRevokeClassObject(cookie_);
-  }
-
- private:
-  DWORD cookie_ = 0;
-};
 
 void PumpUntilQuit() {
   MSG message;
@@ -64,7 +37,9 @@ CAlerterModule::~CAlerterModule() {
 
 HRESULT CAlerterModule::Run(const wchar_t* commandLine) noexcept {
   return GuardHResult([&] {
-    ComApartment com;
+    // Another apartment already chosen for this thread is refused, as calls could then arrive on a
+    // thread that cannot take them.
+    Strata::MultithreadedApartment com;
     if (FAILED(com.Result())) return com.Result();
     const ServerRegistration::Switch what = ServerRegistration::ParseSwitch(commandLine);
     if (what != ServerRegistration::Switch::None) return ServerRegistration::Apply(what);
@@ -84,8 +59,9 @@ HRESULT CAlerterModule::Serve() {
   factory_ = std::make_unique<CAlertClassFactory>(engine_->Services(), *lifetime_);
   HRESULT hr = S_OK;
   {
-    ClassRegistration registration;
-    hr = registration.Register(factory_.get());
+    Strata::UniqueClassRegistration registration;
+    hr = ::CoRegisterClassObject(CLSID_Alert, factory_.get(), CLSCTX_LOCAL_SERVER,
+                                 REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED, registration.put());
     if (SUCCEEDED(hr)) {
       // HRESULT_FROM_WIN32 may evaluate its argument more than once.
       const DWORD monitor = lifetime_->StartMonitor();

@@ -2,10 +2,9 @@
 
 #include "ComGuard.h"
 
-DWORD CKyThread::Start(const wchar_t* name) {
-  if (name) name_ = name;
+DWORD CKyThread::Start() {
   if (IsRunning()) return ERROR_ALREADY_INITIALIZED;
-  thread_.reset(::CreateThread(nullptr, 0, &CKyThread::ThreadStart, this, 0, &threadId_));
+  thread_.reset(::CreateThread(nullptr, 0, &CKyThread::ThreadStart, this, 0, nullptr));
   return thread_ ? 0 : ::GetLastError();
 }
 
@@ -14,7 +13,6 @@ void CKyThread::Stop() noexcept {
   Signal();
   ::WaitForSingleObject(thread_.get(), INFINITE);
   thread_.reset();
-  threadId_ = 0;
 }
 
 DWORD WINAPI CKyThread::ThreadStart(void* self) noexcept {

@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "Handles.h"
 
 class CKyThread {
@@ -15,12 +13,11 @@ class CKyThread {
   CKyThread& operator=(const CKyThread&) = delete;
 
   // 0, ERROR_ALREADY_INITIALIZED (1247) when the thread runs already, or the system's error.
-  DWORD Start(const wchar_t* name = nullptr);
+  DWORD Start();
   // Asks the body to end and waits for it; nothing when no thread runs. A derived class calls it
   // from its own destructor, while Run and Signal can still be called.
   void Stop() noexcept;
   bool IsRunning() const noexcept { return thread_.valid(); }
-  const std::wstring& Name() const noexcept { return name_; }
 
  protected:
   virtual void Run() = 0;
@@ -31,6 +28,4 @@ class CKyThread {
 
   // Start and Stop are called by the owner's thread only.
   Strata::UniqueHandle thread_;
-  DWORD threadId_ = 0;
-  std::wstring name_;
 };

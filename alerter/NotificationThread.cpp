@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "AlertNotification.h"
+#include "ComApartment.h"
 #include "ComGuard.h"
 
 DWORD CNotificationThread::Start() {
@@ -13,7 +14,7 @@ DWORD CNotificationThread::Start() {
   stop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   posted_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!stop_ || !posted_) return ::GetLastError();
-  return CKyThread::Start(L"AlertNotifications");
+  return CKyThread::Start();
 }
 
 void CNotificationThread::Post(EndedAlert ended) {
@@ -26,14 +27,13 @@ void CNotificationThread::Post(EndedAlert ended) {
 
 void CNotificationThread::Run() {
   // The callbacks are proxies into callers' processes, reached from the multithreaded apartment.
-  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  const Strata::MultithreadedApartment com;
   const HANDLE waits[] = {stop_.get(), posted_.get()};
   for (;;) {
     const DWORD signalled = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     DoPosted();
     if (signalled != WAIT_OBJECT_0 + 1) break;
   }
-  if (SUCCEEDED(com)) ::CoUninitialize();
 }
 
 void CNotificationThread::DoPosted() {

@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "Alert.h"
+#include "ComApartment.h"
 #include "LogInstance.h"
 #include "RetryList.h"
 
@@ -28,7 +29,7 @@ DWORD CRetryThread::Start() {
   wake_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
   timer_.reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));
   if (!stop_ || !wake_ || !timer_) return ::GetLastError();
-  return CKyThread::Start(L"AlertRetry");
+  return CKyThread::Start();
 }
 
 void CRetryThread::Wake() noexcept {
@@ -38,7 +39,7 @@ void CRetryThread::Wake() noexcept {
 void CRetryThread::Signal() noexcept { ::SetEvent(stop_.get()); }
 
 void CRetryThread::Run() {
-  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  const Strata::MultithreadedApartment com;
   const HANDLE waits[] = {stop_.get(), wake_.get(), timer_.get()};
   for (;;) {
     const DWORD signalled = ::WaitForMultipleObjects(3, waits, FALSE, INFINITE);
@@ -56,7 +57,6 @@ void CRetryThread::Run() {
     }
     if (signalled == WAIT_OBJECT_0 + 1 || signalled == WAIT_OBJECT_0 + 2) ProcessQueue();
   }
-  if (SUCCEEDED(com)) ::CoUninitialize();
 }
 
 void CRetryThread::ProcessQueue() {

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include "ComApartment.h"
 #include "ComGuard.h"
 #include "LogInstance.h"
 
@@ -64,7 +65,7 @@ DWORD WINAPI CServerLifetime::MonitorStart(void* self) noexcept {
 }
 
 void CServerLifetime::Monitor() {
-  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  const Strata::MultithreadedApartment com;
   for (;;) {
     const DWORD wait = ::WaitForSingleObject(lastRelease_.get(), served_.load() ? INFINITE : firstClientTimeoutMs_);
     if (abandoned_.load()) break;
@@ -85,5 +86,4 @@ void CServerLifetime::Monitor() {
           abandoned_.load() ? L"serving could not begin"
                             : (served_.load() ? L"the last client is gone" : L"no client came"));
   ::PostThreadMessageW(mainThreadId_, WM_QUIT, 0, 0);
-  if (SUCCEEDED(com)) ::CoUninitialize();
 }

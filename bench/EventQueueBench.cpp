@@ -15,13 +15,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <new>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include <wrl/client.h>
 
+#include "ComObject.h"
 #include "KyClassFactory.h"
 #include "KyGSEvents.h"
 #include "LogInstance.h"
@@ -49,21 +49,8 @@ void WaitUntil(const std::atomic<long>& done, long expected) {
 }
 
 // A logger that accepts everything at once, so the worker drains the queue as fast as it can.
-class NullLogger final : public IZelLogger {
+class NullLogger final : public Ky::ComObject<Ky::NoModuleLock, IZelLogger> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IZelLogger;
-    *object = known ? static_cast<IZelLogger*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -89,26 +76,13 @@ class NullLogger final : public IZelLogger {
     *result = 0;
     return S_OK;
   }
-  std::atomic<ULONG> refs_{1};
 };
 
-class NullLoggerFactory : public IKyClassFactory {
+// Lives for the whole program, which keeps its creation reference.
+class NullLoggerFactory : public Ky::ComObject<Ky::NoModuleLock, IKyClassFactory> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    bool known = iid == IID_IUnknown || iid == IID_IKyClassFactory;
-    *object = known ? static_cast<IKyClassFactory*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    return S_OK;
-  }
-  // Lives for the whole program.
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
   STDMETHODIMP CreateInstance(REFIID iid, IUnknown** object) override {
-    auto* logger = new (std::nothrow) NullLogger();
-    if (!logger) return E_OUTOFMEMORY;
-    HRESULT hr = logger->QueryInterface(iid, reinterpret_cast<void**>(object));
-    logger->Release();
-    return hr;
+    return NullLogger::CreateInstance<NullLogger>(iid, reinterpret_cast<void**>(object));
   }
 };
 

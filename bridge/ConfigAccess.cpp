@@ -67,17 +67,4 @@ HRESULT ReadScriptArray(const VARIANT& source, LONG count, std::vector<CVariantV
   return E_INVALIDARG;
 }
 
-HRESULT CreateVariantArray(ULONG count, CVariantValue* array) {
-  SAFEARRAY* created = ::SafeArrayCreateVector(VT_VARIANT, 0, count);
-  if (!created) return E_OUTOFMEMORY;
-  VARIANT* held = array->Put();
-  V_VT(held) = VT_ARRAY | VT_VARIANT;
-  V_ARRAY(held) = created;
-  return S_OK;
-}
-
-HRESULT PutElement(const CVariantValue& array, LONG index, const VARIANT& element) {
-  return ::SafeArrayPutElement(V_ARRAY(&array.Get()), &index, const_cast<VARIANT*>(&element));
-}
-
 }  // namespace ConfigAccess

@@ -12,25 +12,29 @@
 #include <string>
 #include <vector>
 
+#include "CallResult.h"
 #include "KyGSService.h"
 #include "ScriptInput.h"
 #include "VariantValue.h"
 
 namespace ConfigAccess {
 
-// The error part of a service result code.
-constexpr long kErrorMask = 0x1FFFF;
 // What a result code says before the service has answered, and after any step that failed
 // without the service saying why: its error part is not zero.
 constexpr long kResultUnknown = -1;
 
-// A service call succeeded only when both its HRESULT and its result code say so.
-constexpr bool Succeeded(HRESULT hr, long result) { return SUCCEEDED(hr) && (result & kErrorMask) == 0; }
+constexpr auto Succeeded = Ky::CallSucceeded;
+
+// The source the configuration object's log lines name.
+constexpr wchar_t kLogSource[] = L"ZelConfig";
+
+// Ends an enumerator of users that never says it is done.
+constexpr int kMaxEnumeratedUsers = 10000;
 
 // Keeps the service's own code when it names an error; otherwise a failed HRESULT must still leave
 // a code that callers read as a failure.
 constexpr long FailureCode(HRESULT hr, long result) {
-  return (FAILED(hr) && (result & kErrorMask) == 0) ? kResultUnknown : result;
+  return (FAILED(hr) && Ky::ResultError(result) == 0) ? kResultUnknown : result;
 }
 
 // The interface `iid` of the object a VARIANT holds (by value or by reference); E_NOINTERFACE for
@@ -66,10 +70,5 @@ bool IsMissing(const VARIANT& argument);
 // value or by reference) or a script engine's array object. E_INVALIDARG for any other shape, a
 // count beyond the array's length or ScriptInput::kMaxElements, or an element that cannot be read.
 HRESULT ReadScriptArray(const VARIANT& source, LONG count, std::vector<CVariantValue>* elements);
-
-// Makes *array an empty-valued one-dimensional VT_ARRAY | VT_VARIANT of `count` elements.
-HRESULT CreateVariantArray(ULONG count, CVariantValue* array);
-// Copies `element` into place `index` of an array CreateVariantArray made.
-HRESULT PutElement(const CVariantValue& array, LONG index, const VARIANT& element);
 
 }  // namespace ConfigAccess

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "ShortPath.h"
 #include "VerifiedLibrary.h"
 
 namespace {
@@ -25,14 +26,6 @@ std::wstring ReadPlatformText(const wchar_t* name) {
       ERROR_SUCCESS)
     return std::wstring();
   return std::wstring(text.data());
-}
-
-std::wstring ShortPath(const std::wstring& path) {
-  DWORD chars = ::GetShortPathNameW(path.c_str(), nullptr, 0);
-  if (chars == 0) return path;
-  std::vector<wchar_t> buffer(chars);
-  chars = ::GetShortPathNameW(path.c_str(), buffer.data(), chars);
-  return (chars == 0 || chars >= buffer.size()) ? path : std::wstring(buffer.data(), chars);
 }
 
 std::wstring HostProgramFolder() {
@@ -55,7 +48,7 @@ std::wstring PlatformCommonFiles() {
     folder = std::wstring(static_cast<const wchar_t*>(common.get())) + L"\\Varant\\Platform";
   }
   if (folder.back() != L'\\') folder += L'\\';
-  return ShortPath(folder);
+  return Strata::ShortPath(folder);
 }
 
 bool RunsAsAdministrator() {
@@ -106,7 +99,7 @@ bool KyUtilBinding::LoadFromPlatformCommonFiles() {
   std::optional<std::wstring> newest = FindNewestVersionFolder(commonFiles + L"kyutil");
   if (newest && LoadFromFolder(*newest)) {
     if (RunsAsAdministrator()) {
-      const std::wstring recorded = ShortPath(*newest);
+      const std::wstring recorded = Strata::ShortPath(*newest);
       ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kPlatformKey, kInstallDirValue, REG_SZ, recorded.c_str(),
                         static_cast<DWORD>((recorded.size() + 1) * sizeof(wchar_t)));
     }

@@ -7,9 +7,10 @@
 
 #include "Handles.h"
 #include "LogInstance.h"
-#include "RtMui.h"
-#include "VerifiedLibrary.h"
 #include "OnceFlag.h"
+#include "RtMui.h"
+#include "ShortPath.h"
+#include "VerifiedLibrary.h"
 
 namespace ProductSettings {
 namespace {
@@ -30,14 +31,6 @@ std::optional<std::wstring> ReadBoundedText(HKEY key, const wchar_t* name) {
   const DWORD chars = bytes / sizeof(wchar_t);
   if (chars == 0 || buffer[chars - 1] != L'\0') return std::nullopt;
   return std::wstring(buffer);
-}
-
-std::wstring ShortPath(const std::wstring& path) {
-  DWORD chars = ::GetShortPathNameW(path.c_str(), nullptr, 0);
-  if (chars == 0) return path;
-  std::vector<wchar_t> buffer(chars);
-  chars = ::GetShortPathNameW(path.c_str(), buffer.data(), chars);
-  return (chars == 0 || chars >= buffer.size()) ? path : std::wstring(buffer.data(), chars);
 }
 
 void ReadCategories(const std::wstring& settingsName, std::map<std::wstring, long>* categories) {
@@ -71,7 +64,7 @@ std::optional<std::wstring> ReadProductFolder(bool shortForm) {
   Strata::UniqueHkey key;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return std::nullopt;
   std::optional<std::wstring> folder = ReadBoundedText(key.get(), L"Install Dir");
-  if (folder && shortForm) folder = ShortPath(*folder);
+  if (folder && shortForm) folder = Strata::ShortPath(*folder);
   return folder;
 }
 

@@ -6,6 +6,7 @@
 
 #include <wrl/client.h>
 
+#include "ComApartment.h"
 #include "Registrar.h"
 #include "ZelTARN.h"
 #include "ZelTARNModule.h"
@@ -22,20 +23,6 @@ std::wstring GuidText(REFGUID guid) {
   wchar_t text[40];
   return ::StringFromGUID2(guid, text, 40) ? std::wstring(text) : std::wstring();
 }
-
-// COM for the registrar, on a thread that may or may not have it already.
-class ComScope {
- public:
-  ComScope() : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(hr_)) ::CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  const HRESULT hr_;
-};
 
 class Scripts {
  public:
@@ -97,7 +84,8 @@ HRESULT UnregisterTypeLibrary() {
 }  // namespace
 
 HRESULT Register() {
-  ComScope com;
+  // COM for the registrar, on a thread that may or may not have it already.
+  const Strata::SingleThreadedApartment com;
   Scripts scripts;
   HRESULT hr = scripts.Open();
   if (SUCCEEDED(hr)) hr = scripts.RunAll(true);
@@ -106,7 +94,7 @@ HRESULT Register() {
 }
 
 HRESULT Unregister() {
-  ComScope com;
+  const Strata::SingleThreadedApartment com;
   Scripts scripts;
   HRESULT hr = scripts.Open();
   if (SUCCEEDED(hr)) hr = scripts.RunAll(false);

@@ -13,11 +13,9 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 constexpr wchar_t kSource[] = L"ZelTARNHelper";
-constexpr DWORD kReportLogContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
 HRESULT CreatePlatformReportLog(IKyReportLog** reportLog) {
-  return Ky::CreateInstanceViaFactory(CLSID_KyReportLog, kReportLogContext, IID_IKyReportLog,
+  return Ky::CreateInstanceViaFactory(CLSID_KyReportLog, Ky::kAnyClassContext, IID_IKyReportLog,
                                       reinterpret_cast<void**>(reportLog));
 }
 
@@ -67,7 +65,7 @@ HRESULT CTarnLogHelper::Log(CKyLogInfo* record, long* result) {
     }
     if (CallNeverReachedServer(hr)) hr = Write(reportLog.Get(), record, result);
   }
-  if (hr != S_OK || KyError(*result) != 0) {
+  if (hr != S_OK || Ky::ResultError(*result) != 0) {
     ZEL_LOG(kLevelError, kSource, L"CTarnLogHelper::Log", L"Failed to log an event: [Error 0x%08X][Result 0x%08X]\r\n",
             hr, *result);
   }

@@ -11,13 +11,13 @@
 
 #include "KyLogInfo.h"
 #include "KyReportLog.h"
-#include "RpcFailure.h"
+#include "CallResult.h"
 #include "SlimLock.h"
 
 // How a helper gets its report log; tests hand in their own.
 using ReportLogCreator = std::function<HRESULT(IKyReportLog** reportLog)>;
 
-using Strata::IsRpcFailure;
+using Ky::IsRpcFailure;
 
 // An RPC failure after which the record cannot have been stored: the call never reached the report
 // log's server. Only then is the record written again to the re-created report log; after any other
@@ -27,9 +27,6 @@ constexpr bool CallNeverReachedServer(HRESULT hr) {
   return static_cast<DWORD>(hr) == 0x800706BA ||  // RPC_S_SERVER_UNAVAILABLE
          static_cast<DWORD>(hr) == 0x800706BF;    // RPC_S_CALL_FAILED_DNE
 }
-
-// The error part of a platform result code.
-constexpr long KyError(long result) { return result & 0x1FFFF; }
 
 class CTarnLogHelper {
  public:

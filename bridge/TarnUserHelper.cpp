@@ -13,6 +13,7 @@
 #include "OSInfoProxy.h"
 #include "ProductSettings.h"
 #include "TarnLogHelper.h"
+#include "TokenSession.h"
 
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelNormal;
@@ -23,8 +24,6 @@ namespace {
 
 constexpr wchar_t kSource[] = L"ZelTARNHelper";
 constexpr wchar_t kGetUserFunction[] = L"CTarnUserHelper::GetCurrentlyLoggedOnUser";
-constexpr DWORD kUserManagerContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 constexpr int kServiceReportUserManager = 22;
 constexpr DWORD kTerminalServicesSession = 0x10000;
 
@@ -58,20 +57,8 @@ void LogNotLoggedOnYet(DWORD sessionId) {
 }  // namespace
 
 DWORD getSessionId() {
-  Strata::UniqueHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-    ZEL_LOG(kLevelError, kSource, L"getSessionId", L"Failed to open the process token (err %d)\r\n",
-            ::GetLastError());
-    return 0xFFFFFFFF;
-  }
-  DWORD sessionId = 0;
-  DWORD bytes = 0;
-  if (!::GetTokenInformation(token.get(), TokenSessionId, &sessionId, sizeof(sessionId), &bytes)) {
-    ZEL_LOG(kLevelError, kSource, L"getSessionId", L"Failed to get token information (err %d)\r\n",
-            ::GetLastError());
-    return 0xFFFFFFFF;
-  }
-  return sessionId;
+  const Strata::TokenSession found = Strata::SessionOfProcessToken(::GetCurrentProcess(), kSource, L"getSessionId");
+  return found.failure == Strata::TokenSession::Failure::None ? found.session : 0xFFFFFFFF;
 }
 
 HRESULT CTarnUserHelper::acquireUserManager(ComPtr<IKyUserManager>* manager) {
@@ -82,7 +69,7 @@ HRESULT CTarnUserHelper::acquireUserManager(ComPtr<IKyUserManager>* manager) {
     return CO_E_SERVER_STOPPING;
   }
   ZEL_LOG(kLevelNormal, kSource, kFunction, L"Acquiring User Manager...\r\n");
-  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_KyUserManager, kUserManagerContext, IID_IKyUserManager,
+  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_KyUserManager, Ky::kAnyClassContext, IID_IKyUserManager,
                                             reinterpret_cast<void**>(manager->ReleaseAndGetAddressOf()));
   if (SUCCEEDED(hr) && !*manager) hr = E_FAIL;
   lastCreationResult_.store(hr);
@@ -104,7 +91,7 @@ bool CTarnUserHelper::GetCurrentlyLoggedOnUser(DWORD sessionId, wchar_t* name, s
   ComPtr<IKyUser> user;
   LONG result = 0;
   HRESULT hr = manager->GetLoggedOnUser(sessionId, &user, &result);
-  switch (KyError(result)) {
+  switch (Ky::ResultError(result)) {
     case ERROR_SUCCESS:
       break;
     case ERROR_FILE_NOT_FOUND:
@@ -138,7 +125,7 @@ bool CTarnUserHelper::GetCurrentlyLoggedOnUser(DWORD sessionId, wchar_t* name, s
   wchar_t* rawName = nullptr;
   hr = user->GetLogonName(&rawName, &result);
   UniqueTaskText logonName(rawName);
-  if (FAILED(hr) || KyError(result) != 0 || !logonName) {
+  if (FAILED(hr) || Ky::ResultError(result) != 0 || !logonName) {
     ZEL_LOG(kLevelError, kSource, kGetUserFunction,
             L"GetCurrentlyLoggedOnUser - Failed to get user name for user in session %d.  hr=%08x lResult=%08x",
             sessionId, hr, result);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "KyUserManager.h"
-#include "ZelComObject.h"
+#include "ZelTARNModule.h"
 
 class CUserHelper : public CZelComObject<IKyUserSettings> {
  public:

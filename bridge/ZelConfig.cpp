@@ -1,34 +1,33 @@
 #include "ZelConfig.h"
 
-#include <cwchar>
-#include <map>
 #include <memory>
-#include <new>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "CategoryList.h"
 #include "ComGuard.h"
 #include "ConfigAccess.h"
-#include "CreateInstanceViaFactory.h"
 #include "Handles.h"
 #include "LogInstance.h"
+#include "PlatformUserList.h"
 #include "ProductSettings.h"
+#include "ScriptAnswers.h"
 #include "TarnLogHelper.h"
+#include "ZelPlugin.h"
 
 using ConfigAccess::FailureCode;
-using ConfigAccess::kErrorMask;
+using ConfigAccess::kLogSource;
 using ConfigAccess::kResultUnknown;
 using ConfigAccess::Succeeded;
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelNormal;
 using ETWLogging::kLevelWarning;
 using Microsoft::WRL::ComPtr;
+using ScriptAnswers::CopyOut;
+using ScriptAnswers::SetI4;
 
 namespace {
-
-constexpr wchar_t kSource[] = L"ZelConfig";
 
 constexpr long kGlobalSettings = 100;
 constexpr long kUsersCollection = 102;
@@ -43,26 +42,6 @@ constexpr long kUserProtected = 315;
 constexpr long kReportedUserKind = 1;
 
 std::wstring FunctionName(const wchar_t* method) { return std::wstring(L"CZelConfig::") + method; }
-
-void SetI4(VARIANT* target, long value) {
-  V_VT(target) = VT_I4;
-  V_I4(target) = value;
-}
-
-// Hands a copy of an owned VARIANT to a caller's out parameter, which holds nothing that needs
-// freeing; the owned one is freed with its owner whatever happens.
-HRESULT CopyOut(const CVariantValue& value, VARIANT* target) {
-  ::VariantInit(target);
-  return ::VariantCopy(target, const_cast<VARIANT*>(&value.Get()));
-}
-
-HRESULT ReturnBstr(const std::wstring& text, VARIANT* target) {
-  BSTR copy = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  if (!copy) return E_OUTOFMEMORY;
-  V_VT(target) = VT_BSTR;
-  V_BSTR(target) = copy;
-  return S_OK;
-}
 
 // The system's lower-casing of a whole name, as the service's users are compared.
 HRESULT LowerCased(const wchar_t* text, UINT length, Strata::UniqueBstr* lowered) {
@@ -83,11 +62,8 @@ bool NameMatches(IKyConfig* user, BSTR wanted) {
   return ::VarBstrCmp(storedLower.get(), wanted, LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ);
 }
 
-// Ends an enumerator that never says it is done.
-constexpr int kMaxEnumeratedUsers = 10000;
-
 HRESULT FindInEnumerator(IEnumVARIANT* users, BSTR wanted, ComPtr<IKyConfig>* found) {
-  for (int fetchedUsers = 0; fetchedUsers < kMaxEnumeratedUsers; ++fetchedUsers) {
+  for (int fetchedUsers = 0; fetchedUsers < ConfigAccess::kMaxEnumeratedUsers; ++fetchedUsers) {
     CVariantValue item;
     ULONG fetched = 0;
     if (users->Next(1, item.Put(), &fetched) != S_OK || fetched != 1) return E_FAIL;
@@ -98,198 +74,6 @@ HRESULT FindInEnumerator(IEnumVARIANT* users, BSTR wanted, ComPtr<IKyConfig>* fo
     }
   }
   return E_FAIL;
-}
-
-// ---- Platform users, as the list reports them ----
-
-constexpr wchar_t kListFunction[] = L"CZelConfig::GetTARNUserList";
-constexpr DWORD kPlatformManagerContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-// Administrators, Users, Guests and Power Users: accounts outside them are not people.
-constexpr const wchar_t* kRegularGroups[] = {L"S-1-5-32-544", L"S-1-5-32-545", L"S-1-5-32-546", L"S-1-5-32-547"};
-
-struct PlatformUserEntry {
-  std::wstring displayName;
-  std::wstring logonName;
-  bool flag = false;
-};
-
-struct SafeArrayDestroyer {
-  void operator()(SAFEARRAY* array) const { ::SafeArrayDestroy(array); }
-};
-using UniqueSafeArray = std::unique_ptr<SAFEARRAY, SafeArrayDestroyer>;
-
-template <typename Interface>
-HRESULT CreatePlatformManager(ComPtr<Interface>& manager) {
-  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_KyUserManager, kPlatformManagerContext, __uuidof(Interface),
-                                            reinterpret_cast<void**>(manager.ReleaseAndGetAddressOf()));
-  if (SUCCEEDED(hr) && !manager) return E_FAIL;
-  return hr;
-}
-
-// The answer to a text query of a platform user: no text unless both the call and its result code
-// succeeded.
-struct TextAnswer {
-  std::optional<std::wstring> text;
-  HRESULT hr;
-  long result;
-};
-
-template <typename Query>
-TextAnswer QueryText(Query query) {
-  LPWSTR text = nullptr;
-  long result = kResultUnknown;
-  HRESULT hr = query(&text, &result);
-  Strata::UniqueCoTaskMem owned(text);
-  if (!Succeeded(hr, result) || !text) return {std::nullopt, hr, result};
-  return {std::wstring(text), hr, result};
-}
-
-// A number query of a platform user; nothing unless both the call and its result code succeeded.
-template <typename Query>
-std::optional<long> QueryNumber(Query query) {
-  long number = 0;
-  long result = kResultUnknown;
-  HRESULT hr = query(&number, &result);
-  if (!Succeeded(hr, result)) return std::nullopt;
-  return number;
-}
-
-bool QueryFlag(IKyUser* user) {
-  std::optional<long> kind = QueryNumber([&](long* n, long* r) { return user->GetUserType(n, r); });
-  if (kind == CTarnUserHelper::kAdministratorKind)
-    return QueryNumber([&](long* n, long* r) { return user->GetAdminFlag(n, r); }).value_or(0) != 0;
-  return QueryNumber([&](long* n, long* r) { return user->GetUserFlag(n, r); }).value_or(0) == 1;
-}
-
-bool IsRegularGroup(BSTR sid) {
-  if (!sid) return false;
-  for (const wchar_t* group : kRegularGroups)
-    if (std::wcscmp(sid, group) == 0) return true;
-  return false;
-}
-
-// A user whose groups cannot be read is kept: only a user known to be outside them is left out.
-bool IsRegularAccount(IKyUser* user) {
-  SAFEARRAY* sids = nullptr;
-  long result = kResultUnknown;
-  HRESULT hr = user->GetGroupSids(&sids, &result);
-  UniqueSafeArray owned(sids);
-  VARTYPE type = VT_EMPTY;
-  LONG lower = 0;
-  LONG upper = -1;
-  if (!Succeeded(hr, result) || !sids || ::SafeArrayGetDim(sids) != 1 || FAILED(::SafeArrayGetVartype(sids, &type)) ||
-      type != VT_BSTR || FAILED(::SafeArrayGetLBound(sids, 1, &lower)) || FAILED(::SafeArrayGetUBound(sids, 1, &upper)))
-    return true;
-  if (upper < lower) return true;
-  for (LONG index = lower; index <= upper; ++index) {
-    BSTR sid = nullptr;
-    if (FAILED(::SafeArrayGetElement(sids, &index, &sid))) continue;
-    Strata::UniqueBstr ownedSid(sid);
-    if (IsRegularGroup(sid)) return true;
-  }
-  return false;
-}
-
-void NoteListProgress(HRESULT hr, long result) {
-  ZEL_LOG(kLevelNormal, kSource, kListFunction, L"CZelConfig::GetTARNUserList done while hr = %08x lResult =%08x", hr,
-          result);
-}
-
-std::optional<PlatformUserEntry> Describe(IKyUser* user) {
-  const TextAnswer logon = QueryText([&](LPWSTR* t, long* r) { return user->GetLogonName(t, r); });
-  NoteListProgress(logon.hr, logon.result);
-  const std::optional<std::wstring>& logonName = logon.text;
-  if (!logonName || logonName->empty()) return std::nullopt;
-  ZEL_LOG(kLevelNormal, kSource, kListFunction, L"CZelConfig::GetTARNUserList GetUserName name=[%s]",
-          logonName->c_str());
-  const TextAnswer display = QueryText([&](LPWSTR* t, long* r) { return user->GetDisplayName(t, r); });
-  std::optional<std::wstring> displayName = display.text;
-  if (!displayName || displayName->empty()) {
-    ZEL_LOG(kLevelError, kSource, kListFunction, L"Unabled to get display name for user %s: hr=0x%08X, lResult=%d",
-            logonName->c_str(), display.hr, display.result);
-    displayName = logonName;
-  }
-  if (!IsRegularAccount(user)) {
-    ZEL_LOG(kLevelNormal, kSource, kListFunction, L"%s does not appear as a regular windows user account, ignore it",
-            logonName->c_str());
-    return std::nullopt;
-  }
-  return PlatformUserEntry{*displayName, *logonName, QueryFlag(user)};
-}
-
-std::vector<PlatformUserEntry> ListRegularUsers(IKyUserManager* manager) {
-  std::vector<PlatformUserEntry> users;
-  ComPtr<IKyUserEnumerator> enumerator;
-  long result = kResultUnknown;
-  HRESULT hr = manager->EnumUsers(&enumerator, &result);
-  ZEL_LOG(kLevelNormal, kSource, kListFunction, L"CZelConfig::GetTARNUserList EnumUsers hr = %08x lResult =%08x", hr,
-          result);
-  if (!Succeeded(hr, result) || !enumerator) return users;
-  for (int fetched = 0; fetched < kMaxEnumeratedUsers; ++fetched) {
-    ComPtr<IKyUser> user;
-    result = kResultUnknown;
-    hr = enumerator->Next(&user, &result);
-    if (hr != S_OK || (result & kErrorMask) != 0 || !user) break;
-    if (std::optional<PlatformUserEntry> entry = Describe(user.Get())) users.push_back(std::move(*entry));
-  }
-  NoteListProgress(hr, result);
-  return users;
-}
-
-// One entry of the user list: [display name, logon name, flag].
-HRESULT PutUser(const CVariantValue& list, LONG index, const PlatformUserEntry& user) {
-  CVariantValue entry;
-  HRESULT hr = ConfigAccess::CreateVariantArray(3, &entry);
-  CVariantValue displayName;
-  CVariantValue logonName;
-  if (SUCCEEDED(hr)) hr = ReturnBstr(user.displayName, displayName.Put());
-  if (SUCCEEDED(hr)) hr = ReturnBstr(user.logonName, logonName.Put());
-  VARIANT flag;
-  V_VT(&flag) = VT_BOOL;
-  V_BOOL(&flag) = user.flag ? VARIANT_TRUE : VARIANT_FALSE;
-  if (SUCCEEDED(hr)) hr = ConfigAccess::PutElement(entry, 0, displayName.Get());
-  if (SUCCEEDED(hr)) hr = ConfigAccess::PutElement(entry, 1, logonName.Get());
-  if (SUCCEEDED(hr)) hr = ConfigAccess::PutElement(entry, 2, flag);
-  if (SUCCEEDED(hr)) hr = ConfigAccess::PutElement(list, index, entry.Get());
-  return hr;
-}
-
-// One entry of the category list: [name, number].
-HRESULT PutCategory(const CVariantValue& list, LONG index, const std::wstring& name, long number) {
-  CVariantValue entry;
-  HRESULT hr = ConfigAccess::CreateVariantArray(2, &entry);
-  if (FAILED(hr)) return hr;
-  CVariantValue text;
-  hr = ReturnBstr(name, text.Put());
-  if (SUCCEEDED(hr)) hr = ConfigAccess::PutElement(entry, 0, text.Get());
-  VARIANT value;
-  SetI4(&value, number);
-  if (SUCCEEDED(hr)) hr = ConfigAccess::PutElement(entry, 1, value);
-  if (SUCCEEDED(hr)) hr = ConfigAccess::PutElement(list, index, entry.Get());
-  return hr;
-}
-
-// The web proxy's acknowledgement that it has taken up a newly registered plug-in.
-constexpr wchar_t kPluginAcknowledgedEvent[] = L"Local\\{117497F9-4481-DA00-7A12-89BAF027BCE3}";
-constexpr DWORD kPluginAcknowledgementWaitMs = 10000;
-constexpr wchar_t kPluginKey[] = L"Software\\Varant\\KyProxy\\Plugins\\{08533142-6DAA-40C0-829F-098475E66646}";
-
-LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value) {
-  return ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-}
-
-// The plug-in's registration with the web proxy; the Win32 code of the first step that failed.
-LSTATUS WritePluginKey() {
-  Strata::UniqueHkey key;
-  LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPluginKey, 0, nullptr, 0,
-                                     KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, nullptr, key.put(), nullptr);
-  if (status != ERROR_SUCCESS) return status;
-  constexpr wchar_t kName[] = L"ZEL";
-  status = ::RegSetValueExW(key.get(), L"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(kName), sizeof(kName));
-  if (status == ERROR_SUCCESS) status = SetDword(key.get(), L"LateInit", 0);
-  if (status == ERROR_SUCCESS) status = SetDword(key.get(), L"Protocols", 1);
-  return status;
 }
 
 }  // namespace
@@ -315,7 +99,7 @@ HRESULT CZelConfig::ReadServiceObject(ComPtr<IKyGSService>& service, long id, Co
                                       long* result) {
   HRESULT hr = ConfigAccess::GetServiceObject(service.Get(), id, object, result);
   if (!IsRpcFailure(hr)) return hr;
-  ZEL_LOG(kLevelWarning, kSource, L"CZelConfig::ServiceObject", L"ZEL gave RPC error 0x%08X\r\n", hr);
+  ZEL_LOG(kLevelWarning, kLogSource, L"CZelConfig::ServiceObject", L"ZEL gave RPC error 0x%08X\r\n", hr);
   const ComPtr<IKyGSService> failed = std::move(service);
   hr = zelHelper_->Reconnect(failed.Get(), service.GetAddressOf());
   if (FAILED(hr)) return hr;
@@ -358,14 +142,14 @@ HRESULT CZelConfig::GetSettingsObject(const SettingsObject& object, const wchar_
   ComPtr<IKyGSService> service;
   HRESULT hr = GetService(&service);
   if (FAILED(hr)) {
-    ZEL_LOG(kLevelError, kSource, function.c_str(), object.serviceFailure, hr);
+    ZEL_LOG(kLevelError, kLogSource, function.c_str(), object.serviceFailure, hr);
     return hr;
   }
   long result = kResultUnknown;
   hr = ReadServiceObject(service, object.objectId, *settings, &result);
   if (FAILED(hr)) {
-    ZEL_LOG(level, kSource, function.c_str(), objectFailure, object.method, hr, object.objectName,
-            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(settings->Get())), result, result & kErrorMask);
+    ZEL_LOG(level, kLogSource, function.c_str(), objectFailure, object.method, hr, object.objectName,
+            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(settings->Get())), result, Ky::ResultError(result));
   }
   return hr;
 }
@@ -376,7 +160,7 @@ bool CZelConfig::SelectAgeGroup(IKyConfig* ageGroups, long ageGroup, HRESULT* hr
   long result = kResultUnknown;
   *hr = ageGroups->SetValue(kAgeGroupSelection, selection, &result);
   if (Succeeded(*hr, result)) return true;
-  ZEL_LOG(kLevelError, kSource, L"CZelConfig::GetAgeGroupConfigsValue",
+  ZEL_LOG(kLevelError, kLogSource, L"CZelConfig::GetAgeGroupConfigsValue",
           L"GetAgeGroupConfigsValue failed to select age group hr= %08x, lResult=%08x", *hr, result);
   return false;
 }
@@ -391,7 +175,7 @@ HRESULT CZelConfig::ReadSetting(const SettingsObject& object, const long* ageGro
   SetI4(pvResult, kResultUnknown);
   long item = 0;
   if (FAILED(ConfigAccess::ToLong(vItem, &item))) return E_INVALIDARG;
-  ZEL_LOG(kLevelNormal, kSource, function.c_str(), L"%s vItem = %d", object.method, item);
+  ZEL_LOG(kLevelNormal, kLogSource, function.c_str(), L"%s vItem = %d", object.method, item);
 
   ConfigPtr settings;
   hr = GetSettingsObject(object, L"%s hr = %08x %s = %08x, lResult = %08x KY_ERROR(lResult) = %d ", kLevelWarning,
@@ -403,7 +187,7 @@ HRESULT CZelConfig::ReadSetting(const SettingsObject& object, const long* ageGro
   long result = kResultUnknown;
   hr = settings->GetValue(item, value.Put(), &result);
   if (FAILED(hr)) {
-    ZEL_LOG(kLevelError, kSource, function.c_str(), L"%s vItem.lVal=%d pvValue->boolVal=%d lResult=%08x",
+    ZEL_LOG(kLevelError, kLogSource, function.c_str(), L"%s vItem.lVal=%d pvValue->boolVal=%d lResult=%08x",
             object.method, item, V_VT(&value.Get()) == VT_BOOL ? V_BOOL(&value.Get()) : 0, result);
   }
   V_I4(pvResult) = FailureCode(hr, result);
@@ -429,8 +213,8 @@ CZelConfig::WriteOutcome CZelConfig::WriteAndApply(IKyConfig* object, long prope
 }
 
 void CZelConfig::NoteFailedUserWrite(const wchar_t* function, long propertyId, const WriteOutcome& outcome) {
-  if (FAILED(outcome.written) && (outcome.writeResult & kErrorMask) == 0) {
-    ZEL_LOG(kLevelError, kSource, function, L"SetValue failed. item=%d hr=%08x *plResult=%08x", propertyId,
+  if (FAILED(outcome.written) && Ky::ResultError(outcome.writeResult) == 0) {
+    ZEL_LOG(kLevelError, kLogSource, function, L"SetValue failed. item=%d hr=%08x *plResult=%08x", propertyId,
             outcome.written, outcome.writeResult);
   }
 }
@@ -453,12 +237,12 @@ HRESULT CZelConfig::WriteSetting(const SettingsObject& object, const VARIANT& vI
   const WriteOutcome outcome = WriteAndApply(settings.Get(), item, value.Get(), apply, result);
   const VARIANT& written = value.Get();
   if (FAILED(outcome.written)) {
-    ZEL_LOG(kLevelError, kSource, function.c_str(),
+    ZEL_LOG(kLevelError, kLogSource, function.c_str(),
             L"%s vItem.lVal=%d vValue->boolVal=%d vt=%d VT_BOOL=%d lpResult=%08x", object.method, item,
             V_VT(&written) == VT_BOOL ? V_BOOL(&written) : 0, V_VT(&written), VT_BOOL, outcome.writeResult);
   }
   if (outcome.applied)
-    ZEL_LOG(kLevelNormal, kSource, function.c_str(), L"%s Apply lpResult=%d", object.method, *result);
+    ZEL_LOG(kLevelNormal, kLogSource, function.c_str(), L"%s Apply lpResult=%d", object.method, *result);
   return S_OK;
 }
 
@@ -582,7 +366,7 @@ STDMETHODIMP CZelConfig::SetUserConfigValues(BSTR strName, VARIANT arrProperties
 
     ConfigPtr user;
     if (FAILED(findUser(strName, &user))) {
-      ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to find user with the name \"%s\"\r\n",
+      ZEL_LOG(kLevelError, kLogSource, kFunction, L"Failed to find user with the name \"%s\"\r\n",
               strName ? strName : L"");
       return S_FALSE;
     }
@@ -593,7 +377,7 @@ STDMETHODIMP CZelConfig::SetUserConfigValues(BSTR strName, VARIANT arrProperties
       HRESULT hr = ConfigAccess::CopyResolved(values[i].Get(), &value);
       if (SUCCEEDED(hr)) hr = user->SetValue(propertyIds[i], value.Get(), &result);
       if (!Succeeded(hr, result)) {
-        ZEL_LOG(kLevelError, kSource, kFunction,
+        ZEL_LOG(kLevelError, kLogSource, kFunction,
                 L"SetUserConfigValues SetValue failed. item=%d vValue.vt = %08x hr=%08x *plResult=%08x",
                 propertyIds[i], V_VT(&values[i].Get()), hr, result);
         *plResult = FailureCode(hr, result);
@@ -602,7 +386,8 @@ STDMETHODIMP CZelConfig::SetUserConfigValues(BSTR strName, VARIANT arrProperties
     }
     HRESULT hr = user->Apply(&result);
     if (!Succeeded(hr, result))
-      ZEL_LOG(kLevelError, kSource, kFunction, L"SetUserConfigValues Apply failed.hr=%08x *plResult=%08x", hr, result);
+      ZEL_LOG(kLevelError, kLogSource, kFunction, L"SetUserConfigValues Apply failed.hr=%08x *plResult=%08x", hr,
+              result);
     *plResult = FailureCode(hr, result);
     return S_OK;
   });
@@ -660,7 +445,7 @@ STDMETHODIMP CZelConfig::CreateNewZelUser(BSTR strName, LONG* plResult) {
     V_BSTR(&name) = strName;
     // A user without its name would be a nameless account: it is neither added nor applied.
     NoteFailedUserWrite(kFunction, kUserName, WriteAndApply(user.Get(), kUserName, name, false, &result));
-    if ((result & kErrorMask) != 0) {
+    if (Ky::ResultError(result) != 0) {
       *plResult = result;
       return S_OK;
     }
@@ -671,10 +456,10 @@ STDMETHODIMP CZelConfig::CreateNewZelUser(BSTR strName, LONG* plResult) {
     if (Succeeded(hr, result)) {
       hr = users->Apply(&result);
       if (!Succeeded(hr, result))
-        ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to apply changes to new user. hr = %08x result=%08x", hr,
+        ZEL_LOG(kLevelError, kLogSource, kFunction, L"Failed to apply changes to new user. hr = %08x result=%08x", hr,
                 result);
     } else {
-      ZEL_LOG(kLevelError, kSource, kFunction, L"Call to AddItem for new user failed. hr = %08x result=%08x", hr,
+      ZEL_LOG(kLevelError, kLogSource, kFunction, L"Call to AddItem for new user failed. hr = %08x result=%08x", hr,
               result);
     }
     *plResult = FailureCode(hr, result);
@@ -688,7 +473,7 @@ STDMETHODIMP CZelConfig::GetInstallDir(VARIANT* pvarInstallDir) {
   return GuardHResult([&] {
     if (!pvarInstallDir) return E_INVALIDARG;
     ::VariantInit(pvarInstallDir);
-    return ReturnBstr(ProductSettings::ReadProductFolder(true).value_or(std::wstring()), pvarInstallDir);
+    return ScriptAnswers::ReturnBstr(ProductSettings::ReadProductFolder(true).value_or(std::wstring()), pvarInstallDir);
   });
 }
 
@@ -729,81 +514,20 @@ STDMETHODIMP CZelConfig::GetSessionCurrentTarnUserNameAndType(ULONG idSession, V
   return GuardHResult([&] { return PlatformUser(idSession, pvarCurrentUserName, nullptr, nullptr, plResult); });
 }
 
-// ---- Platform user list ----
+// ---- Platform user list, content categories, web proxy plug-in ----
 
 STDMETHODIMP CZelConfig::GetTARNUserList(VARIANT* pUserList) {
-  constexpr wchar_t kFunction[] = L"CZelConfig::GetTARNUserList";
-  return GuardHResult([&] {
-    ZEL_LOG(kLevelNormal, kSource, kFunction, L"CZelConfig::GetTARNUserList enter");
-    if (!pUserList) return E_INVALIDARG;
-    ::VariantInit(pUserList);
-    ComPtr<IKyUserManager> manager;
-    ComPtr<IKyUserAccountManager> accounts;
-    HRESULT hr = CreatePlatformManager(manager);
-    if (FAILED(hr)) {
-      ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to create IKyUserManager hr=%08x", hr);
-      return S_OK;
-    }
-    hr = CreatePlatformManager(accounts);
-    if (FAILED(hr)) {
-      ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to create IKyUserAccountManager hr=%08x", hr);
-      return S_OK;
-    }
-    std::vector<PlatformUserEntry> users = ListRegularUsers(manager.Get());
-    if (users.empty()) {
-      ZEL_LOG(kLevelWarning, kSource, kFunction, L"No user found!");
-      return S_OK;
-    }
-    CVariantValue list;
-    hr = ConfigAccess::CreateVariantArray(static_cast<ULONG>(users.size()), &list);
-    for (LONG i = 0; SUCCEEDED(hr) && i < static_cast<LONG>(users.size()); ++i) hr = PutUser(list, i, users[i]);
-    if (FAILED(hr)) return hr;
-    return CopyOut(list, pUserList);
-  });
+  return GuardHResult([&] { return PlatformUserList::Read(pUserList); });
 }
-
-// ---- Content categories ----
 
 STDMETHODIMP CZelConfig::GetSupportedCategoryList(VARIANT* pCategoryList) {
-  return GuardHResult([&] {
-    if (!pCategoryList) return E_INVALIDARG;
-    ::VariantInit(pCategoryList);
-    std::map<std::wstring, long> categories;
-    ProductSettings::ReadCategoryMap(&categories);
-    if (categories.empty())
-      ZEL_LOG(kLevelWarning, kSource, L"CZelConfig::GetSupportedCategoryList", L"No supported categories found!");
-    CVariantValue list;
-    HRESULT hr = ConfigAccess::CreateVariantArray(static_cast<ULONG>(categories.size()), &list);
-    LONG index = 0;
-    for (auto entry = categories.begin(); SUCCEEDED(hr) && entry != categories.end(); ++entry, ++index)
-      hr = PutCategory(list, index, entry->first, entry->second);
-    if (FAILED(hr)) return hr;
-    return CopyOut(list, pCategoryList);
-  });
+  return GuardHResult([&] { return CategoryList::Read(pCategoryList); });
 }
-
-// ---- Web proxy plug-in ----
 
 STDMETHODIMP CZelConfig::RegisterZelPlugin(LONG* plResult) {
   return GuardHResult([&] {
     if (!plResult) return E_INVALIDARG;
-    *plResult = ERROR_GEN_FAILURE;
-    // Created before the registry is touched, and cleared: an acknowledgement left set by an
-    // earlier registration must not stand for this one.
-    Strata::UniqueHandle acknowledged(::CreateEventW(nullptr, TRUE, FALSE, kPluginAcknowledgedEvent));
-    if (acknowledged) ::ResetEvent(acknowledged.get());
-    *plResult = static_cast<LONG>(WritePluginKey());
-    if (*plResult != ERROR_SUCCESS || !acknowledged) return S_OK;
-    switch (::WaitForSingleObject(acknowledged.get(), kPluginAcknowledgementWaitMs)) {
-      case WAIT_OBJECT_0:
-        break;
-      case WAIT_TIMEOUT:
-        *plResult = ERROR_TIMEOUT;
-        break;
-      default:
-        *plResult = static_cast<LONG>(::GetLastError());
-        break;
-    }
+    *plResult = ::RegisterZelPlugin();
     return S_OK;
   });
 }

@@ -14,9 +14,9 @@
 #include "KyGSService.h"
 #include "TarnUserHelper.h"
 #include "TypeLibDispatch.h"
-#include "ZelComObject.h"
 #include "ZelHelper.h"
 #include "ZelTARN.h"
+#include "ZelTARNModule.h"
 
 class CZelConfig : public CZelComObject<CTypeLibDispatch<IZelConfig>> {
  public:

@@ -1,42 +1,24 @@
 #include "ZelHelper.h"
 
-#include <string>
-
+#include "CallResult.h"
 #include "CreateInstanceViaFactory.h"
-#include "Handles.h"
 #include "LogInstance.h"
-#include "RpcFailure.h"
+#include "ZelPlugin.h"
 
 using ETWLogging::kLevelError;
 using ETWLogging::kLevelWarning;
-using Strata::IsRpcFailure;
+using Ky::IsRpcFailure;
 
 namespace {
 
 constexpr wchar_t kSource[] = L"ZelTARNHelper";
-constexpr DWORD kServiceContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-// The service's web-proxy plug-in.
-const CLSID kZelPluginClassId = {0x08533142, 0x6DAA, 0x40C0, {0x82, 0x9F, 0x09, 0x84, 0x75, 0xE6, 0x66, 0x46}};
 
 HRESULT CreateService(IKyGSService** service) {
-  return Ky::CreateInstanceViaFactory(CLSID_KyGSService, kServiceContext, IID_IKyGSService,
+  return Ky::CreateInstanceViaFactory(CLSID_KyGSService, Ky::kAnyClassContext, IID_IKyGSService,
                                       reinterpret_cast<void**>(service), Ky::CreationForm::Checked);
 }
 
 }  // namespace
-
-HRESULT IsZelPluginRegistered(VARIANT_BOOL* registered) {
-  if (!registered) return E_INVALIDARG;
-  wchar_t classId[40];
-  ::StringFromGUID2(kZelPluginClassId, classId, 40);
-  const std::wstring path = std::wstring(L"Software\\Varant\\KyProxy\\Plugins\\") + classId;
-  Strata::UniqueHkey key;
-  *registered = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS
-                    ? VARIANT_TRUE
-                    : VARIANT_FALSE;
-  return S_OK;
-}
 
 HRESULT CZelHelper::GetConfig(IKyGSService** service) {
   constexpr wchar_t kFunction[] = L"CZelHelper::GetConfig";
@@ -76,11 +58,6 @@ HRESULT CZelHelper::Reconnect(IKyGSService* failed, IKyGSService** service) {
     }
   }
   return service_->QueryInterface(IID_IKyGSService, reinterpret_cast<void**>(service));
-}
-
-HRESULT CZelHelper::createConfig() {
-  std::lock_guard<Strata::CriticalSection> guard(lock_);
-  return createConfigLocked();
 }
 
 HRESULT CZelHelper::createConfigLocked() {

@@ -13,10 +13,6 @@
 #include "KyGSService.h"
 #include "CriticalSection.h"
 
-// Whether the service's plug-in is registered with the platform's web proxy. E_INVALIDARG for a
-// null out pointer.
-HRESULT IsZelPluginRegistered(VARIANT_BOOL* registered);
-
 class CZelHelper {
  public:
   CZelHelper() = default;
@@ -26,15 +22,14 @@ class CZelHelper {
   // The service root object, with a reference of the caller's own. RPC_E_NOT_REGISTERED while the
   // plug-in is not registered; a failed creation is final for this helper and answered every time.
   HRESULT GetConfig(IKyGSService** service);
-  // Creates the service root object (once more at once when the first answer is E_FAIL, counting
-  // on COM to start the service again) and keeps the result.
-  HRESULT createConfig();
   // For a caller whose call on `failed` met an RPC failure (a proxy answers QueryInterface itself,
   // so only a real call shows that the service has gone): drops the root object and creates it
   // afresh, unless another caller has already replaced it, whose fresh object is then handed out.
   HRESULT Reconnect(IKyGSService* failed, IKyGSService** service);
 
  private:
+  // Creates the service root object (once more at once when the first answer is E_FAIL, counting
+  // on COM to start the service again) and keeps the result. Called under lock_.
   HRESULT createConfigLocked();
 
   // Guards creationResult_ and service_; held for the whole of GetConfig and Reconnect, across the

@@ -8,8 +8,8 @@
 #include "TarnRecordContext.h"
 #include "TarnUserHelper.h"
 #include "TypeLibDispatch.h"
-#include "ZelComObject.h"
 #include "ZelTARN.h"
+#include "ZelTARNModule.h"
 
 class CZelLogger : public CZelComObject<CTypeLibDispatch<IZelLogger>> {
  public:

@@ -12,6 +12,7 @@
 
 #include <wrl/client.h>
 
+#include "ComObject.h"
 #include "SuiteClassObject.h"
 #include "SlimLock.h"
 
@@ -76,3 +77,13 @@ class CZelTARNModule {
 
 // The library's module object.
 extern CZelTARNModule g_module;
+
+// Every live object of the library keeps it loaded.
+struct ZelModuleLock {
+  static void Lock() noexcept { g_module.Lock(); }
+  static void Unlock() noexcept { g_module.Unlock(); }
+};
+
+// The base of the library's COM classes.
+template <typename First, typename... Others>
+using CZelComObject = Ky::ComObject<ZelModuleLock, First, Others...>;

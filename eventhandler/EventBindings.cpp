@@ -2,6 +2,7 @@
 
 #include <wrl/client.h>
 
+#include "CallResult.h"
 #include "Handles.h"
 #include "KyClassFactory.h"
 #include "KyGSService.h"
@@ -10,10 +11,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-constexpr DWORD kRegistryContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-constexpr long kErrorMask = 0x1FFFF;
 
 struct EventBinding {
   // The service expects these texts exactly as written.
@@ -33,8 +30,6 @@ constexpr EventBinding kBindings[] = {
     {L"{F976049B-8A30-4267-BDCA-69C36AC94E10}", &CLSID_GSUrlVisitedEventHandler},
 };
 
-bool Succeeded(HRESULT hr, long result) { return SUCCEEDED(hr) && (result & kErrorMask) == 0; }
-
 Strata::UniqueBstr Bstr(const wchar_t* text) { return Strata::UniqueBstr(::SysAllocString(text)); }
 
 // Registry form: braced and upper case.
@@ -47,14 +42,14 @@ Strata::UniqueBstr ClassIdText(REFCLSID clsid) {
 ComPtr<IKyGSEventRegistry> OpenEventRegistry() {
   ComPtr<IKyClassFactory> factory;
   ComPtr<IKyGSEventRegistry> registry;
-  if (FAILED(::CoGetClassObject(CLSID_KyGSEventRegistry, kRegistryContext, nullptr, IID_IKyClassFactory,
+  if (FAILED(::CoGetClassObject(CLSID_KyGSEventRegistry, Ky::kAnyClassContext, nullptr, IID_IKyClassFactory,
                                 reinterpret_cast<void**>(factory.GetAddressOf()))) ||
       FAILED(factory->CreateInstance(IID_IKyGSEventRegistry, reinterpret_cast<IUnknown**>(registry.GetAddressOf()))))
     return nullptr;
   long result = 0;
   Strata::UniqueBstr product = Bstr(L"ZEL");
   HRESULT hr = registry->OpenProduct(product.get(), &result);
-  if (!Succeeded(hr, result)) return nullptr;
+  if (!Ky::CallSucceeded(hr, result)) return nullptr;
   return registry;
 }
 
@@ -70,7 +65,7 @@ bool ChangeEveryBinding(ChangeOne changeOne) {
   }
   long result = 0;
   HRESULT hr = registry->Save(&result);
-  return Succeeded(hr, result);
+  return Ky::CallSucceeded(hr, result);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // Receives the service's access-denied events; only time limits and blocked-list hits are reported.
 #pragma once
 
-#include "EventHandlerObject.h"
 #include "KyGSEvents.h"
+#include "ZELEventHandlerModule.h"
 
 class CGSAccessDeniedEventHandler : public CEventHandlerObject<IKyGSAccessDeniedEvent> {
  public:

@@ -1,8 +1,8 @@
 // Receives the service's blocked-image events; every one is reported.
 #pragma once
 
-#include "EventHandlerObject.h"
 #include "KyGSEvents.h"
+#include "ZELEventHandlerModule.h"
 
 class CGSImageBlockedEventHandler : public CEventHandlerObject<IKyGSImageBlockedEvent> {
  public:

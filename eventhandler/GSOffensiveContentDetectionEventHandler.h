@@ -2,8 +2,8 @@
 // report names them with a label from the product resource library.
 #pragma once
 
-#include "EventHandlerObject.h"
 #include "KyGSEvents.h"
+#include "ZELEventHandlerModule.h"
 
 class CGSKeywordBlockedEventHandler : public CEventHandlerObject<IKyGSKeywordBlockedEvent> {
  public:

@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "CallResult.h"
 #include "ComGuard.h"
 #include "CreateInstanceViaFactory.h"
 #include "Handles.h"
@@ -32,8 +33,6 @@ constexpr int kLastAttempt = 40;
 constexpr int kSecondsPerWait = 3;
 constexpr long kMigratedLoginUserMode = 2;
 constexpr long kMigratedAccountMode = 2;
-constexpr DWORD kPlatformContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 constexpr wchar_t kUpgradeCompletedEvent[] = L"Global\\Zel8UpgradeCompleted";
 constexpr wchar_t kVarantKey[] = L"Software\\Varant";
 constexpr wchar_t kUpgradeKey[] = L"Software\\Varant\\temp";
@@ -336,7 +335,7 @@ HRESULT CGSSignInRequiredEventHandler::AddZELUsersToTARN(IKyGSService* service) 
   constexpr wchar_t kFunction[] = L"CGSSignInRequiredEventHandler::AddZELUsersToTARN";
   ZEL_LOG(kLevelNormal, kSource, kFunction, L"AddZELUsersToTARN\r\n");
   ComPtr<IKyUserAccountManager> accounts;
-  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_KyUserManager, kPlatformContext, IID_IKyUserAccountManager, &accounts,
+  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_KyUserManager, Ky::kAnyClassContext, IID_IKyUserAccountManager, &accounts,
                                             Ky::CreationForm::Checked);
   if (FAILED(hr)) {
     ZEL_LOG(kLevelError, kSource, kFunction,

@@ -9,9 +9,9 @@
 #include <atomic>
 #include <string>
 
-#include "EventHandlerObject.h"
 #include "KyGSEvents.h"
 #include "KyGSService.h"
+#include "ZELEventHandlerModule.h"
 
 class CGSSignInRequiredEventHandler : public CEventHandlerObject<IKyGSSignInRequiredEvent> {
  public:

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "EventHandlerObject.h"
 #include "Handles.h"
 #include "KyGSEvents.h"
 #include "SlimLock.h"
+#include "ZELEventHandlerModule.h"
 
 class CGSUrlVisitedEventHandler : public CEventHandlerObject<IKyGSUrlVisitedEvent> {
  public:

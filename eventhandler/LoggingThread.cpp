@@ -4,6 +4,7 @@
 #include <deque>
 #include <new>
 
+#include "CallResult.h"
 #include "CreateInstanceViaFactory.h"
 #include "GuardedCall.h"
 #include "LogInstance.h"
@@ -18,10 +19,6 @@ using ETWLogging::kLevelWarning;
 namespace {
 
 constexpr wchar_t kSource[] = L"LoggingThread";
-constexpr long kResultErrorMask = 0x1FFFF;
-
-bool LoggerCallFailed(HRESULT hr, long result) { return FAILED(hr) || (result & kResultErrorMask) != 0; }
-
 // Failures where the write never reached the report log: its server is gone, or its class is not
 // registered again yet while it restarts. A failure where the call may have reached it
 // (RPC_S_CALL_FAILED, for one) is never retried, so that nothing is written twice.
@@ -271,7 +268,7 @@ CLoggingThread::WorkerState::Outcome CLoggingThread::WorkerState::logEvent(const
   long eventType = item.eventType;
   long result = 0;
   HRESULT hr = target->LogEvent(&eventType, item.webPage.get(), item.content.get(), item.session, &result);
-  if (LoggerCallFailed(hr, result))
+  if (!Ky::CallSucceeded(hr, result))
     ZEL_LOG(kLevelError, kSource, L"CLoggingThread::logEvent",
             L"Failed to log event type %d. [Error 0x%08X][Result 0x%08X]\r\n", item.eventType, hr, result);
   return Unreached(hr);
@@ -285,7 +282,7 @@ CLoggingThread::WorkerState::Outcome CLoggingThread::WorkerState::logUserInfo(co
   long action = item.action;
   long result = 0;
   HRESULT hr = target->LogInfoUser(&action, item.targetUserName.get(), item.responsibleUserName.get(), &result);
-  if (LoggerCallFailed(hr, result))
+  if (!Ky::CallSucceeded(hr, result))
     ZEL_LOG(kLevelError, kSource, L"CLoggingThread::logUserInfo",
             L"Failed to log user event (action %d). [Error 0x%08X][Result 0x%08X]\r\n", item.action, hr, result);
   return Unreached(hr);

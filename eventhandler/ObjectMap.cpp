@@ -25,7 +25,7 @@
 namespace {
 
 template <typename Handler>
-constexpr CreateObjectFn kCreate = &Handler::template Create<Handler>;
+constexpr CreateObjectFn kCreate = &Handler::template CreateInstance<Handler>;
 
 const ObjectMapEntry kEntries[] = {
     {&CLSID_UserEvents, 112, ClassObjectKind::Suite, kCreate<CUserEvents>, L"ZelEventHandler.UserEvents.1",

@@ -6,6 +6,7 @@
 
 #include <wrl/client.h>
 
+#include "ComApartment.h"
 #include "EventBindings.h"
 #include "LogInstance.h"
 #include "ObjectMap.h"
@@ -22,20 +23,6 @@ constexpr wchar_t kSource[] = L"ZEL EventHandler";
 constexpr wchar_t kAppId[] = L"{9621B5DF-9559-4959-BB32-87F61D4EEC21}";
 constexpr UINT kAppIdScript = 101;
 constexpr wchar_t kScriptType[] = L"REGISTRY";
-
-// Registration may be called on a thread without COM, as regsvr32 does.
-class ComScope {
- public:
-  ComScope() : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(hr_)) ::CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  HRESULT hr_;
-};
 
 // Registry texts are written with the system's locale, whatever the caller's thread uses.
 class SystemThreadLocale {
@@ -153,7 +140,8 @@ HRESULT UnregisterClassesAndTypeLibrary() {
 }  // namespace
 
 HRESULT RegisterServer() {
-  ComScope com;
+  // Registration may be called on a thread without COM, as regsvr32 does.
+  const Strata::MultithreadedApartment com;
   if (!registerEventHandlers()) {
     ZEL_LOG(kLevelError, kSource, L"DllRegisterServer", L"ZelEventHandler: Failed to register event handlers!\r\n");
     return S_FALSE;
@@ -162,7 +150,7 @@ HRESULT RegisterServer() {
 }
 
 HRESULT UnregisterServer() {
-  ComScope com;
+  const Strata::MultithreadedApartment com;
   if (!unregisterEventHandlers()) {
     ZEL_LOG(kLevelError, kSource, L"DllUnregisterServer",
             L"ZelEventHandler: Failed to unregister event handlers!\r\n");

@@ -7,24 +7,22 @@
 
 #include <oaidl.h>
 
+#include "CallResult.h"
 #include "Handles.h"
 #include "KyGSService.h"
 #include "LogInstance.h"
-#include "RpcFailure.h"
 #include "VariantValue.h"
 
 namespace ServiceCalls {
 
-constexpr long kErrorBits = 0x1FFFF;
 constexpr long kSignedIn = 0x08020000;
 constexpr long kNoSuchUser = 0x08020003;
 constexpr long kUsersCollection = 102;
 constexpr long kUserName = 200;
 constexpr wchar_t kTemporaryUser[] = L"adult_temp";
 
-constexpr bool Succeeded(HRESULT hr, long result) { return SUCCEEDED(hr) && (result & kErrorBits) == 0; }
-
-using Strata::IsRpcFailure;
+using Ky::IsRpcFailure;
+constexpr auto Succeeded = Ky::CallSucceeded;
 
 struct Answer {
   HRESULT hr;

@@ -13,6 +13,7 @@
 #include "VariantValue.h"
 #include "ZelTARN.h"
 #include "SlimLock.h"
+#include "TokenSession.h"
 #include "ZELEventHandlerModule.h"
 
 using ETWLogging::kLevelError;
@@ -26,8 +27,6 @@ namespace {
 constexpr wchar_t kSource[] = L"UserEvents";
 constexpr wchar_t kLogonModeSwitched[] = L"Logon Mode Switched";
 constexpr unsigned long kEverySession = 0xFFFFFFFE;
-constexpr DWORD kBridgeContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 constexpr long kUserCreated = 1;
 constexpr long kUserDeleted = 0;
 
@@ -84,6 +83,18 @@ HRESULT NameNewUser(IKyConfig* user, const wchar_t* name) {
   return S_OK;
 }
 
+// Applies the collection's pending change; when the service refuses, the line `failure` (which
+// takes the HRESULT and the result code) and the failure.
+HRESULT ApplyChange(IKyGSConfigCollection* collection, const wchar_t* function, const wchar_t* failure) {
+  long result = -1;
+  HRESULT hr = collection->Apply(&result);
+  if (!Succeeded(hr, result)) {
+    ZEL_LOG(kLevelError, kSource, function, failure, hr, result);
+    return FailureOf(hr);
+  }
+  return S_OK;
+}
+
 // Creates, names, adds and applies a user object under the users lock.
 HRESULT AddNewUser(IKyGSConfigCollection* collection, const wchar_t* name) {
   constexpr wchar_t kFunction[] = L"CUserEvents::createZelUser";
@@ -110,14 +121,8 @@ HRESULT AddNewUser(IKyGSConfigCollection* collection, const wchar_t* name) {
             L"Failed to add new user object to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
     return FailureOf(hr);
   }
-  result = -1;
-  hr = collection->Apply(&result);
-  if (!Succeeded(hr, result)) {
-    ZEL_LOG(kLevelError, kSource, kFunction,
-            L"Failed to apply new user object to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
-    return FailureOf(hr);
-  }
-  return S_OK;
+  return ApplyChange(collection, kFunction,
+                     L"Failed to apply new user object to collection [Error 0x%08X][Result 0x%08X]\r\n");
 }
 
 // Removes and applies a found user under the users lock.
@@ -137,14 +142,8 @@ HRESULT RemoveUser(IKyGSConfigCollection* collection, IKyConfig* user, const wch
             name, hr, result);
     return FailureOf(hr);
   }
-  result = -1;
-  hr = collection->Apply(&result);
-  if (!Succeeded(hr, result)) {
-    ZEL_LOG(kLevelError, kSource, kFunction,
-            L"Failed to apply user deletion to collection [Error 0x%08X][Result 0x%08X]\r\n", hr, result);
-    return FailureOf(hr);
-  }
-  return S_OK;
+  return ApplyChange(collection, kFunction,
+                     L"Failed to apply user deletion to collection [Error 0x%08X][Result 0x%08X]\r\n");
 }
 
 }  // namespace
@@ -374,18 +373,10 @@ bool CUserEvents::getCurrentTarnUserNameAndType(TarnUser* user) {
 }
 
 HRESULT CUserEvents::getSessionId(DWORD* sessionId) {
-  Strata::UniqueHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-    ZEL_LOG(kLevelError, kSource, L"getSessionId", L"Failed to open the process token (err %d)\r\n", ::GetLastError());
-    return 0x8001013C;
-  }
-  DWORD session = 0;
-  DWORD bytes = 0;
-  if (!::GetTokenInformation(token.get(), TokenSessionId, &session, sizeof(session), &bytes)) {
-    ZEL_LOG(kLevelError, kSource, L"getSessionId", L"Failed to get token information (err %d)\r\n", ::GetLastError());
-    return 0x80010126;
-  }
-  *sessionId = session;
+  const Strata::TokenSession found = Strata::SessionOfProcessToken(::GetCurrentProcess(), kSource, L"getSessionId");
+  if (found.failure == Strata::TokenSession::Failure::OpenToken) return 0x8001013C;
+  if (found.failure == Strata::TokenSession::Failure::ReadToken) return 0x80010126;
+  *sessionId = found.session;
   return S_OK;
 }
 
@@ -406,7 +397,7 @@ HRESULT CUserEvents::settingsHelper(ComPtr<IKyUserSettings>* settings) {
   }
   if (*settings) return S_OK;
   ComPtr<IUnknown> helper;
-  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_UserHelper, kBridgeContext, IID_PPV_ARGS(&helper));
+  HRESULT hr = Ky::CreateInstanceViaFactory(CLSID_UserHelper, Ky::kAnyClassContext, IID_PPV_ARGS(&helper));
   if (FAILED(hr)) {
     ZEL_LOG(kLevelError, kSource, L"CUserEvents::GetSettings", L"Failed to create UserHelper [Error 0x%08X]", hr);
     return E_FAIL;

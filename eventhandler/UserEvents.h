@@ -8,10 +8,10 @@
 #include <mutex>
 #include <string>
 
-#include "EventHandlerObject.h"
 #include "KyGSService.h"
 #include "KyUserManager.h"
 #include "SlimLock.h"
+#include "ZELEventHandlerModule.h"
 
 // The platform user of this session, as the bridge's configuration object names it.
 struct TarnUser {

@@ -11,6 +11,7 @@
 #include "ProductFolder.h"
 #include "RtMui.h"
 #include "SlimLock.h"
+#include "TokenSession.h"
 #include "VerifiedLibrary.h"
 
 using Microsoft::WRL::ComPtr;
@@ -258,20 +259,8 @@ unsigned long CZELEventHandlerModule::getSessionIdFromPID(DWORD processId) {
     ZEL_LOG(kLevelError, kSource, L"getSessionIdFromPID", L"Failed to open process %d\r\n", processId);
     return kUnknownSession;
   }
-  Strata::UniqueHandle token;
-  if (!::OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) {
-    ZEL_LOG(kLevelError, kSource, L"getSessionIdFromPID", L"Failed to open the process token (err %d)\r\n",
-            ::GetLastError());
-    return kUnknownSession;
-  }
-  DWORD session = 0;
-  DWORD bytes = 0;
-  if (!::GetTokenInformation(token.get(), TokenSessionId, &session, sizeof(session), &bytes)) {
-    ZEL_LOG(kLevelError, kSource, L"getSessionIdFromPID", L"Failed to get token information (err %d)\r\n",
-            ::GetLastError());
-    return kUnknownSession;
-  }
-  return session;
+  const Strata::TokenSession found = Strata::SessionOfProcessToken(process.get(), kSource, L"getSessionIdFromPID");
+  return found.failure == Strata::TokenSession::Failure::None ? found.session : kUnknownSession;
 }
 
 bool CZELEventHandlerModule::reregisterZelTarn() {

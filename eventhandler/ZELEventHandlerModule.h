@@ -10,6 +10,7 @@
 
 #include <wrl/client.h>
 
+#include "ComObject.h"
 #include "Handles.h"
 #include "KyGSService.h"
 #include "LoggingThread.h"
@@ -127,3 +128,15 @@ class CZELEventHandlerModule {
 
 // The library's module object.
 extern CZELEventHandlerModule g_module;
+
+// Every live handler holds one module lock, which keeps the logging thread running while the
+// service or the platform holds a handler.
+struct EventHandlerModuleLock {
+  static void Lock() { g_module.Lock(); }
+  static void Unlock() { g_module.Unlock(); }
+};
+
+// The base of the library's event handlers: their event interfaces besides IUnknown, the first of
+// which is their identity.
+template <typename First, typename... Others>
+using CEventHandlerObject = Ky::ComObject<EventHandlerModuleLock, First, Others...>;

@@ -1,65 +1,30 @@
-// The library's entry points. DllMain only records the module handle: it runs under the loader
-// lock, where creating the diagnostic log (registry reads, a trace provider's registration, a file)
-// must not happen. The log starts with the first entry point COM calls.
+// The library's entry points.
 #include <windows.h>
 #include <objbase.h>
 
-#include "ComGuard.h"
-#include "LogInstance.h"
+#include "LibraryEntryPoints.h"
 #include "ObjectMap.h"
-#include "PublisherCheck.h"
-#include "RtMui.h"
-#include "RuntimeReserve.h"
 #include "ServerRegistration.h"
 #include "ZELEventHandlerModule.h"
 
 namespace {
 
-void StartLog() {
-  if (StartLibraryLog(L"ZelEventHandler", L"stdafx", L"CZELEventHandlerModule::DllMain",
-                      L"ZelEventHandler: Starting (Version %s)\r\n"))
-    Ky::NoteDevelopmentBuild(L"stdafx", L"CZELEventHandlerModule::DllMain");
-}
+constexpr Ky::LibraryEntryPoints<CZELEventHandlerModule> kEntryPoints(
+    g_module, {L"ZelEventHandler", L"stdafx", L"CZELEventHandlerModule::DllMain",
+               L"ZelEventHandler: Starting (Version %s)\r\n"});
 
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    g_module.SetInstance(instance);
-    ::DisableThreadLibraryCalls(instance);
-  }
-  // Unloaded by FreeLibrary (reserved is null) rather than by the process ending.
-  if (reason == DLL_PROCESS_DETACH && !reserved) Strata::ReleaseRuntimeReserve();
-  return TRUE;
+  return kEntryPoints.Main(instance, reason, reserved);
 }
 
-STDAPI DllCanUnloadNow() {
-  return GuardHResult([] {
-    const HRESULT answer = g_module.CanUnloadNow();
-    // The language library goes with this one; were this one kept after all, its next use binds
-    // the language library again.
-    if (answer == S_OK) Strata::RtMui::Release();
-    return answer;
-  });
-}
+STDAPI DllCanUnloadNow() { return kEntryPoints.CanUnloadNow(); }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  return GuardHResult([&] {
-    StartLog();
-    return GetEventHandlerClassObject(clsid, iid, object);
-  });
+  return kEntryPoints.Logged([&] { return GetEventHandlerClassObject(clsid, iid, object); });
 }
 
-STDAPI DllRegisterServer() {
-  return GuardHResult([] {
-    StartLog();
-    return RegisterServer();
-  });
-}
+STDAPI DllRegisterServer() { return kEntryPoints.Logged(RegisterServer); }
 
-STDAPI DllUnregisterServer() {
-  return GuardHResult([] {
-    StartLog();
-    return UnregisterServer();
-  });
-}
+STDAPI DllUnregisterServer() { return kEntryPoints.Logged(UnregisterServer); }

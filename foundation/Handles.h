@@ -66,6 +66,11 @@ struct MutexLockTraits {
 inline void CoTaskMemFreeFn(void* p) noexcept { ::CoTaskMemFree(p); }
 inline void LocalFreeFn(void* p) noexcept { ::LocalFree(p); }
 inline void CertCloseStoreFn(HCERTSTORE store) noexcept { ::CertCloseStore(store, 0); }
+struct ClassRegistrationTraits {
+  using Type = DWORD;
+  static Type Invalid() noexcept { return 0; }
+  static void Close(Type cookie) noexcept { ::CoRevokeClassObject(cookie); }
+};
 }  // namespace detail
 
 using UniqueHkey = UniqueAny<detail::NullTraits<HKEY, ::RegCloseKey>>;
@@ -78,6 +83,9 @@ using UniqueBstr = UniqueAny<detail::NullTraits<BSTR, ::SysFreeString>>;
 using UniqueCertStore = UniqueAny<detail::NullTraits<HCERTSTORE, detail::CertCloseStoreFn>>;
 using UniqueCertContext = UniqueAny<detail::NullTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
 using UniqueCertChain = UniqueAny<detail::NullTraits<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>>;
+using UniqueSafeArray = UniqueAny<detail::NullTraits<SAFEARRAY*, ::SafeArrayDestroy>>;
+// A class object's registration with COM (its cookie), revoked at the end.
+using UniqueClassRegistration = UniqueAny<detail::ClassRegistrationTraits>;
 // Holds an acquired mutex and releases it; empty when the wait did not acquire it.
 using MutexLock = UniqueAny<detail::MutexLockTraits>;
 

@@ -10,6 +10,7 @@
 #include "LogLine.h"
 #include "LogLock.h"
 #include "LogPaths.h"
+#include "ModuleFileName.h"
 #include "SlimLock.h"
 
 namespace ETWLogging {
@@ -25,18 +26,6 @@ std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find
 std::wstring WithoutExtension(const std::wstring& fileName) {
   size_t dot = fileName.find_last_of(L'.');
   return dot == std::wstring::npos ? fileName : fileName.substr(0, dot);
-}
-
-std::wstring ExecutablePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD length = ::GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
 }
 
 DWORD WriteAll(HANDLE file, const void* data, DWORD bytes) {
@@ -116,7 +105,7 @@ DWORD CLogging::InitializeLocked(const wchar_t* group, const wchar_t* module, co
   hasGroup_ = group != nullptr;
   group_ = group ? group : L"";
 
-  std::wstring executable = ExecutablePath();
+  std::wstring executable = Strata::ModuleFileName(nullptr);
   moduleBaseName_ = WithoutExtension(FileNameOf(executable));
   if (moduleBaseName_.empty()) return kLogOutOfMemory;
 

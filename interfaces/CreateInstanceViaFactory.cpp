@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ComGuard.h"
 #include "Handles.h"
 #include "KyClassFactory.h"
 #include "LogInstance.h"
@@ -308,7 +309,7 @@ HRESULT CreateInstanceViaFactory(REFCLSID clsid, DWORD classContext, REFIID iid,
   *object = nullptr;
   if (form == CreationForm::CoCreate) return ::CoCreateInstance(clsid, nullptr, classContext, iid, object);
 
-  try {
+  return GuardHResult([&] {
     SuiteFactory factory;
     HRESULT hr = form == CreationForm::Checked ? GetVerifiedFactory(clsid, classContext, unsignedPolicy, factory)
                                                : factory.Get(clsid, classContext);
@@ -317,9 +318,7 @@ HRESULT CreateInstanceViaFactory(REFCLSID clsid, DWORD classContext, REFIID iid,
     // A factory that fails yet leaves something behind must not hand it on.
     if (FAILED(hr)) *object = nullptr;
     return hr;
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 }  // namespace Ky

@@ -278,19 +278,6 @@ HMODULE ModuleOfCode(const void* address) noexcept {
   return module;
 }
 
-std::wstring ModuleFileName(HMODULE module) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD length = ::GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
-    if (length == 0) return std::wstring();
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 void NoteDevelopmentBuild(const wchar_t* sourceFile, const wchar_t* function) noexcept {
   if (BuildUnsignedModulePolicy() == UnsignedModules::Accept) {
     ZEL_LOG(ETWLogging::kLevelWarning, sourceFile, function,

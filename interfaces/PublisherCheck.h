@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "ModuleFileName.h"
+
 namespace Ky {
 
 // What the check makes of a module that carries no signature at all. A product build refuses it;
@@ -45,7 +47,7 @@ HRESULT CheckPublisherOfCode(const void* address,
 HMODULE ModuleOfCode(const void* address) noexcept;
 
 // The full path of a loaded module; empty when it cannot be had.
-std::wstring ModuleFileName(HMODULE module);
+using Strata::ModuleFileName;
 
 // A development build writes one warning line saying that it accepts unsigned modules, so that its
 // diagnostic log is never taken for a product build's. A product build writes nothing.

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "ComGuard.h"
 #include "LogInstance.h"
 
 namespace Ky {
@@ -45,7 +46,7 @@ __attribute__((noinline)) STDMETHODIMP CSuiteClassObject::CreateInstance(REFIID 
   if (IsNullReference(&iid)) return E_INVALIDARG;
   if (!object) return E_POINTER;
   *object = nullptr;
-  try {
+  return GuardHResult([&] {
     HRESULT check = CheckPublisherOfCode(caller, unsignedPolicy_);
     if (FAILED(check)) {
       HMODULE callerModule = ModuleOfCode(caller);
@@ -56,10 +57,7 @@ __attribute__((noinline)) STDMETHODIMP CSuiteClassObject::CreateInstance(REFIID 
       return E_ACCESSDENIED;
     }
     return create_(iid, reinterpret_cast<void**>(object));
-  } catch (...) {
-    *object = nullptr;
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 }  // namespace Ky

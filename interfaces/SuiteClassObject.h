@@ -8,9 +8,8 @@
 
 #include <atomic>
 
-#include <wrl/client.h>
-
 #include "ClassObjectReferences.h"
+#include "ComObject.h"
 #include "KyClassFactory.h"
 #include "PublisherCheck.h"
 
@@ -18,15 +17,6 @@ namespace Ky {
 
 // Creates one new object of the class, handed out as `iid`; *object is null on failure.
 using ObjectCreator = HRESULT (*)(REFIID iid, void** object);
-
-// Takes over the creation reference of a new COM object. (MinGW's ComPtr::Attach adds a reference
-// of its own, unlike the Windows SDK's, so it cannot be used for this.)
-template <typename T>
-Microsoft::WRL::ComPtr<T> AdoptNew(T* created) {
-  Microsoft::WRL::ComPtr<T> owner;
-  *owner.GetAddressOf() = created;
-  return owner;
-}
 
 class CSuiteClassObject final : public IKyClassFactory, public IKyClassFactory_PreComponentization {
  public:

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "ComObject.h"
 #include "KyGSEvents.h"
+#include "LiveObjects.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -119,7 +119,7 @@ HRESULT DeliverPIIDetected(IUnknown* handler, const EventCommand& command) {
                             Text(command, L"information"), number(L"type")};
   if (!number.Valid()) return E_INVALIDARG;
   ComPtr<IKyGSPIIDetectedEventAction> action;
-  HRESULT hr = CPIIAction::CreateFor<CPIIAction>(IID_PPV_ARGS(&action));
+  HRESULT hr = CPIIAction::CreateInstance<CPIIAction>(IID_PPV_ARGS(&action));
   if (FAILED(hr)) return hr;
   return CallSink<IKyGSPIIDetectedEvent>(
       handler, [&](auto* sink) { return sink->OnPIIDetectedEvent(&details, action.Get()); });

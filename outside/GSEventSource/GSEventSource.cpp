@@ -27,26 +27,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "ComApartment.h"
 #include "EventCommand.h"
 #include "EventKinds.h"
 #include "EventSource.h"
 
 namespace {
-
-// The service calls its handlers from its own worker threads, in the multithreaded apartment.
-class ComApartment {
- public:
-  ComApartment() : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~ComApartment() {
-    if (SUCCEEDED(hr_)) ::CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-  HRESULT Result() const { return hr_; }
-
- private:
-  HRESULT hr_;
-};
 
 int Usage() {
   std::fprintf(stderr, "usage: GSEventSource EVENT [product=NAME] [FIELD=VALUE ...] [+ EVENT ...]\n");
@@ -62,7 +48,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!command || !ZelEventSource::FindEventKind(command->Name())) return Usage();
     commands.push_back(*command);
   }
-  ComApartment apartment;
+  // The service calls its handlers from its own worker threads, in the multithreaded apartment.
+  const Strata::MultithreadedApartment apartment;
   if (FAILED(apartment.Result())) return apartment.Result();
 
   HRESULT first = S_OK;

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "ComObject.h"
+#include "Guarded.h"
 #include "ServerRegistration.h"
 #include "StandInState.h"
 

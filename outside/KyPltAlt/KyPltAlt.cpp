@@ -14,8 +14,8 @@
 #include <atomic>
 
 #include "AlertCompleter.h"
-#include "ComObject.h"
 #include "AlertRecorder.h"
+#include "Guarded.h"
 #include "KyPltAlt.h"
 #include "StandInState.h"
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "Guarded.h"
 #include "ReportLogStore.h"
 #include "StandInState.h"
 

@@ -24,16 +24,16 @@
 
 #include <string>
 
-#include "ComObject.h"
 #include "Handles.h"
 #include "KyReportLog.h"
+#include "ServerLock.h"
 #include "StandInKnobs.h"
 
 namespace ZelStandIns {
 
 constexpr DWORD kExitOnWriteCode = 0x0BAD;
 
-class ReportLog : public ComObject<IKyReportLog> {
+class ReportLog : public ServerObject<IKyReportLog> {
  public:
   // `standIn` names the key the knobs and records live under, e.g. L"ReportLog".
   explicit ReportLog(const std::wstring& standIn);
@@ -44,7 +44,6 @@ class ReportLog : public ComObject<IKyReportLog> {
   void ExitIfAsked() const;
   HRESULT Tally(const tagKYLOG_INFO& record) const;
 
-  ServerReference server_;
   const std::wstring standIn_;
   const StandInKnobs knobs_;
   const bool memoryOnly_;

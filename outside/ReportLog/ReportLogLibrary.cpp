@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include "InprocModule.h"
+#include "ModuleFileName.h"
 #include "ReportLog.h"
 #include "ServerRegistration.h"
 #include "SuiteClassFactory.h"
@@ -23,14 +24,16 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   *object = nullptr;
   if (clsid != CLSID_KyReportLog) return CLASS_E_CLASSNOTAVAILABLE;
   Microsoft::WRL::ComPtr<IKyClassFactory> factory;
-  factory = Adopt<IKyClassFactory>(new (std::nothrow) LibraryClassObject<SuiteClassFactory>([](REFIID objectIid, void** created) {
-    return ComObject<IKyReportLog>::CreateInstance<ReportLog>(objectIid, created, std::wstring(L"ReportLog"));
+  factory = Ky::AdoptNew<IKyClassFactory>(new (std::nothrow) LibraryClassObject<SuiteClassFactory>([](REFIID objectIid, void** created) {
+    return ReportLog::CreateInstance<ReportLog>(objectIid, created, std::wstring(L"ReportLog"));
   }));
   return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
 }
 
 STDAPI DllCanUnloadNow() { return ModuleIsIdle() ? S_OK : S_FALSE; }
 
-STDAPI DllRegisterServer() { return RegisterClassServer(kRegistration, ServerKind::InProcess, ModulePath(ThisModule())); }
+STDAPI DllRegisterServer() {
+  return RegisterClassServer(kRegistration, ServerKind::InProcess, Strata::ModuleFileName(ThisModule()));
+}
 
 STDAPI DllUnregisterServer() { return UnregisterClassServer(kRegistration, ServerKind::InProcess); }

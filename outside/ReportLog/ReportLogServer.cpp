@@ -12,6 +12,7 @@
 #include <wrl/client.h>
 
 #include "LocalServerModule.h"
+#include "ModuleFileName.h"
 #include "ReportLog.h"
 #include "ServerRegistration.h"
 #include "StandInKnobs.h"
@@ -46,8 +47,8 @@ int Serve(const ServeOptions& options) {
   // server holds itself and never ends on its own ("KeepRunning").
   if (StandInKnobs(options.standIn.c_str()).ReadDword(L"KeepRunning").value_or(0) != 0) LockServer();
   Microsoft::WRL::ComPtr<IUnknown> factory;
-  factory = Adopt<IUnknown>(static_cast<IKyClassFactory*>(new SuiteClassFactory([standIn = options.standIn](REFIID iid, void** object) {
-    return ComObject<IKyReportLog>::CreateInstance<ReportLog>(iid, object, standIn);
+  factory = Ky::AdoptNew<IUnknown>(static_cast<IKyClassFactory*>(new SuiteClassFactory([standIn = options.standIn](REFIID iid, void** object) {
+    return ReportLog::CreateInstance<ReportLog>(iid, object, standIn);
   })));
   return FAILED(ServeClass(options.clsid, factory.Get())) ? 3 : 0;
 }
@@ -57,7 +58,8 @@ int Serve(const ServeOptions& options) {
 int wmain(int argc, wchar_t** argv) {
   std::wstring first = argc > 1 ? argv[1] : L"";
   if (_wcsicmp(first.c_str(), L"/RegServer") == 0) {
-    return FAILED(RegisterClassServer(kRegistration, ServerKind::Local, L"\"" + ModulePath(nullptr) + L"\"")) ? 1 : 0;
+    const std::wstring server = L"\"" + Strata::ModuleFileName(nullptr) + L"\"";
+    return FAILED(RegisterClassServer(kRegistration, ServerKind::Local, server)) ? 1 : 0;
   }
   if (_wcsicmp(first.c_str(), L"/UnregServer") == 0) {
     return FAILED(UnregisterClassServer(kRegistration, ServerKind::Local)) ? 1 : 0;

@@ -2,16 +2,13 @@
 
 #include <wrl/client.h>
 
+#include "CallResult.h"
 #include "CreateInstanceViaFactory.h"
 
 namespace ZelStandIns {
 
 // {6F1A2C83-4D5E-4B7A-9E21-0C3D8B5F7A16}
 const CLSID kScriptHostClassId = {0x6F1A2C83, 0x4D5E, 0x4B7A, {0x9E, 0x21, 0x0C, 0x3D, 0x8B, 0x5F, 0x7A, 0x16}};
-
-namespace {
-constexpr DWORD kEveryContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-}
 
 HRESULT ScriptHost::CallMethod(DISPID, const DISPPARAMS& parameters, VARIANT* result) {
   VARIANT name;
@@ -28,7 +25,7 @@ HRESULT ScriptHost::Create(const wchar_t* progIdOrClsid, VARIANT* result) {
                                         : ::CLSIDFromProgID(progIdOrClsid, &clsid);
   if (FAILED(hr)) return hr;
   Microsoft::WRL::ComPtr<IDispatch> object;
-  hr = Ky::CreateInstanceViaFactory(clsid, kEveryContext, IID_IDispatch, &object);
+  hr = Ky::CreateInstanceViaFactory(clsid, Ky::kAnyClassContext, IID_IDispatch, &object);
   if (FAILED(hr)) return hr;
   ::VariantClear(result);
   V_VT(result) = VT_DISPATCH;

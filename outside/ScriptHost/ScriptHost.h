@@ -14,7 +14,7 @@ namespace ZelStandIns {
 
 extern const CLSID kScriptHostClassId;
 
-class ScriptHost : public DispatchObject<> {
+class ScriptHost : public DispatchObject<ServerLock> {
  protected:
   size_t MethodCount() const override { return 1; }
   const wchar_t* MethodName(size_t) const override { return L"Create"; }
@@ -22,8 +22,6 @@ class ScriptHost : public DispatchObject<> {
 
  private:
   static HRESULT Create(const wchar_t* progIdOrClsid, VARIANT* result);
-
-  ServerReference server_;
 };
 
 }  // namespace ZelStandIns

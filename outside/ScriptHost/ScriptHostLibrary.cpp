@@ -5,6 +5,7 @@
 #include <wrl/client.h>
 
 #include "InprocModule.h"
+#include "ModuleFileName.h"
 #include "ScriptHost.h"
 #include "ServerRegistration.h"
 #include "SuiteClassFactory.h"
@@ -22,14 +23,16 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   *object = nullptr;
   if (clsid != kScriptHostClassId) return CLASS_E_CLASSNOTAVAILABLE;
   Microsoft::WRL::ComPtr<IClassFactory> factory;
-  factory = Adopt<IClassFactory>(new (std::nothrow) LibraryClassObject<PlainClassFactory>([](REFIID objectIid, void** created) {
-    return ComObject<IDispatch>::CreateInstance<ScriptHost>(objectIid, created);
+  factory = Ky::AdoptNew<IClassFactory>(new (std::nothrow) LibraryClassObject<PlainClassFactory>([](REFIID objectIid, void** created) {
+    return ScriptHost::CreateInstance<ScriptHost>(objectIid, created);
   }));
   return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
 }
 
 STDAPI DllCanUnloadNow() { return ModuleIsIdle() ? S_OK : S_FALSE; }
 
-STDAPI DllRegisterServer() { return RegisterClassServer(kRegistration, ServerKind::InProcess, ModulePath(ThisModule())); }
+STDAPI DllRegisterServer() {
+  return RegisterClassServer(kRegistration, ServerKind::InProcess, Strata::ModuleFileName(ThisModule()));
+}
 
 STDAPI DllUnregisterServer() { return UnregisterClassServer(kRegistration, ServerKind::InProcess); }

@@ -20,7 +20,7 @@ namespace {
 using Microsoft::WRL::ComPtr;
 using namespace ZelStandIns;
 
-class WScriptObject : public DispatchObject<> {
+class WScriptObject : public DispatchObject<Ky::NoModuleLock> {
  protected:
   size_t MethodCount() const override { return 3; }
   const wchar_t* MethodName(size_t index) const override {
@@ -125,8 +125,8 @@ int RunScript(const wchar_t* path) {
   if (FAILED(::CoCreateInstance(engineId, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&engine))) ||
       FAILED(engine.As(&parser)))
     return 3;
-  ComPtr<IUnknown> wscript = Adopt<IUnknown>(static_cast<IDispatch*>(new WScriptObject()));
-  ComPtr<Site> site = Adopt<Site>(new Site(wscript.Get()));
+  ComPtr<IUnknown> wscript = Ky::AdoptNew<IUnknown>(static_cast<IDispatch*>(new WScriptObject()));
+  ComPtr<Site> site = Ky::AdoptNew<Site>(new Site(wscript.Get()));
   EXCEPINFO exception{};
   HRESULT hr = engine->SetScriptSite(site.Get());
   if (SUCCEEDED(hr)) hr = parser->InitNew();

@@ -20,7 +20,7 @@ std::wstring TextOf(const VARIANT& value) {
 HRESULT CConfigObject::CreateVariant(ConfigKind kind, const std::wstring& userId, VARIANT* item) {
   ::VariantInit(item);
   IDispatch* object = nullptr;
-  HRESULT hr = CreateFor<CConfigObject>(IID_IDispatch, reinterpret_cast<void**>(&object), kind, userId);
+  HRESULT hr = CreateInstance<CConfigObject>(IID_IDispatch, reinterpret_cast<void**>(&object), kind, userId);
   if (FAILED(hr)) return hr;
   V_VT(item) = VT_DISPATCH;
   V_DISPATCH(item) = object;

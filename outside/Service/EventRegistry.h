@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ComObject.h"
+#include "LiveObjects.h"
 #include "SlimLock.h"
 #include "KyGSService.h"
 #include "ServiceStore.h"

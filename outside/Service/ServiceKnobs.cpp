@@ -19,39 +19,29 @@ std::optional<DWORD> ReadDword(const std::wstring& path, const std::wstring& nam
   return value;
 }
 
-// Whether a limited knob still holds, using up one of its times; an unlimited one always holds.
-// The count lives in the process's subkey or, failing that, the service key.
-bool UseOneTime(const std::wstring& timesName) {
+// Uses up one of the counts a knob `name` keeps, in the process's subkey or, failing that, the
+// service key: true when one was left, false when it had run out, nothing when no count is set.
+std::optional<bool> CountDown(const std::wstring& name) {
   ServiceStore store;
   Strata::MutexLock lock = store.Lock();
   for (const std::wstring& path : {ZelStandIns::StandInKnobs::ProcessKeyPath(kStandInName, ::GetCurrentProcessId()),
                                    ZelStandIns::StandInKnobs::KeyPath(kStandInName)}) {
-    std::optional<DWORD> times = ReadDword(path, timesName);
-    if (!times) continue;
-    if (*times == 0) return false;
-    DWORD left = *times - 1;
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path.c_str(), timesName.c_str(), REG_DWORD, &left, sizeof(left));
+    std::optional<DWORD> count = ReadDword(path, name);
+    if (!count) continue;
+    if (*count == 0) return false;
+    DWORD left = *count - 1;
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path.c_str(), name.c_str(), REG_DWORD, &left, sizeof(left));
     return true;
   }
-  return true;
+  return std::nullopt;
 }
+
+// Whether a limited knob still holds, using up one of its times; an unlimited one always holds.
+bool UseOneTime(const std::wstring& timesName) { return CountDown(timesName).value_or(true); }
 
 // Whether this call is one of those a "<operation>.After" knob lets through before it holds, using
 // it up; so that the call after them is the one that fails.
-bool PassedBeforeTheKnob(const std::wstring& afterName) {
-  ServiceStore store;
-  Strata::MutexLock lock = store.Lock();
-  for (const std::wstring& path : {ZelStandIns::StandInKnobs::ProcessKeyPath(kStandInName, ::GetCurrentProcessId()),
-                                   ZelStandIns::StandInKnobs::KeyPath(kStandInName)}) {
-    std::optional<DWORD> after = ReadDword(path, afterName);
-    if (!after) continue;
-    if (*after == 0) return false;
-    DWORD left = *after - 1;
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path.c_str(), afterName.c_str(), REG_DWORD, &left, sizeof(left));
-    return true;
-  }
-  return false;
-}
+bool PassedBeforeTheKnob(const std::wstring& afterName) { return CountDown(afterName).value_or(false); }
 
 }  // namespace
 

@@ -33,7 +33,7 @@ HRESULT CServiceRoot::GetValue(long id, VARIANT* value, long* result) {
       break;
     case kUsersCollection: {
       IDispatch* collection = nullptr;
-      hr = CUsersCollection::CreateFor<CUsersCollection>(IID_IDispatch, reinterpret_cast<void**>(&collection));
+      hr = CUsersCollection::CreateInstance<CUsersCollection>(IID_IDispatch, reinterpret_cast<void**>(&collection));
       if (SUCCEEDED(hr)) {
         V_VT(value) = VT_DISPATCH;
         V_DISPATCH(value) = collection;

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "ComObject.h"
+#include "LiveObjects.h"
 #include "ServiceKnobs.h"
 #include "KyGSService.h"
 #include "ServiceStore.h"

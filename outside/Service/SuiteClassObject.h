@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "ComObject.h"
+#include "LiveObjects.h"
 #include "KyClassFactory.h"
 
 namespace ZelService {

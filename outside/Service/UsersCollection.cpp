@@ -80,7 +80,7 @@ HRESULT CUsersCollection::GetEnumerator(IUnknown** enumerator) {
   // An enumeration that goes on far past the users, as a broken service's might.
   const DWORD extra = ZelStandIns::StandInKnobs(kStandInName).ReadDword(L"EnumeratorExtraItems").value_or(0);
   items->resize(items->size() + extra);
-  return CVariantEnumerator::CreateFor<CVariantEnumerator>(IID_IUnknown, reinterpret_cast<void**>(enumerator),
+  return CVariantEnumerator::CreateInstance<CVariantEnumerator>(IID_IUnknown, reinterpret_cast<void**>(enumerator),
                                                            std::move(items), 0UL);
 }
 

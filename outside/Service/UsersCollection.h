@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ComObject.h"
+#include "LiveObjects.h"
 #include "ServiceKnobs.h"
 #include "SlimLock.h"
 #include "KyGSService.h"

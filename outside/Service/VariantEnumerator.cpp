@@ -40,7 +40,7 @@ HRESULT CVariantEnumerator::Reset() {
 HRESULT CVariantEnumerator::Clone(IEnumVARIANT** copy) {
   if (life_.Gone()) return kServerGone;
   std::lock_guard<Strata::SlimLock> lock(guard_);
-  return CreateFor<CVariantEnumerator>(IID_IEnumVARIANT, reinterpret_cast<void**>(copy), items_, position_);
+  return CreateInstance<CVariantEnumerator>(IID_IEnumVARIANT, reinterpret_cast<void**>(copy), items_, position_);
 }
 
 }  // namespace ZelService

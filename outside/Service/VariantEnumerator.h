@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "ComObject.h"
+#include "LiveObjects.h"
 #include "ServiceKnobs.h"
 #include "SlimLock.h"
 #include "ServiceVariant.h"

@@ -6,6 +6,7 @@
 
 #include "EventRegistry.h"
 #include "KyGSService.h"
+#include "ModuleFileName.h"
 #include "ServiceRoot.h"
 #include "ServiceStore.h"
 #include "SuiteClassObject.h"
@@ -23,7 +24,7 @@ struct ServedClass {
 
 template <typename Class>
 HRESULT CreateObject(REFIID iid, void** object) {
-  return Class::template CreateFor<Class>(iid, object);
+  return Class::template CreateInstance<Class>(iid, object);
 }
 
 const ServedClass kServedClasses[] = {
@@ -36,18 +37,6 @@ std::wstring ClassKey(const CLSID& clsid) {
   wchar_t text[40];
   ::StringFromGUID2(clsid, text, ARRAYSIZE(text));
   return std::wstring(L"Software\\Classes\\CLSID\\") + text;
-}
-
-std::wstring ModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD length = ::GetModuleFileNameW(g_module, &path[0], static_cast<DWORD>(path.size()));
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
 }
 
 HRESULT SetText(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
@@ -80,8 +69,8 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, R
   *object = nullptr;
   for (const ServedClass& served : kServedClasses) {
     if (clsid != *served.clsid) continue;
-    return ZelService::CSuiteClassObject::CreateFor<ZelService::CSuiteClassObject>(iid, object, served.creator,
-                                                                                  served.knob);
+    return ZelService::CSuiteClassObject::ComObject::CreateInstance<ZelService::CSuiteClassObject>(
+        iid, object, served.creator, served.knob);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }
@@ -91,7 +80,7 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 }
 
 __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
-  const std::wstring modulePath = ModulePath();
+  const std::wstring modulePath = Strata::ModuleFileName(g_module);
   for (const ServedClass& served : kServedClasses) {
     HRESULT hr = RegisterClass(served, modulePath);
     if (FAILED(hr)) return hr;

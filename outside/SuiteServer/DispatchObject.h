@@ -5,12 +5,13 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "ComObject.h"
+#include "Guarded.h"
+#include "ServerLock.h"
 
 namespace ZelStandIns {
 
-template <typename... Others>
-class DispatchObject : public ComObject<IDispatch, Others...> {
+template <typename ModuleLock, typename... Others>
+class DispatchObject : public Ky::ComObject<ModuleLock, IDispatch, Others...> {
  public:
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;

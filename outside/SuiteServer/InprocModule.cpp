@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "ComObject.h"
+#include "ServerLock.h"
 
 namespace ZelStandIns {
 

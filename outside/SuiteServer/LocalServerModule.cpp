@@ -1,7 +1,7 @@
 #include "LocalServerModule.h"
 
-#include "ComObject.h"
 #include "Handles.h"
+#include "ServerLock.h"
 
 namespace ZelStandIns {
 

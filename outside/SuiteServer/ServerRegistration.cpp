@@ -42,15 +42,6 @@ HMODULE ThisModule() {
   return module;
 }
 
-std::wstring ModulePath(HMODULE module) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD length = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-    if (length < path.size()) return path.substr(0, length);
-    path.resize(path.size() * 2);
-  }
-}
-
 HRESULT RegisterClassServer(const ClassRegistration& registration, ServerKind kind, const std::wstring& server) {
   std::wstring classKey = ClassKeyPath(registration.clsid);
   ServerKind other = kind == ServerKind::InProcess ? ServerKind::Local : ServerKind::InProcess;

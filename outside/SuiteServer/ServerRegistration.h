@@ -22,8 +22,6 @@ HRESULT RegisterClassServer(const ClassRegistration& registration, ServerKind ki
 // Removes the class's registration of `kind`, and the class key and ProgID when nothing else is left.
 HRESULT UnregisterClassServer(const ClassRegistration& registration, ServerKind kind);
 
-// The full path of a loaded module (null: the program).
-std::wstring ModulePath(HMODULE module);
 // The module that holds this code.
 HMODULE ThisModule();
 

@@ -7,8 +7,9 @@
 
 #include <functional>
 
-#include "ComObject.h"
+#include "Guarded.h"
 #include "KyClassFactory.h"
+#include "ServerLock.h"
 
 namespace ZelStandIns {
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "Guarded.h"
+
 namespace ZelStandIns {
 
 namespace {

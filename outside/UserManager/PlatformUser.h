@@ -1,13 +1,13 @@
 // One platform user, answering from the record it was made with.
 #pragma once
 
-#include "ComObject.h"
 #include "KyUserManager.h"
+#include "ServerLock.h"
 #include "UserDirectory.h"
 
 namespace ZelStandIns {
 
-class PlatformUser : public ComObject<IKyUser> {
+class PlatformUser : public ServerObject<IKyUser> {
  public:
   explicit PlatformUser(UserRecord record) : record_(std::move(record)) {}
 
@@ -23,7 +23,6 @@ class PlatformUser : public ComObject<IKyUser> {
   HRESULT AnswerText(const std::optional<std::wstring>& text, LPWSTR* out, LONG* result) const;
   static HRESULT AnswerNumber(DWORD value, LONG* out, LONG* result);
 
-  ServerReference server_;
   const UserRecord record_;
 };
 

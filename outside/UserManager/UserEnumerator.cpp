@@ -1,5 +1,6 @@
 #include "UserEnumerator.h"
 
+#include "Guarded.h"
 #include "PlatformUser.h"
 
 namespace ZelStandIns {
@@ -10,7 +11,7 @@ STDMETHODIMP UserEnumerator::Next(IKyUser** user, LONG* result) {
     *user = nullptr;
     *result = 0;
     if (next_ >= users_.size()) return S_FALSE;
-    return ComObject<IKyUser>::CreateInstance<PlatformUser>(IID_IKyUser, reinterpret_cast<void**>(user),
+    return PlatformUser::CreateInstance<PlatformUser>(IID_IKyUser, reinterpret_cast<void**>(user),
                                                             users_[next_++]);
   });
 }

@@ -3,13 +3,13 @@
 
 #include <vector>
 
-#include "ComObject.h"
 #include "KyUserManager.h"
+#include "ServerLock.h"
 #include "UserDirectory.h"
 
 namespace ZelStandIns {
 
-class UserEnumerator : public ComObject<IKyUserEnumerator> {
+class UserEnumerator : public ServerObject<IKyUserEnumerator> {
  public:
   explicit UserEnumerator(std::vector<UserRecord> users) : users_(std::move(users)) {}
 
@@ -17,7 +17,6 @@ class UserEnumerator : public ComObject<IKyUserEnumerator> {
   STDMETHODIMP Reset(LONG* result) override;
 
  private:
-  ServerReference server_;
   const std::vector<UserRecord> users_;
   // Guarded by the apartment rules of the caller: an enumerator is used by one thread at a time.
   size_t next_ = 0;

@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include "FormatText.h"
+#include "Guarded.h"
 #include "PlatformUser.h"
 #include "StandInState.h"
 #include "UserEnumerator.h"
@@ -14,7 +15,7 @@ UserManager::UserManager(std::wstring stateKeyPath)
 
 HRESULT UserManager::AnswerUser(const std::optional<UserRecord>& user, IKyUser** out) const {
   if (!user) return S_OK;
-  return ComObject<IKyUser>::CreateInstance<PlatformUser>(IID_IKyUser, reinterpret_cast<void**>(out), *user);
+  return PlatformUser::CreateInstance<PlatformUser>(IID_IKyUser, reinterpret_cast<void**>(out), *user);
 }
 
 STDMETHODIMP UserManager::GetLoggedOnUser(ULONG sessionId, IKyUser** user, LONG* result) {
@@ -38,7 +39,7 @@ STDMETHODIMP UserManager::EnumUsers(IKyUserEnumerator** enumerator, LONG* result
     for (const std::wstring& name : directory_.UserNames()) {
       if (std::optional<UserRecord> user = directory_.FindUser(name)) users.push_back(std::move(*user));
     }
-    return ComObject<IKyUserEnumerator>::CreateInstance<UserEnumerator>(
+    return UserEnumerator::CreateInstance<UserEnumerator>(
         IID_IKyUserEnumerator, reinterpret_cast<void**>(enumerator), std::move(users));
   });
 }

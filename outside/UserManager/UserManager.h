@@ -11,13 +11,13 @@
 #include <string>
 
 #include "AccountCallLog.h"
-#include "ComObject.h"
 #include "KyUserManager.h"
+#include "ServerLock.h"
 #include "UserDirectory.h"
 
 namespace ZelStandIns {
 
-class UserManager : public ComObject<IKyUserManager, IKyUserAccountManager> {
+class UserManager : public ServerObject<IKyUserManager, IKyUserAccountManager> {
  public:
   explicit UserManager(std::wstring stateKeyPath);
 
@@ -50,7 +50,6 @@ class UserManager : public ComObject<IKyUserManager, IKyUserAccountManager> {
   void SetStateText(const wchar_t* name, const wchar_t* text) const;
   HRESULT StateTextAsBstr(const wchar_t* name, BSTR* out) const;
 
-  ServerReference server_;
   const std::wstring keyPath_;
   const UserDirectory directory_;
   const AccountCallLog calls_;

@@ -8,6 +8,7 @@
 #include <wrl/client.h>
 
 #include "InprocModule.h"
+#include "ModuleFileName.h"
 #include "ServerRegistration.h"
 #include "StandInState.h"
 #include "SuiteClassFactory.h"
@@ -25,7 +26,7 @@ HRESULT CreateUserManager(REFIID iid, void** object) {
   HRESULT configured = static_cast<HRESULT>(ReadDword(state.get(), L"CreateHResult").value_or(S_OK));
   if (FAILED(configured)) return configured;
   if (ReadDword(state.get(), L"CreateNullObject").value_or(0)) return S_OK;
-  return ComObject<IKyUserManager>::CreateInstance<UserManager>(iid, object, keyPath);
+  return UserManager::CreateInstance<UserManager>(iid, object, keyPath);
 }
 
 }  // namespace
@@ -35,12 +36,14 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   *object = nullptr;
   if (clsid != CLSID_KyUserManager) return CLASS_E_CLASSNOTAVAILABLE;
   Microsoft::WRL::ComPtr<IKyClassFactory> factory;
-  factory = Adopt<IKyClassFactory>(new (std::nothrow) LibraryClassObject<SuiteClassFactory>(CreateUserManager));
+  factory = Ky::AdoptNew<IKyClassFactory>(new (std::nothrow) LibraryClassObject<SuiteClassFactory>(CreateUserManager));
   return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
 }
 
 STDAPI DllCanUnloadNow() { return ModuleIsIdle() ? S_OK : S_FALSE; }
 
-STDAPI DllRegisterServer() { return RegisterClassServer(kRegistration, ServerKind::InProcess, ModulePath(ThisModule())); }
+STDAPI DllRegisterServer() {
+  return RegisterClassServer(kRegistration, ServerKind::InProcess, Strata::ModuleFileName(ThisModule()));
+}
 
 STDAPI DllUnregisterServer() { return UnregisterClassServer(kRegistration, ServerKind::InProcess); }

@@ -18,6 +18,7 @@
 #include "Alert.h"
 #include "AlertEngine.h"
 #include "AlerterTestSupport.h"
+#include "ComObject.h"
 #include "Handles.h"
 #include "ProcessKnobs.h"
 #include "RetryList.h"
@@ -34,21 +35,9 @@ using Microsoft::WRL::ComPtr;
 constexpr wchar_t kUiClass[] = L"{E0EC0F2B-773D-4dd7-BE6C-7D85D6AA6269}";
 
 // Plays the caller that offered the do-not-show-again option.
-class RecordingCallback final : public IAlertCallback {
+class RecordingCallback final : public Ky::ComObject<Ky::NoModuleLock, IAlertCallback> {
  public:
   explicit RecordingCallback(HRESULT answer) : answer_(answer) {}
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IAlertCallback) return E_NOINTERFACE;
-    *object = static_cast<IAlertCallback*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -82,7 +71,6 @@ class RecordingCallback final : public IAlertCallback {
 
  private:
   const HRESULT answer_;
-  std::atomic<ULONG> references_{1};
   DWORD blockFor_ = 0;
   Strata::UniqueHandle entered_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   Strata::UniqueHandle engineGone_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};

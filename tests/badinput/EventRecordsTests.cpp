@@ -14,6 +14,7 @@
 #include "Handles.h"
 #include "StandInKnobs.h"
 #include "StoredTexts.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -128,14 +129,7 @@ std::wstring EventArguments(const EventKind& kind, const wchar_t* badField, cons
   return arguments;
 }
 
-size_t RecordCount() {
-  Strata::UniqueHkey key;
-  DWORD count = 0;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecords.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
-  ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr);
-  return count;
-}
+size_t RecordCount() { return ZelTest::SubkeyCount(HKEY_LOCAL_MACHINE, kRecords); }
 
 struct EventTally {
   size_t tried = 0;

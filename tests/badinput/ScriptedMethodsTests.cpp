@@ -93,15 +93,6 @@ void SetText(const std::wstring& key, const wchar_t* name, const std::wstring& t
                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-size_t SubkeyCount(const std::wstring& path) {
-  Strata::UniqueHkey key;
-  DWORD count = 0;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
-  ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr);
-  return count;
-}
-
 // Written and closed before the host starts, by a handle no child process inherits.
 bool WriteScript(const std::wstring& path, const std::string& script) {
   Strata::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
@@ -196,7 +187,7 @@ TEST_F(ScriptedMethods, LoggerLeavesAWholeRecordForEachCallItReportsDoneAndNoOth
   std::map<std::string, MethodCount> counts = RunCorpus("ZelTARN.ZelLogger", true, kLoggerMethods);
   size_t done = 0;
   for (const auto& [name, count] : counts) done += count.counted;
-  EXPECT_EQ(SubkeyCount(kReportLogRecords), done);
+  EXPECT_EQ(ZelTest::SubkeyCount(HKEY_LOCAL_MACHINE, kReportLogRecords), done);
   const std::vector<std::wstring> stored = StoredTexts(kReportLogRecords);
   ExpectNoCutCorpusText(stored, "a record");
   EXPECT_EQ(CorpusTextsMissing(stored), std::vector<std::string>());

@@ -17,6 +17,7 @@
 #include "ProductSettings.h"
 #include "TestSupport.h"
 #include "ZelHelper.h"
+#include "ZelPlugin.h"
 
 namespace {
 
@@ -129,6 +130,11 @@ class ZelHelperTest : public ::testing::Test {
     ::CoUninitialize();
   }
   DWORD Creations() const { return knobs_.ReadDword(L"Create.Calls").value_or(0); }
+  // The service stand-in answers the next creation of its root object with `hr`.
+  void FailNextCreation(HRESULT hr) const {
+    knobs_.SetDword(L"Create.HResult", static_cast<DWORD>(hr));
+    knobs_.SetDword(L"Create.Times", 1);
+  }
 
   ZelTest::ProcessKnobs knobs_{L"Service"};
 };
@@ -157,8 +163,7 @@ TEST_F(ZelHelperTest, ServiceObjectIsCreatedOnceAndShared) {
 }
 
 TEST_F(ZelHelperTest, GeneralFailureIsRetriedOnceAtOnce) {
-  knobs_.SetDword(L"Create.HResult", static_cast<DWORD>(E_FAIL));
-  knobs_.SetDword(L"Create.Times", 1);
+  FailNextCreation(E_FAIL);
   CZelHelper helper;
   ComPtr<IKyGSService> service;
   EXPECT_EQ(helper.GetConfig(&service), S_OK);
@@ -167,8 +172,7 @@ TEST_F(ZelHelperTest, GeneralFailureIsRetriedOnceAtOnce) {
 }
 
 TEST_F(ZelHelperTest, OtherFailureIsNotRetriedAndStaysForTheHelper) {
-  knobs_.SetDword(L"Create.HResult", static_cast<DWORD>(CO_E_SERVER_EXEC_FAILURE));
-  knobs_.SetDword(L"Create.Times", 1);
+  FailNextCreation(CO_E_SERVER_EXEC_FAILURE);
   CZelHelper helper;
   ComPtr<IKyGSService> service;
   EXPECT_EQ(helper.GetConfig(&service), CO_E_SERVER_EXEC_FAILURE);

@@ -1,6 +1,6 @@
 // A report log that stands in for the platform's inside the test process: it keeps the category of
 // every record it is given, answers as told, and notices a write that reaches it after its last
-// reference has gone.
+// holder has let it go. The test owns the object and keeps its creation reference.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "ComObject.h"
 #include "KyReportLog.h"
 #include "TarnLogHelper.h"
 
@@ -21,23 +22,10 @@ struct WriteAnswer {
   LONG result = 0;
 };
 
-class FakeReportLog : public IKyReportLog {
+class FakeReportLog : public Ky::ComObject<Ky::NoModuleLock, IKyReportLog> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (iid != IID_IUnknown && iid != IID_IKyReportLog) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<IKyReportLog*>(this);
-    AddRef();
-    return S_OK;
-  }
-  // The test owns the object; the count only tells whether a holder still has it.
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
-  STDMETHODIMP_(ULONG) Release() override { return --references; }
-
   STDMETHODIMP Write(tagKYLOG_INFO* record, LONG* result) override {
-    if (references.load() == 0) ++writesAfterRelease;
+    if (Holders() == 0) ++writesAfterRelease;
     std::lock_guard<std::mutex> guard(lock);
     WriteAnswer answer = answers.empty() ? WriteAnswer() : answers.front();
     if (!answers.empty()) answers.pop_front();
@@ -57,7 +45,9 @@ class FakeReportLog : public IKyReportLog {
     return categories.size();
   }
 
-  std::atomic<ULONG> references{0};
+  // The references held besides the test's own.
+  ULONG Holders() const { return References() - 1; }
+
   std::atomic<int> writesAfterRelease{0};
   std::mutex lock;  // guards answers, categories and details
   std::deque<WriteAnswer> answers;

@@ -32,7 +32,7 @@ TEST(TarnLogHelper, RpcFailureRecreatesTheReportLogOnceAndWritesAgain) {
   EXPECT_EQ(helper.Log(&record, &result), S_OK);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(source.creations, 2);
-  EXPECT_EQ(source.Log(0).references.load(), 0u);
+  EXPECT_EQ(source.Log(0).Holders(), 0u);
   EXPECT_EQ(source.Log(1).categories, std::vector<std::wstring>{L"{TEST}"});
 }
 
@@ -109,7 +109,7 @@ TEST(TarnLogHelper, FailedRecreationLeavesTheHelperFailedForGood) {
   EXPECT_EQ(helper.Log(nullptr, &result), CO_E_SERVER_EXEC_FAILURE);
   EXPECT_EQ(helper.Log(nullptr, &result), CO_E_SERVER_EXEC_FAILURE);
   EXPECT_EQ(source.creations, 2);
-  EXPECT_EQ(source.Log(0).references.load(), 0u);
+  EXPECT_EQ(source.Log(0).Holders(), 0u);
 }
 
 TEST(TarnLogHelper, ConcurrentWritesNeverReachAReleasedReportLog) {

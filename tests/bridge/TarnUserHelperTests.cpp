@@ -8,9 +8,7 @@
 
 #include <string>
 
-#include "Handles.h"
 #include "ProcessKnobs.h"
-#include "StandInKnobs.h"
 #include "TarnUserHelper.h"
 #include "TestSupport.h"
 
@@ -23,33 +21,18 @@ class TarnUserHelperTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(userManager_.Created());
     ASSERT_TRUE(utility_.Created());
-    Strata::UniqueModule library(::LoadLibraryW(ZelTest::SiblingPath(L"KyUserManager.dll").c_str()));
-    ASSERT_TRUE(library);
-    auto registerServer =
-        reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(library.get(), "DllRegisterServer"));
-    ASSERT_TRUE(registerServer);
-    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_EQ(ZelTest::RegisterSiblingLibrary(L"KyUserManager.dll"), S_OK);
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   }
   void TearDown() override { ::CoUninitialize(); }
 
-  std::wstring StatePath(const std::wstring& below) const {
-    return ZelStandIns::StandInKnobs::ProcessKeyPath(L"UserManager", ::GetCurrentProcessId()) + L"\\" + below;
-  }
-  void SetText(const std::wstring& below, const wchar_t* name, const std::wstring& text) const {
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, StatePath(below).c_str(), name, REG_SZ, text.c_str(),
-                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-  }
-  void SetDword(const std::wstring& below, const wchar_t* name, DWORD value) const {
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, StatePath(below).c_str(), name, REG_DWORD, &value, sizeof(value));
-  }
   void SignOn(DWORD session, const std::wstring& logonName, DWORD startup = 0) const {
-    SetDword(L"Users\\" + logonName, L"Kind", 0);
-    SetDword(L"Users\\" + logonName, L"Startup", startup);
-    SetText(L"Sessions\\" + std::to_wstring(session), L"User", logonName);
+    userManager_.SetDword(L"Users\\" + logonName, L"Kind", 0);
+    userManager_.SetDword(L"Users\\" + logonName, L"Startup", startup);
+    userManager_.SetText(L"Sessions\\" + std::to_wstring(session), L"User", logonName);
   }
   void AnswerSession(DWORD session, DWORD result) const {
-    SetDword(L"Sessions\\" + std::to_wstring(session), L"Result", result);
+    userManager_.SetDword(L"Sessions\\" + std::to_wstring(session), L"Result", result);
   }
 
   struct Answer {
@@ -131,7 +114,7 @@ TEST_F(TarnUserHelperTest, OnlyTheLowSeventeenBitsOfTheResultCount) {
 
 TEST_F(TarnUserHelperTest, FailedNameQueryFailsTheLookup) {
   SignOn(kSession, L"Robin");
-  SetDword(L"Users\\Robin", L"NameResult", 13);
+  userManager_.SetDword(L"Users\\Robin", L"NameResult", 13);
   CTarnUserHelper helper;
   Answer answer = Ask(helper, kSession);
   EXPECT_FALSE(answer.found);

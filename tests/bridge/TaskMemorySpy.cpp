@@ -6,15 +6,6 @@ TaskMemorySpy::~TaskMemorySpy() {
   if (installed_) ::CoRevokeMallocSpy();
 }
 
-HRESULT TaskMemorySpy::QueryInterface(REFIID iid, void** object) {
-  if (iid == IID_IUnknown || iid == IID_IMallocSpy) {
-    *object = static_cast<IMallocSpy*>(this);
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
 SIZE_T TaskMemorySpy::PreAlloc(SIZE_T request) {
   failingNow_ = failCountdown_ == 0;
   if (failCountdown_ >= 0) --failCountdown_;

@@ -6,7 +6,10 @@
 
 #include <set>
 
-class TaskMemorySpy : public IMallocSpy {
+#include "ComObject.h"
+
+// The test owns the spy and keeps its creation reference; COM holds one more while it is installed.
+class TaskMemorySpy : public Ky::ComObject<Ky::NoModuleLock, IMallocSpy> {
  public:
   TaskMemorySpy();
   ~TaskMemorySpy();
@@ -22,10 +25,6 @@ class TaskMemorySpy : public IMallocSpy {
   // The allocation `index` allocations from now (0 = the next one) fails.
   void FailAllocation(int index) { failCountdown_ = index; }
 
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   // IMallocSpy
   SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T request) override;
   void* STDMETHODCALLTYPE PostAlloc(void* actual) override;

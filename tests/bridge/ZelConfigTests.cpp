@@ -37,42 +37,24 @@ using ZelService::kResultSuccess;
 constexpr wchar_t kPluginKey[] = L"Software\\Varant\\KyProxy\\Plugins\\{08533142-6DAA-40C0-829F-098475E66646}";
 constexpr long kUnknownCode = -1;
 
-CVariantValue I2(short value) {
+// A VARIANT of `type` whose value `fill` sets.
+template <typename Fill>
+CVariantValue Made(VARTYPE type, Fill fill) {
   CVariantValue v;
   VARIANT* p = v.Put();
-  V_VT(p) = VT_I2;
-  V_I2(p) = value;
+  V_VT(p) = type;
+  fill(p);
   return v;
 }
-CVariantValue I4(long value) {
-  CVariantValue v;
-  VARIANT* p = v.Put();
-  V_VT(p) = VT_I4;
-  V_I4(p) = value;
-  return v;
-}
+CVariantValue I2(short value) { return Made(VT_I2, [&](VARIANT* p) { V_I2(p) = value; }); }
+CVariantValue I4(long value) { return Made(VT_I4, [&](VARIANT* p) { V_I4(p) = value; }); }
 CVariantValue Text(const std::wstring& text) {
-  CVariantValue v;
-  VARIANT* p = v.Put();
-  V_VT(p) = VT_BSTR;
-  V_BSTR(p) = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  return v;
+  return Made(VT_BSTR,
+              [&](VARIANT* p) { V_BSTR(p) = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); });
 }
 // A script variable passed by reference; `target` must outlive it.
-CVariantValue RefTo(long* target) {
-  CVariantValue v;
-  VARIANT* p = v.Put();
-  V_VT(p) = VT_BYREF | VT_I4;
-  V_I4REF(p) = target;
-  return v;
-}
-CVariantValue Array(SAFEARRAY* array) {
-  CVariantValue v;
-  VARIANT* p = v.Put();
-  V_VT(p) = VT_ARRAY | VT_VARIANT;
-  V_ARRAY(p) = array;
-  return v;
-}
+CVariantValue RefTo(long* target) { return Made(VT_BYREF | VT_I4, [&](VARIANT* p) { V_I4REF(p) = target; }); }
+CVariantValue Array(SAFEARRAY* array) { return Made(VT_ARRAY | VT_VARIANT, [&](VARIANT* p) { V_ARRAY(p) = array; }); }
 CVariantValue VariantArray(const std::vector<const VARIANT*>& items) {
   SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(items.size()));
   for (LONG i = 0; i < static_cast<LONG>(items.size()); ++i)
@@ -160,24 +142,15 @@ class ZelConfigTest : public ::testing::Test {
 
   void RegisterUserManager() {
     ASSERT_TRUE(userManager_.Created());
-    Strata::UniqueModule library(::LoadLibraryW(ZelTest::SiblingPath(L"KyUserManager.dll").c_str()));
-    ASSERT_TRUE(library);
-    auto registerServer =
-        reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(library.get(), "DllRegisterServer"));
-    ASSERT_TRUE(registerServer);
-    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_EQ(ZelTest::RegisterSiblingLibrary(L"KyUserManager.dll"), S_OK);
   }
   // A value of the user manager stand-in's state for this process.
   void SetPlatform(const std::wstring& below, const wchar_t* name, DWORD type, const std::wstring& data) const {
-    const std::wstring key =
-        ZelStandIns::StandInKnobs::ProcessKeyPath(L"UserManager", ::GetCurrentProcessId()) + L"\\" + below;
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, type, data.c_str(),
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, userManager_.Path(below).c_str(), name, type, data.c_str(),
                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
   }
   void SetPlatformDword(const std::wstring& below, const wchar_t* name, DWORD value) const {
-    const std::wstring key =
-        ZelStandIns::StandInKnobs::ProcessKeyPath(L"UserManager", ::GetCurrentProcessId()) + L"\\" + below;
-    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_DWORD, &value, sizeof(value));
+    userManager_.SetDword(below, name, value);
   }
 
   ZelTest::LogRecorder& log_ = ZelTest::LogRecorder::Install();
@@ -894,18 +867,21 @@ TEST_F(ZelConfigTest, PlatformUserOfThisSessionComesWithItsKindAndStartupFlagAsN
 
 TEST_F(ZelConfigTest, AFailedAllocationEndsAsAnHResultAndNeverAsAnException) {
   IZelConfig* config = Config();
-  VARIANT_BOOL registered = VARIANT_FALSE;
+  // The category list's first allocation is the path of the settings it reads.
+  VARIANT list;
+  ::VariantInit(&list);
   HRESULT hr = S_OK;
   bool fired = false;
   {
     ZelTest::FailingAllocations failing(0);
     try {
-      hr = config->IsZelPluginRegistered(&registered);
+      hr = config->GetSupportedCategoryList(&list);
     } catch (...) {
-      ADD_FAILURE() << "IsZelPluginRegistered let an exception out to its caller";
+      ADD_FAILURE() << "GetSupportedCategoryList let an exception out to its caller";
     }
     fired = failing.Fired();
   }
+  ::VariantClear(&list);
   EXPECT_TRUE(fired);
   EXPECT_EQ(hr, E_OUTOFMEMORY);
 }

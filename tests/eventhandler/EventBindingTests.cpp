@@ -2,13 +2,13 @@
 // process registers as the registry's class (process-wide, so other tests never see it).
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include <wrl/client.h>
 
+#include "ComObject.h"
 #include "EventBindings.h"
 #include "KyClassFactory.h"
 #include "KyGSService.h"
@@ -18,28 +18,18 @@ namespace {
 constexpr long kSuccess = 0x08020000;
 constexpr long kRefused = 0x08020001;
 
-// Records every call in order; answers each operation as the test says.
-class RecordingRegistry : public IKyClassFactory, public IKyGSEventRegistry {
+// Records every call in order; answers each operation as the test says. The test holds the
+// creation reference.
+class RecordingRegistry : public Ky::ComObject<Ky::NoModuleLock, IKyClassFactory, IKyGSEventRegistry> {
  public:
+  using ComObject::References;
+
   std::vector<std::wstring> calls;
   long openResult = kSuccess;
   long addResult = kSuccess;
   HRESULT saveHr = S_OK;
   long saveResult = kSuccess;
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (iid == IID_IUnknown || iid == IID_IKyClassFactory)
-      *object = static_cast<IKyClassFactory*>(this);
-    else if (iid == IID_IKyGSEventRegistry)
-      *object = static_cast<IKyGSEventRegistry*>(this);
-    else
-      *object = nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
-  STDMETHODIMP_(ULONG) Release() override { return --references; }
   STDMETHODIMP CreateInstance(REFIID iid, IUnknown** object) override {
     calls.push_back(L"Create");
     return QueryInterface(iid, reinterpret_cast<void**>(object));
@@ -65,8 +55,6 @@ class RecordingRegistry : public IKyClassFactory, public IKyGSEventRegistry {
     return saveHr;
   }
   STDMETHODIMP FindBinding(BSTR, BSTR, BSTR*, long*) override { return E_NOTIMPL; }
-
-  std::atomic<ULONG> references{1};
 };
 
 const std::pair<const wchar_t*, const wchar_t*> kExpectedBindings[] = {
@@ -131,13 +119,13 @@ TEST_F(EventBindingTest, ARefusedOpenAddsNothing) {
 
 TEST_F(EventBindingTest, ASaveFailingByItsResultOrItsHresultFails) {
   ServeRecordingRegistry();
-  const ULONG references = registry_.references.load();
+  const ULONG references = registry_.References();
   registry_.saveResult = kRefused;
   EXPECT_FALSE(registerEventHandlers());
   registry_.saveResult = kSuccess;
   registry_.saveHr = E_FAIL;
   EXPECT_FALSE(unregisterEventHandlers());
-  EXPECT_EQ(registry_.references.load(), references);
+  EXPECT_EQ(registry_.References(), references);
 }
 
 }  // namespace

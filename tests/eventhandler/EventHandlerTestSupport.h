@@ -15,6 +15,23 @@
 
 namespace ZelTest {
 
+// The records of the test logger serving class `clsid`, in call order.
+inline std::vector<std::wstring> TestLoggerCalls(REFCLSID clsid) {
+  std::vector<std::wstring> calls;
+  Strata::UniqueHkey key;
+  const std::wstring path = TestLoggerKeyPath(clsid) + L"\\Calls";
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return calls;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[16];
+    swprintf(name, 16, L"%06lu", index);
+    wchar_t value[1024];
+    DWORD bytes = sizeof(value);
+    if (::RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS) break;
+    calls.push_back(value);
+  }
+  return calls;
+}
+
 // The test logger server registered under a fresh class id (in HKLM\Software\Classes: Wine's COM
 // does not look in HKCU's); the registration and the logger's records go at destruction.
 class RegisteredTestLogger {
@@ -55,20 +72,7 @@ class RegisteredTestLogger {
                      sizeof(count));
   }
 
-  std::vector<std::wstring> Calls() const {
-    std::vector<std::wstring> calls;
-    Strata::UniqueHkey key;
-    if (::RegOpenKeyExW(orders_.get(), L"Calls", 0, KEY_READ, key.put()) != ERROR_SUCCESS) return calls;
-    for (DWORD index = 0;; ++index) {
-      wchar_t name[16];
-      swprintf(name, 16, L"%06lu", index);
-      wchar_t value[1024];
-      DWORD bytes = sizeof(value);
-      if (::RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS) break;
-      calls.push_back(value);
-    }
-    return calls;
-  }
+  std::vector<std::wstring> Calls() const { return TestLoggerCalls(clsid_); }
   DWORD Created() const { return ReadDword(L"Created"); }
   DWORD Released() const { return ReadDword(L"Released"); }
 

@@ -57,21 +57,7 @@ class EventSourceTest : public ::testing::Test {
     if (exitCode != 0) ADD_FAILURE() << output;
     return exitCode;
   }
-  static Calls LoggerCalls() {
-    Calls calls;
-    Strata::UniqueHkey key;
-    std::wstring path = TestLoggerKeyPath(CLSID_ZelLogger) + L"\\Calls";
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return calls;
-    for (DWORD index = 0;; ++index) {
-      wchar_t name[16];
-      swprintf(name, 16, L"%06lu", index);
-      wchar_t value[1024];
-      DWORD bytes = sizeof(value);
-      if (::RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS) break;
-      calls.push_back(value);
-    }
-    return calls;
-  }
+  static Calls LoggerCalls() { return TestLoggerCalls(CLSID_ZelLogger); }
   static std::wstring LogEvent(long type, const std::wstring& webPage, const std::wstring& content,
                                const std::wstring& session = L"1") {
     return L"LogEvent|" + std::to_wstring(type) + L"|" + webPage + L"|" + content + L"|" + session;

@@ -15,10 +15,9 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <atomic>
-#include <new>
 #include <utility>
 
+#include "ComObject.h"
 #include "Handles.h"
 #include "KyClassFactory.h"
 #include "ZelTARN.h"
@@ -39,26 +38,7 @@ void WriteState(const wchar_t* name, DWORD value) {
 }
 
 template <typename Interface>
-class Object : public Interface {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = (iid == IID_IUnknown || iid == __uuidof(Interface)) ? static_cast<Interface*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    this->AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  virtual ~Object() = default;
-
- private:
-  std::atomic<ULONG> refs_{1};
-};
+using Object = Ky::ComObject<Ky::NoModuleLock, Interface>;
 
 // A configuration object that is only ever held and released by the tests.
 class FakeConfig final : public Object<IZelConfig> {
@@ -132,24 +112,14 @@ class FakeFactory final : public Object<IKyClassFactory> {
     *object = nullptr;
     if (!ReadState(L"Registered")) return REGDB_E_IIDNOTREG;
     if (DWORD delay = ReadState(L"CreateDelayMs")) ::Sleep(delay);
-    auto* config = new (std::nothrow) FakeConfig();
-    if (!config) return E_OUTOFMEMORY;
-    HRESULT hr = config->QueryInterface(iid, reinterpret_cast<void**>(object));
-    config->Release();
-    return hr;
+    return FakeConfig::CreateInstance<FakeConfig>(iid, reinterpret_cast<void**>(object));
   }
 };
 
 }  // namespace
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  auto* factory = new (std::nothrow) FakeFactory();
-  if (!factory) return E_OUTOFMEMORY;
-  HRESULT hr = factory->QueryInterface(iid, object);
-  factory->Release();
-  return hr;
+  return FakeFactory::ComObject::CreateInstance<FakeFactory>(iid, object);
 }
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }

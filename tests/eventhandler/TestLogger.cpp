@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cwchar>
 #include <mutex>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "ComObject.h"
 #include "Handles.h"
 #include "KyClassFactory.h"
 #include "TestLoggerLayout.h"
@@ -87,44 +87,26 @@ HRESULT Obey(const std::wstring& order, long* result) {
   return S_OK;
 }
 
-template <typename Interface>
-class RefCounted : public Interface {
- public:
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  virtual ~RefCounted() = default;
-
- private:
-  std::atomic<ULONG> refs_{1};
+// Every live object of the library keeps it loaded.
+struct LiveObjectCount {
+  static void Lock() noexcept { ++g_objects; }
+  static void Unlock() noexcept { --g_objects; }
 };
 
-class TestLogger : public RefCounted<IZelLogger> {
+template <typename Interface>
+using CountedObject = Ky::ComObject<LiveObjectCount, Interface>;
+
+class TestLogger : public CountedObject<IZelLogger> {
  public:
   explicit TestLogger(REFCLSID clsid) : clsid_(clsid) {
-    ++g_objects;
     std::lock_guard<std::mutex> guard(g_registryLock);
     ClassKey(clsid_).Increment(L"Created");
   }
   ~TestLogger() override {
-    {
-      std::lock_guard<std::mutex> guard(g_registryLock);
-      ClassKey(clsid_).Increment(L"Released");
-    }
-    --g_objects;
+    std::lock_guard<std::mutex> guard(g_registryLock);
+    ClassKey(clsid_).Increment(L"Released");
   }
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IZelLogger;
-    *object = known ? static_cast<IZelLogger*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -164,27 +146,14 @@ class TestLogger : public RefCounted<IZelLogger> {
   const CLSID clsid_;
 };
 
-class TestFactory : public RefCounted<IKyClassFactory> {
+class TestFactory : public CountedObject<IKyClassFactory> {
  public:
-  explicit TestFactory(REFCLSID clsid) : clsid_(clsid) { ++g_objects; }
-  ~TestFactory() override { --g_objects; }
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    bool known = iid == IID_IUnknown || iid == IID_IKyClassFactory;
-    *object = known ? static_cast<IKyClassFactory*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
+  explicit TestFactory(REFCLSID clsid) : clsid_(clsid) {}
   STDMETHODIMP CreateInstance(REFIID iid, IUnknown** object) override {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (RefuseCreation()) return E_FAIL;
-    auto* created = new (std::nothrow) TestLogger(clsid_);
-    if (!created) return E_OUTOFMEMORY;
-    HRESULT hr = created->QueryInterface(iid, reinterpret_cast<void**>(object));
-    created->Release();
-    return hr;
+    return TestLogger::CreateInstance<TestLogger>(iid, reinterpret_cast<void**>(object), clsid_);
   }
 
  private:
@@ -203,13 +172,7 @@ class TestFactory : public RefCounted<IKyClassFactory> {
 }  // namespace
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  auto* factory = new (std::nothrow) TestFactory(clsid);
-  if (!factory) return E_OUTOFMEMORY;
-  HRESULT hr = factory->QueryInterface(iid, object);
-  factory->Release();
-  return hr;
+  return TestFactory::ComObject::CreateInstance<TestFactory>(iid, object, clsid);
 }
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() { return g_objects == 0 ? S_OK : S_FALSE; }

@@ -13,6 +13,7 @@
 #include "ETWLogging.h"
 #include "LogTestSupport.h"
 #include "ModuleVersion.h"
+#include "PublishedLevels.h"
 #include "TraceRecorder.h"
 
 namespace {
@@ -173,20 +174,11 @@ TEST_F(TraceLoggerTest, LevelRules) {
 // the registry switches at once, and send the first test to the logger, which registers.
 TEST_F(TraceLoggerTest, PublishedLevelsFollowTheSessionAndTheSwitchesAtOnce) {
   using ETWLogging::LevelGate;
-  std::atomic<uint64_t> published{LevelGate::kNoLevel};
-  logger_->MirrorLevelsInto(&published);
-  struct Detach {
-    const ETWLogging::LevelPublisher* logger;
-    ~Detach() { logger->MirrorLevelsInto(nullptr); }
-  } detach{logger_.get()};
+  ZelTest::PublishedLevels published(*logger_, LevelGate::kNoLevel);
   Initialize();
-  EXPECT_NE(0u, published & LevelGate::kAskLogger) << "the first test must reach the logger";
+  EXPECT_NE(0u, published.Word() & LevelGate::kAskLogger) << "the first test must reach the logger";
   logger_->IsLevelEnabled(4);
-  struct Case {
-    const char* change;
-    std::function<void()> apply;
-    unsigned levels;  // bit n: level n is accepted, of levels 0 to 7
-  } cases[] = {
+  ZelTest::ExpectWordFollowsEachChange(*logger_, published, {
       {"registered, no session", [] {}, 0},
       {"a session enables level 4", [&] { trace_.Enable(kSession, 4); }, 0xF8},
       {"it asks for level 1", [&] { trace_.Enable(kSession, 1); }, 0xFE},
@@ -197,19 +189,9 @@ TEST_F(TraceLoggerTest, PublishedLevelsFollowTheSessionAndTheSwitchesAtOnce) {
       {"the logger is switched off", [&] { logger_->SetEnabled(false); }, 0},
       {"and on", [&] { logger_->SetEnabled(true); }, 0xE8},
       {"the session disables the provider", [&] { trace_.Disable(kSession); }, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.change);
-    c.apply();
-    const uint64_t word = published.load();
-    ASSERT_EQ(0u, word & LevelGate::kAskLogger);
-    for (DWORD level = 0; level < 40; ++level) {
-      EXPECT_EQ(logger_->IsLevelEnabled(level), LevelGate::Allows(word, level)) << "level " << level;
-      if (level < 8) EXPECT_EQ(((c.levels >> level) & 1) != 0, LevelGate::Allows(word, level)) << "level " << level;
-    }
-  }
+  });
   logger_->Uninitialize();
-  EXPECT_NE(0u, published.load() & LevelGate::kAskLogger) << "registering again is the logger's";
+  EXPECT_NE(0u, published.Word() & LevelGate::kAskLogger) << "registering again is the logger's";
 }
 
 // The process's own test, which every ZEL_LOG makes, sees the same at once.

@@ -12,6 +12,7 @@
 #include "LogLineLock.h"
 #include "Logging.h"
 #include "LogLock.h"
+#include "LogRecorder.h"
 #include "LogTestSupport.h"
 #include "ObfuscatedIniReader.h"
 #include "ObfuscatedRegKey.h"
@@ -29,32 +30,16 @@ struct Recorded {
 
 // A logger that records what reaches it; `Base` chooses the plain or the extended interface.
 template <typename Base>
-class RecordingLogger : public Base {
+class RecordingLogger : public ZelTest::InertLogger<Base> {
  public:
   explicit RecordingLogger(std::vector<Recorded>* sink, DWORD readiness = 0) : sink_(sink), readiness_(readiness) {}
-  DWORD Initialize(const wchar_t*, const wchar_t*, const wchar_t*, ETWLogging::LoggingConfigListenerIf*) override {
-    return 0;
-  }
   DWORD EnsureReady() override { return readiness_; }
-  DWORD GetModuleLogName(std::wstring*) override { return 0; }
-  DWORD GetGroupName(std::wstring*) override { return 0; }
-  DWORD Uninitialize() override { return 0; }
-  void SetEnabled(bool) override {}
-  bool IsEnabled() const override { return true; }
-  DWORD LogFormat(DWORD, const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
   DWORD LogText(const wchar_t*, const wchar_t*, int, DWORD level, const wchar_t* text) override {
     sink_->push_back({level, text});
     return 0;
   }
   bool IsLevelEnabled(DWORD level) const override { return level >= 3; }
-  void SetMaxEntries(DWORD) override {}
-  DWORD GetMaxEntries() const override { return 0; }
-  void SetMaxSize(DWORD) override {}
-  DWORD GetMaxSize() const override { return 0; }
-  void SetSeverity(DWORD) override {}
   DWORD GetSeverity() const override { return 3; }
-  ULONG AddRef() override { return 1; }
-  ULONG Release() override { return 0; }
 
  protected:
   std::vector<Recorded>* sink_;

@@ -19,8 +19,35 @@ struct LogLine {
   std::wstring text;
 };
 
+// A logger that keeps nothing and answers as a ready one with every level enabled; a test's logger
+// overrides what it watches. `Interface` chooses the plain or the extended logger interface.
+template <typename Interface>
+class InertLogger : public Interface {
+ public:
+  DWORD Initialize(const wchar_t*, const wchar_t*, const wchar_t*, ETWLogging::LoggingConfigListenerIf*) override {
+    return 0;
+  }
+  DWORD EnsureReady() override { return 0; }
+  DWORD GetModuleLogName(std::wstring*) override { return 0; }
+  DWORD GetGroupName(std::wstring*) override { return 0; }
+  DWORD Uninitialize() override { return 0; }
+  void SetEnabled(bool) override {}
+  bool IsEnabled() const override { return true; }
+  DWORD LogFormat(DWORD, const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
+  DWORD LogText(const wchar_t*, const wchar_t*, int, DWORD, const wchar_t*) override { return 0; }
+  bool IsLevelEnabled(DWORD) const override { return true; }
+  void SetMaxEntries(DWORD) override {}
+  DWORD GetMaxEntries() const override { return 0; }
+  void SetMaxSize(DWORD) override {}
+  DWORD GetMaxSize() const override { return 0; }
+  void SetSeverity(DWORD) override {}
+  DWORD GetSeverity() const override { return 1; }
+  ULONG AddRef() override { return 1; }
+  ULONG Release() override { return 0; }
+};
+
 // Takes the place of the process's diagnostic logger and keeps every line, from any thread.
-class LogRecorder : public ETWLogging::CLoggingIf {
+class LogRecorder : public InertLogger<ETWLogging::CLoggingIf> {
  public:
   // Installs a recorder into the process's log instance, which owns it from then on.
   static LogRecorder& Install() {
@@ -50,25 +77,6 @@ class LogRecorder : public ETWLogging::CLoggingIf {
     lines_.push_back({level, function, text});
     return 0;
   }
-  DWORD Initialize(const wchar_t*, const wchar_t*, const wchar_t*, ETWLogging::LoggingConfigListenerIf*) override {
-    return 0;
-  }
-  DWORD EnsureReady() override { return 0; }
-  DWORD GetModuleLogName(std::wstring*) override { return 0; }
-  DWORD GetGroupName(std::wstring*) override { return 0; }
-  DWORD Uninitialize() override { return 0; }
-  void SetEnabled(bool) override {}
-  bool IsEnabled() const override { return true; }
-  DWORD LogFormat(DWORD, const wchar_t*, const wchar_t*, int, const wchar_t*, ...) override { return 0; }
-  bool IsLevelEnabled(DWORD) const override { return true; }
-  void SetMaxEntries(DWORD) override {}
-  DWORD GetMaxEntries() const override { return 0; }
-  void SetMaxSize(DWORD) override {}
-  DWORD GetMaxSize() const override { return 0; }
-  void SetSeverity(DWORD) override {}
-  DWORD GetSeverity() const override { return 1; }
-  ULONG AddRef() override { return 1; }
-  ULONG Release() override { return 0; }
 
  private:
   mutable std::mutex lock_;

@@ -13,6 +13,7 @@
 #include "LogPaths.h"
 #include "Logging.h"
 #include "ObfuscatedIniReader.h"
+#include "PublishedLevels.h"
 
 namespace {
 
@@ -174,18 +175,8 @@ TEST_F(FileLoggerTest, SeverityZeroLetsEveryLevelThroughAndDefaultStopsOneAndTwo
 // What every call site tests is the word the logger publishes: it must follow log.ini and the
 // setters at once.
 TEST_F(FileLoggerTest, PublishedLevelsFollowLogIniAndTheSettersAtOnce) {
-  using ETWLogging::LevelGate;
-  std::atomic<uint64_t> published{LevelGate::kAskLogger};
-  logger_->MirrorLevelsInto(&published);
-  struct Detach {
-    const ETWLogging::LevelPublisher* logger;
-    ~Detach() { logger->MirrorLevelsInto(nullptr); }
-  } detach{logger_.get()};
-  struct Case {
-    const char* change;
-    std::function<void()> apply;
-    unsigned levels;  // bit n: level n is accepted, of levels 0 to 7
-  } cases[] = {
+  ZelTest::PublishedLevels published(*logger_, ETWLogging::LevelGate::kAskLogger);
+  ZelTest::ExpectWordFollowsEachChange(*logger_, published, {
       {"defaults", [] {}, 0xF8},
       {"log.ini's Severity 0", [&] {
          WriteIni(ModuleIni(), L"Severity", 0);
@@ -199,17 +190,7 @@ TEST_F(FileLoggerTest, PublishedLevelsFollowLogIniAndTheSettersAtOnce) {
        }, 0},
       {"SetEnabled(true)", [&] { logger_->SetEnabled(true); }, 0xFF},
       {"Uninitialize", [&] { logger_->Uninitialize(); }, 0xF8},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.change);
-    c.apply();
-    const uint64_t word = published.load();
-    ASSERT_EQ(0u, word & LevelGate::kAskLogger);
-    for (DWORD level = 0; level < 40; ++level) {
-      EXPECT_EQ(logger_->IsLevelEnabled(level), LevelGate::Allows(word, level)) << "level " << level;
-      if (level < 8) EXPECT_EQ(((c.levels >> level) & 1) != 0, LevelGate::Allows(word, level)) << "level " << level;
-    }
-  }
+  });
 }
 
 TEST_F(FileLoggerTest, SettersKeepTheirRanges) {
@@ -261,14 +242,13 @@ TEST_F(FileLoggerTest, AFolderThatCannotBeCreatedSilencesTheLoggerForGood) {
   FakeShell blockedShell(blocker);
   CLogging blocked(blockedShell);
   ASSERT_EQ(0u, blocked.Initialize(kGroup, nullptr, nullptr, nullptr));
-  std::atomic<uint64_t> published{ETWLogging::LevelGate::kAskLogger};
-  blocked.MirrorLevelsInto(&published);
+  ZelTest::PublishedLevels published(blocked, ETWLogging::LevelGate::kAskLogger);
   EXPECT_TRUE(blocked.IsLevelEnabled(4));
   EXPECT_EQ(87u, blocked.LogText(L"LoggingTests", L"f", 1, 4, L"lost"));
   EXPECT_FALSE(blocked.IsEnabled());
   EXPECT_FALSE(blocked.IsLevelEnabled(5));
   EXPECT_FALSE(blocked.IsLevelEnabled(6));
-  EXPECT_FALSE(ETWLogging::LevelGate::Allows(published.load(), 4)) << "callers must stop formatting too";
+  EXPECT_FALSE(ETWLogging::LevelGate::Allows(published.Word(), 4)) << "callers must stop formatting too";
   EXPECT_EQ(87u, blocked.LogText(L"LoggingTests", L"f", 1, 4, L"still lost"));
 }
 

@@ -1,6 +1,6 @@
 // A JScript array as the engine hands it over: "length" and "0", "1", ... as properties read through
-// IDispatch. Its lifetime is the test's (references are not counted), and it can lie the way a
-// hostile script can.
+// IDispatch. Its lifetime is the test's, which keeps the creation reference, and it can lie the way
+// a hostile script can.
 #pragma once
 
 #include <windows.h>
@@ -10,21 +10,18 @@
 #include <utility>
 #include <vector>
 
+#include "ComObject.h"
 #include "VariantValue.h"
 
 namespace ZelTest {
 
-class ScriptArray : public IDispatch {
+class ScriptArray : public Ky::ComObject<Ky::NoModuleLock, IDispatch> {
  public:
   explicit ScriptArray(const std::vector<std::wstring>& texts) {
     for (const std::wstring& text : texts) items_.push_back(Text(text));
   }
   // An array of any values, other arrays among them.
-  static ScriptArray Holding(VariantList items) {
-    ScriptArray array(std::vector<std::wstring>{});
-    array.items_ = std::move(items);
-    return array;
-  }
+  static ScriptArray Holding(VariantList items) { return ScriptArray(std::move(items), HoldingTag{}); }
 
   static CVariantValue Text(const std::wstring& text) {
     CVariantValue value;
@@ -39,16 +36,10 @@ class ScriptArray : public IDispatch {
     VARIANT* held = value.Put();
     V_VT(held) = VT_DISPATCH;
     V_DISPATCH(held) = this;
+    AddRef();
     return value;
   }
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (iid != IID_IUnknown && iid != IID_IDispatch) return *object = nullptr, E_NOINTERFACE;
-    *object = this;
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
   STDMETHODIMP GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
@@ -77,6 +68,9 @@ class ScriptArray : public IDispatch {
   LONG claimedLength = -1;
 
  private:
+  struct HoldingTag {};
+  ScriptArray(VariantList items, HoldingTag) : items_(std::move(items)) {}
+
   static constexpr DISPID kLengthId = 100;
   static constexpr DISPID kFirstItemId = 1000;
   VariantList items_;

@@ -61,6 +61,24 @@ std::wstring SiblingPath(const std::wstring& fileName) {
   return path.substr(0, path.find_last_of(L'\\') + 1) + fileName;
 }
 
+size_t SubkeyCount(HKEY root, const std::wstring& path) {
+  Strata::UniqueHkey key;
+  DWORD count = 0;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
+  ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
+  return count;
+}
+
+HRESULT RegisterSiblingLibrary(const std::wstring& fileName) {
+  Strata::UniqueModule library(::LoadLibraryW(SiblingPath(fileName).c_str()));
+  if (!library) return HRESULT_FROM_WIN32(::GetLastError());
+  auto registerServer =
+      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(library.get(), "DllRegisterServer"));
+  if (!registerServer) return HRESULT_FROM_WIN32(::GetLastError());
+  return registerServer();
+}
+
 DWORD RunProcess(const std::wstring& commandLine, std::string* output, DWORD timeoutMs) {
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   Strata::UniqueHandle readEnd, writeEnd;

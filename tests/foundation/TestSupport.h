@@ -39,9 +39,16 @@ class TempRegistryKey {
 // Full path of a binary built beside the test executable.
 std::wstring SiblingPath(const std::wstring& fileName);
 
+// Registers a library built beside the test executable through its DllRegisterServer, as an
+// installer would: its answer, or the failure to load it or to find the export.
+HRESULT RegisterSiblingLibrary(const std::wstring& fileName);
+
 // Runs a program with a command line, waits up to `timeoutMs`, returns its exit code (or ~0u).
 // Standard output is captured into `output` when it is given.
 DWORD RunProcess(const std::wstring& commandLine, std::string* output = nullptr, DWORD timeoutMs = 60000);
+
+// How many subkeys the key `path` of `root` has; 0 when it cannot be opened.
+size_t SubkeyCount(HKEY root, const std::wstring& path);
 
 std::vector<unsigned char> ReadFileBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);

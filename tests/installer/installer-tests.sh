@@ -140,6 +140,17 @@ case_upgrade_in_use() {
   expect_build_files
 }
 
+# Runs the uninstall command the installed-programs entry keeps in value $1, as written and
+# followed by $2 (its name in messages: $3), and expects exit code $4 and the entry gone once the
+# command has returned.
+run_entry_command() {
+  local entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZEL' command
+  command=$(reg_value "$entry" "$1")
+  run_command_line "$command$2"
+  [ "$exit_code" = "$4" ] || fail "the entry's $3 ended with $exit_code, not $4"
+  ! run reg query "$entry" >/dev/null 2>&1 || fail "the entry is still there when the uninstall command returned"
+}
+
 # Uninstalled by the installed-programs entry's quiet command, run as written, while the service
 # holds the event handler: the command returns when the removal is over, with 3010; the restart
 # leaves nothing of the product.
@@ -148,13 +159,8 @@ case_uninstall_in_use() {
   product_files > "$work/files-before"
   run_installer_expecting 0 "$installer" /LOG='C:\setup.log'
   hold service "$product_win\\zelevh.dll"
-  local command
-  command=$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZEL' QuietUninstallString)
-  run_command_line "$command"
-  [ "$exit_code" = 3010 ] || fail "the entry's quiet uninstall command ended with $exit_code, not 3010"
   # Returned only when over: the entry is gone already, and so is every file not in use.
-  ! run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZEL' >/dev/null 2>&1 ||
-    fail "the entry is still there when the uninstall command returned"
+  run_entry_command QuietUninstallString "" "quiet uninstall command" 3010
   # Run as written, the command logs where the uninstaller logs by default, in TEMP.
   local log
   log=$(find "$drive" -name ZEL-Uninstall.log | head -n 1)
@@ -170,12 +176,7 @@ case_uninstall_in_use() {
 # before that restart, the product keeps its new uninstaller through it.
 case_uninstall_command() {
   run_installer_expecting 0 "$installer" /LOG='C:\setup.log'
-  local command
-  command=$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZEL' UninstallString)
-  run_command_line "$command /S"
-  [ "$exit_code" = 0 ] || fail "the entry's uninstall command with /S ended with $exit_code, not 0"
-  ! run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZEL' >/dev/null 2>&1 ||
-    fail "the entry is still there when the uninstall command returned"
+  run_entry_command UninstallString " /S" "uninstall command with /S" 0
   run_installer_expecting 0 "$installer" /LOG='C:\setup.log'
   restart_machine
   expect_installed "$version"

@@ -42,14 +42,7 @@ std::wstring TestServerPath(const std::wstring& signatureCase) {
   return SiblingPath(signatureCase.empty() ? L"FactoryTestServer.dll" : L"FactoryTestServer-" + signatureCase + L".dll");
 }
 
-void RegisterSuiteProxyStub() {
-  Strata::UniqueModule proxyStub(::LoadLibraryW(SiblingPath(L"KyReportLogPS.dll").c_str()));
-  ASSERT_TRUE(proxyStub);
-  auto registerServer =
-      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(proxyStub.get(), "DllRegisterServer"));
-  ASSERT_NE(registerServer, nullptr);
-  ASSERT_EQ(registerServer(), S_OK);
-}
+void RegisterSuiteProxyStub() { ASSERT_EQ(RegisterSiblingLibrary(L"KyReportLogPS.dll"), S_OK); }
 
 RegisteredClass::RegisteredClass(const std::wstring& serverPath, const wchar_t* serverKind)
     : clsidText_(L"{" + NewGuidText() + L"}") {

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
-#include <atomic>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ComObject.h"
 #include "Handles.h"
 #include "KyReportLog.h"
 #include "InterfaceTestSupport.h"
@@ -34,23 +34,9 @@ struct ReceivedRecord {
 };
 
 // Plays the report log: keeps what it receives and answers with a chosen result code.
-class RecordingReportLog : public IKyReportLog {
+class RecordingReportLog : public Ky::ComObject<Ky::NoModuleLock, IKyReportLog> {
  public:
   explicit RecordingReportLog(ReceivedRecord& received) : received_(received) {}
-  virtual ~RecordingReportLog() = default;
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = (iid == IID_IUnknown || iid == IID_IKyReportLog) ? static_cast<IKyReportLog*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP Write(tagKYLOG_INFO* info, LONG* result) override {
     received_.apartmentThread = ::GetCurrentThreadId();
     received_.category = Copy(info->pwszLogCategoryID);
@@ -69,7 +55,6 @@ class RecordingReportLog : public IKyReportLog {
 
  private:
   ReceivedRecord& received_;
-  std::atomic<ULONG> refs_{1};
 };
 
 // A single-threaded apartment on its own thread that serves one recording report log.

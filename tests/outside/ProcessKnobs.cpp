@@ -21,6 +21,17 @@ void ProcessKnobs::SetDword(const wchar_t* name, DWORD value) const {
   ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, path_.c_str(), name, REG_DWORD, &value, sizeof(value));
 }
 
+std::wstring ProcessKnobs::Path(const std::wstring& below) const { return path_ + L"\\" + below; }
+
+LSTATUS ProcessKnobs::SetText(const std::wstring& below, const wchar_t* name, const std::wstring& text) const {
+  return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, Path(below).c_str(), name, REG_SZ, text.c_str(),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+LSTATUS ProcessKnobs::SetDword(const std::wstring& below, const wchar_t* name, DWORD value) const {
+  return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, Path(below).c_str(), name, REG_DWORD, &value, sizeof(value));
+}
+
 std::optional<DWORD> ProcessKnobs::ReadDword(const wchar_t* name) const {
   DWORD value = 0;
   DWORD size = sizeof(value);

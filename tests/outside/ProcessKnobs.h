@@ -22,6 +22,13 @@ class ProcessKnobs {
   void SetDword(const wchar_t* name, DWORD value) const;
   std::optional<DWORD> ReadDword(const wchar_t* name) const;
 
+  // The path below HKEY_LOCAL_MACHINE of subkey `below` of the key, where a stand-in keeps state
+  // of its own (users, sessions); values are written there with the registry's answer, the subkey
+  // made on need.
+  std::wstring Path(const std::wstring& below) const;
+  LSTATUS SetText(const std::wstring& below, const wchar_t* name, const std::wstring& text) const;
+  LSTATUS SetDword(const std::wstring& below, const wchar_t* name, DWORD value) const;
+
  private:
   std::wstring path_;
   bool created_;

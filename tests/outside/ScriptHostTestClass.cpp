@@ -16,7 +16,7 @@ namespace {
 
 using namespace ZelStandIns;
 
-class ScriptTestObject : public DispatchObject<> {
+class ScriptTestObject : public DispatchObject<ServerLock> {
  protected:
   size_t MethodCount() const override { return 2; }
   const wchar_t* MethodName(size_t index) const override { return index == 0 ? L"Twice" : L"Greet"; }
@@ -38,7 +38,6 @@ class ScriptTestObject : public DispatchObject<> {
   }
 
  private:
-  ServerReference server_;
 };
 
 }  // namespace
@@ -47,8 +46,8 @@ STDAPI DllGetClassObject(REFCLSID, REFIID iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   Microsoft::WRL::ComPtr<IKyClassFactory> factory;
-  factory = Adopt<IKyClassFactory>(new (std::nothrow) SuiteClassFactory([](REFIID objectIid, void** created) {
-    return ComObject<IDispatch>::CreateInstance<ScriptTestObject>(objectIid, created);
+  factory = Ky::AdoptNew<IKyClassFactory>(new (std::nothrow) SuiteClassFactory([](REFIID objectIid, void** created) {
+    return ScriptTestObject::CreateInstance<ScriptTestObject>(objectIid, created);
   }));
   return factory ? factory->QueryInterface(iid, object) : E_OUTOFMEMORY;
 }

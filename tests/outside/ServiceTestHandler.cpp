@@ -10,8 +10,8 @@
 #include <new>
 #include <string>
 
-#include "ComObject.h"
 #include "KyGSEvents.h"
+#include "LiveObjects.h"
 
 namespace {
 
@@ -126,7 +126,7 @@ class CTestHandlerFactory : public ZelService::ComObject<IClassFactory> {
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (object) *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return CreateFor<CTestHandler>(iid, object, clsid_);
+    return ComObject::CreateInstance<CTestHandler>(iid, object, clsid_);
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
@@ -137,7 +137,7 @@ class CTestHandlerFactory : public ZelService::ComObject<IClassFactory> {
 }  // namespace
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  return CTestHandlerFactory::CreateFor<CTestHandlerFactory>(iid, object, clsid);
+  return CTestHandlerFactory::ComObject::CreateInstance<CTestHandlerFactory>(iid, object, clsid);
 }
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() {

@@ -19,14 +19,7 @@ void SetText(const std::wstring& keyPath, const wchar_t* name, const std::wstrin
 
 }  // namespace
 
-void RegisterSuiteProxyStubLibrary() {
-  Strata::UniqueModule proxyStub(::LoadLibraryW(SiblingPath(L"KyReportLogPS.dll").c_str()));
-  ASSERT_TRUE(proxyStub);
-  auto registerServer =
-      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(proxyStub.get(), "DllRegisterServer"));
-  ASSERT_NE(registerServer, nullptr);
-  ASSERT_EQ(registerServer(), S_OK);
-}
+void RegisterSuiteProxyStubLibrary() { ASSERT_EQ(RegisterSiblingLibrary(L"KyReportLogPS.dll"), S_OK); }
 
 TestClassRegistration::TestClassRegistration(const std::wstring& server, Server kind)
     : clsidText_(L"{" + NewGuidText() + L"}") {

@@ -34,26 +34,17 @@ class UserManagerStandIn : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(knobs_.Created());
-    Strata::UniqueModule library(::LoadLibraryW(ZelTest::SiblingPath(L"KyUserManager.dll").c_str()));
-    ASSERT_TRUE(library);
-    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(::GetProcAddress(library.get(), "DllRegisterServer"));
-    ASSERT_TRUE(registerServer);
-    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_EQ(ZelTest::RegisterSiblingLibrary(L"KyUserManager.dll"), S_OK);
     ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   }
   void TearDown() override { ::CoUninitialize(); }
 
-  std::wstring StatePath(const std::wstring& below) const {
-    return ZelStandIns::StandInKnobs::ProcessKeyPath(L"UserManager", ::GetCurrentProcessId()) + L"\\" + below;
-  }
+  std::wstring StatePath(const std::wstring& below) const { return knobs_.Path(below); }
   void SetText(const std::wstring& below, const wchar_t* name, const std::wstring& text) const {
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, StatePath(below).c_str(), name, REG_SZ, text.c_str(),
-                                static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    ASSERT_EQ(knobs_.SetText(below, name, text), ERROR_SUCCESS);
   }
   void SetDword(const std::wstring& below, const wchar_t* name, DWORD value) const {
-    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, StatePath(below).c_str(), name, REG_DWORD, &value, sizeof(value)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(knobs_.SetDword(below, name, value), ERROR_SUCCESS);
   }
   void AddUser(const std::wstring& logonName, const std::wstring& displayName, DWORD kind) const {
     SetText(L"Users\\" + logonName, L"DisplayName", displayName);
