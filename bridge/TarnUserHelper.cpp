@@ -76,8 +76,17 @@ HRESULT CTarnUserHelper::acquireUserManager(ComPtr<IKyUserManager>* manager) {
   if (FAILED(hr)) {
     ZEL_LOG(kLevelError, kSource, kFunction, L"Failed to create User Manager [0x%08X]\r\n", hr);
     ProductSettings::ReportToService(kServiceReportUserManager, 0, hr);
+    return hr;
   }
+  KeepLibraryOf(manager->Get());
   return hr;
+}
+
+// The library is found from the object's own code, which is the platform's library in process and
+// the system's proxy code for a manager served from another process.
+void CTarnUserHelper::KeepLibraryOf(IKyUserManager* manager) {
+  std::lock_guard<Strata::SlimLock> guard(libraryLock_);
+  if (!userManagerLibrary_) userManagerLibrary_ = Strata::PinLibraryAt(*reinterpret_cast<void* const*>(manager));
 }
 
 bool CTarnUserHelper::GetCurrentlyLoggedOnUser(DWORD sessionId, wchar_t* name, size_t capacity, long* kind,

@@ -1,5 +1,6 @@
 // Which platform user is signed on to a Windows session, asked of the platform's user manager
-// afresh on every call. One helper belongs to one COM object and is never shared.
+// afresh on every call. One helper belongs to one COM object and is never shared; that object may
+// be called from several threads at once.
 #pragma once
 
 #include <windows.h>
@@ -9,7 +10,9 @@
 
 #include <wrl/client.h>
 
+#include "Handles.h"
 #include "KyUserManager.h"
+#include "SlimLock.h"
 
 // The session of the calling process; 0xFFFFFFFF when it cannot be read.
 DWORD getSessionId();
@@ -47,6 +50,16 @@ class CTarnUserHelper {
   HRESULT LastCreationResult() const { return lastCreationResult_.load(); }
 
  private:
+  void KeepLibraryOf(IKyUserManager* manager);
+
   // Written by every creation attempt; any value one thread writes is a valid creation result.
   std::atomic<HRESULT> lastCreationResult_{OLE_E_NOTRUNNING};
+
+  // The user manager's library, held from the first manager on for as long as the helper lives.
+  // Between two questions no manager is alive, so COM may unload that library whenever unused
+  // libraries are freed, and a service that frees them while a logging thread still builds records
+  // would unload it again and again under a thread that is just finding or releasing a manager.
+  // Guarded by libraryLock_.
+  Strata::SlimLock libraryLock_;
+  Strata::UniqueModule userManagerLibrary_;
 };

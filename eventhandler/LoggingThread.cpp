@@ -122,11 +122,7 @@ struct WorkerStart {
 
 DWORD WINAPI WorkerProc(void* parameter);
 
-HMODULE PinThisLibrary() {
-  HMODULE library = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&WorkerProc), &library);
-  return library;
-}
+HMODULE PinThisLibrary() { return Strata::PinLibraryAt(reinterpret_cast<const void*>(&WorkerProc)).release(); }
 
 DWORD WINAPI WorkerProc(void* parameter) {
   std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(parameter));

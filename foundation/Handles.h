@@ -96,4 +96,12 @@ inline MutexLock AcquireMutex(HANDLE mutex, DWORD timeoutMs) noexcept {
   return (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ? MutexLock(mutex) : MutexLock();
 }
 
+// A load of the library holding the code or data at `address`, which keeps that library mapped
+// until the handle goes, whatever its other users do; empty when no library holds the address.
+inline UniqueModule PinLibraryAt(const void* address) noexcept {
+  HMODULE library = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, static_cast<LPCWSTR>(address), &library);
+  return UniqueModule(library);
+}
+
 }  // namespace Strata

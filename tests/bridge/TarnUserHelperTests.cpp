@@ -68,6 +68,23 @@ TEST_F(TarnUserHelperTest, SignedOnUserComesWithNameKindAndStartupFlag) {
   EXPECT_TRUE(helper.IsSessionCurrentUserAdmin(kSession));
 }
 
+// A service frees unused libraries while a logging thread it left behind still builds records.
+// Between two questions no manager is alive, and a library unloaded then can be unmapped under a
+// thread that is just finding or releasing a manager: it stays while the helper lives.
+TEST_F(TarnUserHelperTest, TheUserManagersLibraryStaysLoadedWhileTheHelperLives) {
+  SignOn(kSession, L"Robin");
+  {
+    CTarnUserHelper helper;
+    for (int question = 0; question < 3; ++question) {
+      EXPECT_TRUE(Ask(helper, kSession).found) << question;
+      ::CoFreeUnusedLibrariesEx(0, 0);
+      EXPECT_NE(::GetModuleHandleW(L"KyUserManager.dll"), nullptr) << question;
+    }
+  }
+  ::CoFreeUnusedLibrariesEx(0, 0);
+  EXPECT_EQ(::GetModuleHandleW(L"KyUserManager.dll"), nullptr) << "the helper kept the library past its end";
+}
+
 TEST_F(TarnUserHelperTest, NotLoggedOnClearsTheLoggedOnFlag) {
   CTarnUserHelper helper;
   Answer answer = Ask(helper, 9);  // a session the stand-in does not know answers 1245
