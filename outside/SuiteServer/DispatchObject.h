@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "Guarded.h"
+#include "ComGuard.h"
 #include "ServerLock.h"
 
 namespace ZelStandIns {
@@ -38,7 +38,7 @@ class DispatchObject : public Ky::ComObject<ModuleLock, IDispatch, Others...> {
     if (!parameters || parameters->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
     VARIANT ignored;
     ::VariantInit(&ignored);
-    HRESULT hr = Guarded([&] { return CallMethod(id, *parameters, result ? result : &ignored); });
+    HRESULT hr = GuardHResult([&] { return CallMethod(id, *parameters, result ? result : &ignored); });
     ::VariantClear(&ignored);
     return hr;
   }
