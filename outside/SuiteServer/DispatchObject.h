@@ -7,21 +7,13 @@
 
 #include "ComGuard.h"
 #include "ServerLock.h"
+#include "TypelessDispatch.h"
 
 namespace ZelStandIns {
 
 template <typename ModuleLock, typename... Others>
-class DispatchObject : public Ky::ComObject<ModuleLock, IDispatch, Others...> {
+class DispatchObject : public Ky::ComObject<ModuleLock, Ky::TypelessDispatch<>, Others...> {
  public:
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (!names || !ids || count == 0) return E_INVALIDARG;
     HRESULT hr = S_OK;
