@@ -27,6 +27,7 @@
 #include "LogInstance.h"
 #include "ObjectMap.h"
 #include "SlimLock.h"
+#include "TypelessDispatch.h"
 #include "ZELEventHandlerModule.h"
 #include "ZelEventHandler.h"
 
@@ -49,17 +50,8 @@ void WaitUntil(const std::atomic<long>& done, long expected) {
 }
 
 // A logger that accepts everything at once, so the worker drains the queue as fast as it can.
-class NullLogger final : public Ky::ComObject<Ky::NoModuleLock, IZelLogger> {
+class NullLogger final : public Ky::ComObject<Ky::NoModuleLock, Ky::TypelessDispatch<IZelLogger>> {
  public:
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
-  }
   STDMETHODIMP LogInfoUser(long*, BSTR, BSTR, long* result) override { return Accept(result); }
   STDMETHODIMP LogBlockingFeature(long, long*, long* result) override { return Accept(result); }
   STDMETHODIMP LogWebsite(long*, long*, BSTR, long* result) override { return Accept(result); }

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "Guarded.h"
+#include "ComGuard.h"
 #include "ServerRegistration.h"
 #include "StandInState.h"
 
@@ -68,10 +68,10 @@ void AlertCompleter::Run() {
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   for (;;) {
     // A command that cannot be handled now (out of memory) is taken again on the next round.
-    Guarded([this] {
+    GuardHResult([this] {
       ProcessCommands();
-      return 0;
-    }, 0);
+      return S_OK;
+    });
     ::Sleep(kPollMs);
   }
 }

@@ -15,7 +15,7 @@
 
 #include "AlertCompleter.h"
 #include "AlertRecorder.h"
-#include "Guarded.h"
+#include "ComGuard.h"
 #include "KyPltAlt.h"
 #include "StandInState.h"
 
@@ -61,6 +61,18 @@ int32_t ConfiguredFailure() {
   return ERROR_BUSY;
 }
 
+// The library answers Win32 codes: a body that throws is answered with the code of the one guard's
+// HRESULT (ERROR_OUTOFMEMORY for an allocation).
+template <typename Body>
+int32_t GuardedCode(Body&& body) noexcept {
+  int32_t code = ERROR_OUTOFMEMORY;
+  const HRESULT hr = GuardHResult([&] {
+    code = body();
+    return S_OK;
+  });
+  return SUCCEEDED(hr) ? code : static_cast<int32_t>(HRESULT_CODE(hr));
+}
+
 int32_t Show(const char* exportName, const AlertShowRecord* record, KyAlertNotification notify, void* context,
              int32_t timeout, uint32_t flags, uint32_t* alertHandle) {
   if (!record || !alertHandle) return ERROR_INVALID_PARAMETER;
@@ -84,57 +96,57 @@ int32_t Show(const char* exportName, const AlertShowRecord* record, KyAlertNotif
 extern "C" {
 
 int32_t __stdcall KyInitTARNAlert() {
-  return Guarded([&]() -> int32_t {
+  return GuardedCode([&]() -> int32_t {
     AlertCompleter::Instance().Start();
     AlertCompleter::Instance().ForgetAll();
     SetKnob(L"InitCount", Knob(L"InitCount").value_or(0) + 1);
     return static_cast<int32_t>(Knob(L"InitResult").value_or(0));
-  }, ERROR_NOT_ENOUGH_MEMORY);
+  });
 }
 
 int32_t __stdcall KyShowTARNAlert(const AlertShowRecord* record, KyAlertNotification notify, void* context,
                                   int32_t timeout, uint32_t* alertHandle) {
-  return Guarded([&]() -> int32_t {
+  return GuardedCode([&]() -> int32_t {
     return Show("KyShowTARNAlert", record, notify, context, timeout, 0, alertHandle);
-  }, ERROR_NOT_ENOUGH_MEMORY);
+  });
 }
 
 int32_t __stdcall KyShowTARNAlert2(const AlertShowRecord* record, KyAlertNotification notify, void* context,
                                    int32_t timeout, uint32_t flags, uint32_t* alertHandle) {
-  return Guarded([&]() -> int32_t {
+  return GuardedCode([&]() -> int32_t {
     return Show("KyShowTARNAlert2", record, notify, context, timeout, flags, alertHandle);
-  }, ERROR_NOT_ENOUGH_MEMORY);
+  });
 }
 
 int32_t __stdcall KyCloseTARNAlert(uint32_t alertHandle) {
-  return Guarded([&]() -> int32_t {
+  return GuardedCode([&]() -> int32_t {
     if (Knob(L"NotifyOnClose").value_or(0) == 1) AlertCompleter::Instance().CompleteNow(alertHandle, 0, false);
     AlertCompleter::Instance().Forget(alertHandle);
     AlertRecorder().MarkAlert(alertHandle, L"Closed", 1);
     return 0;
-  }, ERROR_NOT_ENOUGH_MEMORY);
+  });
 }
 
 int32_t __stdcall KyShowBriefcardNotification(const wchar_t* title, const wchar_t* text, uint32_t* notificationHandle) {
-  return Guarded([&]() -> int32_t {
+  return GuardedCode([&]() -> int32_t {
     if (!notificationHandle) return ERROR_INVALID_PARAMETER;
     *notificationHandle = AlertRecorder().RecordBriefcard(title, text);
     return *notificationHandle ? 0 : ERROR_WRITE_FAULT;
-  }, ERROR_NOT_ENOUGH_MEMORY);
+  });
 }
 
 int32_t __stdcall KyCloseBriefcardNotification(uint32_t notificationHandle) {
-  return Guarded([&]() -> int32_t {
+  return GuardedCode([&]() -> int32_t {
     AlertRecorder().MarkBriefcardClosed(notificationHandle);
     return 0;
-  }, ERROR_NOT_ENOUGH_MEMORY);
+  });
 }
 
 int32_t __stdcall KyShowMetroToast(const wchar_t* appId, const wchar_t* title, const wchar_t* text) {
-  return Guarded([&]() -> int32_t {
+  return GuardedCode([&]() -> int32_t {
     AlertRecorder().RecordToast(appId, title, text);
     return 0;
-  }, ERROR_NOT_ENOUGH_MEMORY);
+  });
 }
 
 }  // extern "C"

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "Guarded.h"
+#include "ComGuard.h"
 #include "ReportLogStore.h"
 #include "StandInState.h"
 
@@ -75,7 +75,7 @@ void ReportLog::ExitIfAsked() const {
 }
 
 STDMETHODIMP ReportLog::Write(tagKYLOG_INFO* record, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (memoryOnly_) {
       if (!record || !result) return E_POINTER;
       ++g_recordsInMemory;

@@ -14,12 +14,13 @@
 #include "KyGSService.h"
 #include "ServiceStore.h"
 #include "ServiceUser.h"
+#include "TypelessDispatch.h"
 
 namespace ZelService {
 
 enum class ConfigKind { User, NewUser, Global, AdminSettings, AgeGroups };
 
-class CConfigObject : public ComObject<IKyConfig, MinimalDispatch, IServiceUser> {
+class CConfigObject : public ComObject<IKyConfig, Ky::TypelessDispatch<>, IServiceUser> {
  public:
   // A configuration object as a VT_DISPATCH VARIANT; `userId` names the user of the user kinds.
   static HRESULT CreateVariant(ConfigKind kind, const std::wstring& userId, VARIANT* item);

@@ -19,26 +19,3 @@ struct IServiceUser : public IUnknown {
   virtual ZelService::PropertyMap STDMETHODCALLTYPE TakePending() = 0;
 };
 __CRT_UUID_DECL(IServiceUser, 0x5b0e2a8c, 0x7f43, 0x4d2e, 0x9a, 0x61, 0x3c, 0x8e, 0x10, 0x52, 0xd4, 0x77)
-
-namespace ZelService {
-
-// IDispatch without a type library: enough for callers that hand objects around as VT_DISPATCH.
-class MinimalDispatch : public IDispatch {
- public:
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
-};
-
-}  // namespace ZelService
-__CRT_UUID_DECL(ZelService::MinimalDispatch, 0x00020400, 0x0000, 0x0000, 0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)

@@ -15,10 +15,11 @@
 #include "KyGSService.h"
 #include "ServiceStore.h"
 #include "ServiceUser.h"
+#include "TypelessDispatch.h"
 
 namespace ZelService {
 
-class CUsersCollection : public ComObject<IKyGSConfigCollection, MinimalDispatch> {
+class CUsersCollection : public ComObject<IKyGSConfigCollection, Ky::TypelessDispatch<>> {
  public:
   STDMETHODIMP GetEnumerator(IUnknown** enumerator) override;
   STDMETHODIMP Add(VARIANT item, long* result) override;

@@ -5,23 +5,15 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "Guarded.h"
+#include "ComGuard.h"
 #include "ServerLock.h"
+#include "TypelessDispatch.h"
 
 namespace ZelStandIns {
 
 template <typename ModuleLock, typename... Others>
-class DispatchObject : public Ky::ComObject<ModuleLock, IDispatch, Others...> {
+class DispatchObject : public Ky::ComObject<ModuleLock, Ky::TypelessDispatch<>, Others...> {
  public:
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (!names || !ids || count == 0) return E_INVALIDARG;
     HRESULT hr = S_OK;
@@ -38,7 +30,7 @@ class DispatchObject : public Ky::ComObject<ModuleLock, IDispatch, Others...> {
     if (!parameters || parameters->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
     VARIANT ignored;
     ::VariantInit(&ignored);
-    HRESULT hr = Guarded([&] { return CallMethod(id, *parameters, result ? result : &ignored); });
+    HRESULT hr = GuardHResult([&] { return CallMethod(id, *parameters, result ? result : &ignored); });
     ::VariantClear(&ignored);
     return hr;
   }

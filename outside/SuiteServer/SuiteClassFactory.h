@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "Guarded.h"
+#include "ComGuard.h"
 #include "KyClassFactory.h"
 #include "ServerLock.h"
 
@@ -23,7 +23,7 @@ class SuiteClassFactory : public ComObject<IKyClassFactory, IKyClassFactory_PreC
   STDMETHODIMP CreateInstance(REFIID iid, IUnknown** object) override {
     if (!object) return E_POINTER;
     *object = nullptr;
-    return Guarded([&] { return create_(iid, reinterpret_cast<void**>(object)); });
+    return GuardHResult([&] { return create_(iid, reinterpret_cast<void**>(object)); });
   }
 
  private:
@@ -37,7 +37,7 @@ class PlainClassFactory : public ComObject<IClassFactory> {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return Guarded([&] { return create_(iid, object); });
+    return GuardHResult([&] { return create_(iid, object); });
   }
   STDMETHODIMP LockServer(BOOL lock) override {
     lock ? ZelStandIns::LockServer() : ZelStandIns::UnlockServer();

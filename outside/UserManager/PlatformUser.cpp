@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "Guarded.h"
+#include "ComGuard.h"
 
 namespace ZelStandIns {
 
@@ -38,13 +38,13 @@ HRESULT PlatformUser::AnswerNumber(DWORD value, LONG* out, LONG* result) {
 }
 
 STDMETHODIMP PlatformUser::GetLogonName(LPWSTR* name, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     return AnswerText(record_.logonName, name, result);
   });
 }
 
 STDMETHODIMP PlatformUser::GetDisplayName(LPWSTR* name, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     return AnswerText(record_.displayName, name, result);
   });
 }
@@ -60,7 +60,7 @@ STDMETHODIMP PlatformUser::GetAdminFlag(LONG* flag, LONG* result) { return Answe
 STDMETHODIMP PlatformUser::GetUserFlag(LONG* flag, LONG* result) { return AnswerNumber(record_.userFlag, flag, result); }
 
 STDMETHODIMP PlatformUser::GetGroupSids(SAFEARRAY** sids, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!sids || !result) return E_POINTER;
     *sids = nullptr;
     *result = 0;

@@ -1,12 +1,12 @@
 #include "UserEnumerator.h"
 
-#include "Guarded.h"
+#include "ComGuard.h"
 #include "PlatformUser.h"
 
 namespace ZelStandIns {
 
 STDMETHODIMP UserEnumerator::Next(IKyUser** user, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!user || !result) return E_POINTER;
     *user = nullptr;
     *result = 0;

@@ -2,8 +2,8 @@
 
 #include <oleauto.h>
 
+#include "ComGuard.h"
 #include "FormatText.h"
-#include "Guarded.h"
 #include "PlatformUser.h"
 #include "StandInState.h"
 #include "UserEnumerator.h"
@@ -19,7 +19,7 @@ HRESULT UserManager::AnswerUser(const std::optional<UserRecord>& user, IKyUser**
 }
 
 STDMETHODIMP UserManager::GetLoggedOnUser(ULONG sessionId, IKyUser** user, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!user || !result) return E_POINTER;
     *user = nullptr;
     SessionAnswer answer = directory_.LoggedOnUser(sessionId);
@@ -31,7 +31,7 @@ STDMETHODIMP UserManager::GetLoggedOnUser(ULONG sessionId, IKyUser** user, LONG*
 }
 
 STDMETHODIMP UserManager::EnumUsers(IKyUserEnumerator** enumerator, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!enumerator || !result) return E_POINTER;
     *enumerator = nullptr;
     *result = 0;
@@ -45,7 +45,7 @@ STDMETHODIMP UserManager::EnumUsers(IKyUserEnumerator** enumerator, LONG* result
 }
 
 STDMETHODIMP UserManager::FindUser(LPCWSTR logonName, IKyUser** user, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!user || !result) return E_POINTER;
     *user = nullptr;
     std::optional<UserRecord> found = directory_.FindUser(logonName ? logonName : L"");
@@ -83,7 +83,7 @@ HRESULT UserManager::StateTextAsBstr(const wchar_t* name, BSTR* out) const {
 }
 
 STDMETHODIMP UserManager::CreateUser(tagKYUSER_ACCOUNT_INFO* info, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!info) {
       Answer(L"CreateUser", L"(null)", result);
       return E_POINTER;
@@ -97,13 +97,13 @@ STDMETHODIMP UserManager::CreateUser(tagKYUSER_ACCOUNT_INFO* info, LONG* result)
 }
 
 STDMETHODIMP UserManager::DeleteUser(LPCWSTR userName, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     return Answer(L"DeleteUser", AccountCallLog::Quoted(userName), result) ? S_OK : E_POINTER;
   });
 }
 
 STDMETHODIMP UserManager::SetStartupUser(BSTR* userName, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!userName) {
       Answer(L"SetStartupUser", L"(null)", result);
       return E_POINTER;
@@ -115,21 +115,21 @@ STDMETHODIMP UserManager::SetStartupUser(BSTR* userName, LONG* result) {
 }
 
 STDMETHODIMP UserManager::GetStartupUser(BSTR* userName, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!userName || !Answer(L"GetStartupUser", L"", result)) return E_POINTER;
     return StateTextAsBstr(L"StartupUser", userName);
   });
 }
 
 STDMETHODIMP UserManager::SetDisplayName(LPCWSTR userName, LPCWSTR displayName, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     std::wstring arguments = AccountCallLog::Quoted(userName) + L", " + AccountCallLog::Quoted(displayName);
     return Answer(L"SetDisplayName", arguments, result) ? S_OK : E_POINTER;
   });
 }
 
 STDMETHODIMP UserManager::SetPassword(LPCWSTR userName, const BYTE* password, ULONG size, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     std::wstring arguments =
         AccountCallLog::Quoted(userName) + L", " + AccountCallLog::Hex(password, size) + Strata::Format(L", %u", size);
     return Answer(L"SetPassword", arguments, result) ? S_OK : E_POINTER;
@@ -137,7 +137,7 @@ STDMETHODIMP UserManager::SetPassword(LPCWSTR userName, const BYTE* password, UL
 }
 
 STDMETHODIMP UserManager::VerifyPassword(LPCWSTR userName, const BYTE* password, ULONG size, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     std::wstring arguments =
         AccountCallLog::Quoted(userName) + L", " + AccountCallLog::Hex(password, size) + Strata::Format(L", %u", size);
     return Answer(L"VerifyPassword", arguments, result) ? S_OK : E_POINTER;
@@ -145,20 +145,20 @@ STDMETHODIMP UserManager::VerifyPassword(LPCWSTR userName, const BYTE* password,
 }
 
 STDMETHODIMP UserManager::LogIn(LPCWSTR userName, LPCWSTR password, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     std::wstring arguments = AccountCallLog::Quoted(userName) + L", " + AccountCallLog::Quoted(password);
     return Answer(L"LogIn", arguments, result) ? S_OK : E_POINTER;
   });
 }
 
 STDMETHODIMP UserManager::LogOut(LPCWSTR userName, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     return Answer(L"LogOut", AccountCallLog::Quoted(userName), result) ? S_OK : E_POINTER;
   });
 }
 
 STDMETHODIMP UserManager::SetLoginUserMode(LONG mode, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!Answer(L"SetLoginUserMode", Strata::Format(L"%d", mode), result)) return E_POINTER;
     WriteDword(OpenKey(HKEY_LOCAL_MACHINE, keyPath_, true).get(), L"LoginUserMode", static_cast<DWORD>(mode));
     return S_OK;
@@ -166,7 +166,7 @@ STDMETHODIMP UserManager::SetLoginUserMode(LONG mode, LONG* result) {
 }
 
 STDMETHODIMP UserManager::GetLoginUserMode(LONG* mode, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!mode || !Answer(L"GetLoginUserMode", L"", result)) return E_POINTER;
     *mode = static_cast<LONG>(ReadDword(OpenKey(HKEY_LOCAL_MACHINE, keyPath_, true).get(), L"LoginUserMode").value_or(0));
     return S_OK;
@@ -174,14 +174,14 @@ STDMETHODIMP UserManager::GetLoginUserMode(LONG* mode, LONG* result) {
 }
 
 STDMETHODIMP UserManager::SetAccountMode(LPCWSTR userName, LONG mode, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     std::wstring arguments = AccountCallLog::Quoted(userName) + Strata::Format(L", %d", mode);
     return Answer(L"SetAccountMode", arguments, result) ? S_OK : E_POINTER;
   });
 }
 
 STDMETHODIMP UserManager::SetAdministratorInfo(LPCWSTR name, LPCWSTR email, LPCWSTR passwordHint, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     std::wstring arguments = AccountCallLog::Quoted(name) + L", " + AccountCallLog::Quoted(email) + L", " +
                              AccountCallLog::Quoted(passwordHint);
     if (!Answer(L"SetAdministratorInfo", arguments, result)) return E_POINTER;
@@ -191,7 +191,7 @@ STDMETHODIMP UserManager::SetAdministratorInfo(LPCWSTR name, LPCWSTR email, LPCW
 }
 
 STDMETHODIMP UserManager::GetAccountMode(LPCWSTR userName, LONG* mode, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!mode || !Answer(L"GetAccountMode", AccountCallLog::Quoted(userName), result)) return E_POINTER;
     *mode = 0;
     return S_OK;
@@ -199,7 +199,7 @@ STDMETHODIMP UserManager::GetAccountMode(LPCWSTR userName, LONG* mode, LONG* res
 }
 
 STDMETHODIMP UserManager::GetAdministratorName(BSTR* name, LONG* result) {
-  return Guarded([&]() -> HRESULT {
+  return GuardHResult([&]() -> HRESULT {
     if (!name || !Answer(L"GetAdministratorName", L"", result)) return E_POINTER;
     return StateTextAsBstr(L"AdministratorName", name);
   });

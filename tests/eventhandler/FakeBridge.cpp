@@ -20,6 +20,7 @@
 #include "ComObject.h"
 #include "Handles.h"
 #include "KyClassFactory.h"
+#include "TypelessDispatch.h"
 #include "ZelTARN.h"
 
 namespace {
@@ -41,14 +42,8 @@ template <typename Interface>
 using Object = Ky::ComObject<Ky::NoModuleLock, Interface>;
 
 // A configuration object that is only ever held and released by the tests.
-class FakeConfig final : public Object<IZelConfig> {
+class FakeConfig final : public Object<Ky::TypelessDispatch<IZelConfig>> {
  public:
-  STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
-  }
   STDMETHODIMP GetGlobalConfigsValue(VARIANT, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
   STDMETHODIMP SetGlobalConfigsValue(VARIANT, VARIANT, long*) override { return E_NOTIMPL; }
   STDMETHODIMP GetTARNUserList(VARIANT*) override { return E_NOTIMPL; }

@@ -14,6 +14,7 @@
 #include "Handles.h"
 #include "KyClassFactory.h"
 #include "TestLoggerLayout.h"
+#include "TypelessDispatch.h"
 #include "ZelTARN.h"
 
 namespace {
@@ -96,7 +97,7 @@ struct LiveObjectCount {
 template <typename Interface>
 using CountedObject = Ky::ComObject<LiveObjectCount, Interface>;
 
-class TestLogger : public CountedObject<IZelLogger> {
+class TestLogger : public CountedObject<Ky::TypelessDispatch<IZelLogger>> {
  public:
   explicit TestLogger(REFCLSID clsid) : clsid_(clsid) {
     std::lock_guard<std::mutex> guard(g_registryLock);
@@ -105,16 +106,6 @@ class TestLogger : public CountedObject<IZelLogger> {
   ~TestLogger() override {
     std::lock_guard<std::mutex> guard(g_registryLock);
     ClassKey(clsid_).Increment(L"Released");
-  }
-
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
   }
 
   STDMETHODIMP LogInfoUser(long* action, BSTR target, BSTR responsible, long* result) override {
