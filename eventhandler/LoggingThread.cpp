@@ -107,7 +107,10 @@ struct CLoggingThread::WorkerState {
   std::deque<Pending> backlog;
   long dropped = 0;
 
-  // Used by the worker only.
+  // Used by the worker only. The library of the first logger stays loaded until the worker ends:
+  // the service frees unused libraries from its own threads, which would otherwise unload it
+  // whenever a dropped logger's Release has counted its last object but not yet returned.
+  Strata::UniqueModule loggerLibrary;
   ComPtr<IZelLogger> logger;
 };
 
@@ -182,6 +185,7 @@ void CLoggingThread::WorkerState::run() {
   freeUnservedItems();
   DropLogger(logger);
   ::CoUninitialize();
+  loggerLibrary.reset();
   ZEL_LOG(kLevelNormal, kSource, L"CLoggingThread::run", L"Logging thread is exiting\r\n");
   std::lock_guard<Strata::SlimLock> guard(lock);
   running = false;
@@ -251,6 +255,9 @@ IZelLogger* CLoggingThread::WorkerState::getLogger() {
     ZEL_LOG(kLevelError, kSource, L"CLoggingThread::getLogger", L"Failed to create the logger [Error 0x%08X]\r\n", hr);
     return nullptr;
   }
+  // Found from the object's own code: the logger's library in process, the system's proxy code for
+  // one served from another process.
+  if (!loggerLibrary) loggerLibrary = Strata::PinLibraryAt(*reinterpret_cast<void* const*>(logger.Get()));
   ZEL_LOG(kLevelNormal, kSource, L"CLoggingThread::getLogger", L"Creating the logging object... Done\r\n");
   return logger.Get();
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "ComApartment.h"
 #include "EventHandlerTestSupport.h"
 #include "LoggingThread.h"
 
@@ -123,6 +124,27 @@ TEST_F(LoggingThreadTest, LoggerHangingPastTenSecondsIsLeftToFinishOnItsOwn) {
   EXPECT_EQ(log_.Count(L"Logging thread is exiting\r\n"), 1u);
   EXPECT_EQ(logger_.Calls().size(), 2u);
   EXPECT_EQ(logger_.Released(), 1u);
+}
+
+// The service frees unused libraries from its own threads while the worker drops and makes
+// loggers; the logger's library must not go from under a Release still returning through it.
+TEST_F(LoggingThreadTest, TheLoggersLibraryStaysLoadedWhileTheWorkerLives) {
+  Strata::MultithreadedApartment apartment;  // the worker's apartment, whose libraries are freed here
+  logger_.SetAnswers({L"hr 800706BA"});      // unreached: the worker drops its only logger
+  LoggingThreadSettings settings = Settings();
+  settings.retryIntervalMs = 60000;
+  {
+    CLoggingThread thread(settings);
+    thread.queueEvent(LogEvent_UrlVisited, L"kept", nullptr, 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (logger_.Released() == 0 && std::chrono::steady_clock::now() < deadline) ::Sleep(20);
+    ASSERT_EQ(logger_.Released(), 1u);
+    ::CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_NE(::GetModuleHandleW(kTestLoggerDll), nullptr) << "unloaded while the worker may still call it";
+  }
+  ::CoFreeUnusedLibrariesEx(0, 0);
+  EXPECT_EQ(::GetModuleHandleW(kTestLoggerDll), nullptr) << "the worker kept the library past its end";
+  EXPECT_EQ(logger_.Calls().size(), 2u);  // the kept item, written by the last try
 }
 
 TEST_F(LoggingThreadTest, TerminateBeforeTheWorkerRanNeitherWaitsNorLetsItEnterItsLoop) {
