@@ -1,6 +1,5 @@
 #include "ZelLogger.h"
 
-#include <new>
 #include <string>
 #include <utility>
 
@@ -31,14 +30,12 @@ HRESULT CZelLogger::CreateWithReportLog(ReportLogCreator createReportLog, REFIID
 CZelLogger::CZelLogger(ReportLogCreator createReportLog) : createReportLog_(std::move(createReportLog)) {}
 
 HRESULT CZelLogger::FinalConstruct() noexcept {
-  try {
+  return GuardHResult([this] {
     logHelper_ = createReportLog_ ? std::make_unique<CTarnLogHelper>(createReportLog_)
                                   : std::make_unique<CTarnLogHelper>();
     userHelper_ = std::make_unique<CTarnUserHelper>();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-  return S_OK;
+    return S_OK;
+  });
 }
 
 // Called inside each method's guard, which also covers the texts copied for its arguments.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ComGuard.h"
 #include "Handles.h"
 #include "LogInstance.h"
 #include "LoggingIf.h"
@@ -238,7 +239,7 @@ HRESULT CheckPublisher(const wchar_t* filePath, UnsignedModules unsignedPolicy) 
 
 HRESULT CheckPublisherOfOpenFile(const wchar_t* filePath, HANDLE file, UnsignedModules unsignedPolicy) noexcept {
   if (!filePath || !*filePath || !file || file == INVALID_HANDLE_VALUE) return E_INVALIDARG;
-  try {
+  return GuardHResult([&] {
     std::optional<FileIdentity> identity = IdentityOf(file);
     if (identity && ProcessVerifiedFiles().Contains(*identity)) return S_OK;
     // Verifying the handle rather than the path leaves no moment in which the file could be
@@ -247,9 +248,7 @@ HRESULT CheckPublisherOfOpenFile(const wchar_t* filePath, HANDLE file, UnsignedM
     // An unsigned module accepted by a development build is not remembered as verified.
     if (hr == S_OK && identity && unsignedPolicy == UnsignedModules::Refuse) ProcessVerifiedFiles().Add(*identity);
     return hr;
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 HRESULT CheckModulePublisher(HMODULE module, UnsignedModules unsignedPolicy) noexcept {
