@@ -239,12 +239,14 @@ class ProcessLog : public ::testing::Test {
     ::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData);
     groupFolder_ = std::wstring(programData) + L"\\Varant\\KYLOGS\\" + group_;
     ::CoTaskMemFree(programData);
+    ::CopyFileW(SiblingPath(L"LogAppender.exe").c_str(), Program().c_str(), FALSE);
   }
   ~ProcessLog() override { DeleteTree(groupFolder_); }
 
-  std::wstring ModuleFolder() const { return groupFolder_ + L"\\LogAppender"; }
+  std::wstring ModuleFolder() const { return groupFolder_ + L"\\" + appender_; }
+  std::wstring Program() const { return programFolder_ / (appender_ + L".exe"); }
   HANDLE Start(const wchar_t* tag, int lines) {
-    std::wstring command = L"\"" + SiblingPath(L"LogAppender.exe") + L"\" " + group_ + L" " + tag + L" " +
+    std::wstring command = L"\"" + Program() + L"\" " + group_ + L" " + tag + L" " +
                            std::to_wstring(lines);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -265,7 +267,7 @@ class ProcessLog : public ::testing::Test {
     std::vector<std::wstring> lines;
     for (unsigned i = 0; i < 100; ++i) {
       wchar_t name[32];
-      swprintf(name, 32, L"\\LogAppender%03u.log", i);
+      swprintf(name, 32, L"\\%ls%03u.log", appender_.c_str(), i);
       for (std::wstring& line : SplitLines(ReadLogText(ModuleFolder() + name))) lines.push_back(std::move(line));
     }
     return lines;
@@ -279,6 +281,10 @@ class ProcessLog : public ::testing::Test {
 
   std::wstring group_ = L"Appender-" + NewGuidText();
   std::wstring groupFolder_;
+  // The writers' locks are named after their program, machine-wide, and tests run side by side:
+  // each test's writers are a copy of the appender under a name of its own.
+  std::wstring appender_ = L"LogAppender_" + std::to_wstring(::GetCurrentProcessId());
+  TempFolder programFolder_;
 };
 
 TEST_F(ProcessLog, TwoProcessesAppendAcrossRotationsEveryLineOnceAndInOrder) {
@@ -303,14 +309,14 @@ TEST_F(ProcessLog, TwoProcessesAppendAcrossRotationsEveryLineOnceAndInOrder) {
   }
   EXPECT_EQ(kLines, next[L"alpha"]);
   EXPECT_EQ(kLines, next[L"beta"]);
-  EXPECT_TRUE(FileExists(ModuleFolder() + L"\\LogAppender002.log")) << "the ring rotated twice";
+  EXPECT_TRUE(FileExists(ModuleFolder() + L"\\" + appender_ + L"002.log")) << "the ring rotated twice";
 }
 
 // A process of another user's session takes the machine-wide lock; a writer of this session waits
 // for it rather than taking a lock of its own.
 TEST_F(ProcessLog, TheLockIsMachineWide) {
   Strata::UniqueHandle otherSession(
-      ::CreateMutexW(nullptr, TRUE, (L"Global\\" + ETWLogging::LogMutexName(L"LogAppender")).c_str()));
+      ::CreateMutexW(nullptr, TRUE, (L"Global\\" + ETWLogging::LogMutexName(appender_.c_str())).c_str()));
   ASSERT_TRUE(otherSession.valid());
   HANDLE writer = Start(L"waiting", 1);
   ASSERT_NE(nullptr, writer);
@@ -324,8 +330,8 @@ TEST_F(ProcessLog, TheLockIsMachineWide) {
 // The word of the line lock, as another process of the module sees it.
 class LineLockWord {
  public:
-  LineLockWord() {
-    const std::wstring name = L"Global\\" + ETWLogging::LogLineLock::SectionName(L"LogAppender");
+  explicit LineLockWord(const std::wstring& program) {
+    const std::wstring name = L"Global\\" + ETWLogging::LogLineLock::SectionName(program);
     section_.reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str()));
     if (section_) word_ = static_cast<volatile int64_t*>(::MapViewOfFile(section_.get(), FILE_MAP_WRITE, 0, 0, 0));
   }
@@ -343,7 +349,7 @@ class LineLockWord {
 // A line waits while another process holds the line lock; a holder whose process has ended is
 // replaced at once, not after the time-out, so a crash in mid-line costs the others nothing.
 TEST_F(ProcessLog, TheLineLockIsSharedAndOutlivesAHolderThatDied) {
-  LineLockWord word;
+  LineLockWord word(appender_);
   ASSERT_TRUE(word.Mapped());
   // The writer's first line also moves to its file under the named mutex: take that first.
   HANDLE warm = Start(L"warm", 1);

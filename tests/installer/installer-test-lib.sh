@@ -61,10 +61,12 @@ start_prefix() {
   stop_wine
   rm -rf "$prefix" "$work"
   mkdir -p "$work"
-  # scripts/prefix discards its programs' output, so a failed registration there says nothing: its
-  # trace names the command that failed.
-  ZEL_BUILD=$build bash -x "$root/scripts/prefix" "$prefix" --platform-only >"$work/prefix.out" 2>&1 ||
-    { tail -n 25 "$work/prefix.out" >&2; fail "scripts/prefix $prefix --platform-only failed (its last steps above)"; }
+  # scripts/prefix names a program that failed, with what it printed; its trace names any other
+  # command that failed.
+  ZEL_BUILD=$build bash -x "$root/scripts/prefix" "$prefix" --platform-only >"$work/prefix.out" 2>&1 || {
+    { grep -v '^+' "$work/prefix.out" || true; echo "-- its last steps:"; grep '^+' "$work/prefix.out" | tail -n 10 || true; } >&2
+    fail "scripts/prefix $prefix --platform-only failed (what it said above)"
+  }
   # Out-of-process activation needs a session other than the one that created the prefix.
   stop_wine
   trap stop_wine EXIT
