@@ -1,4 +1,5 @@
-# Shared by scripts/test and scripts/demo: installs what the build needs and builds.
+# Shared by the scripts and the tests' shell drivers: installs what the build needs, builds, and
+# ends a prefix's Wine.
 ZEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZEL_BUILD=${ZEL_BUILD:-$ZEL_ROOT/build}
 ZEL_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 nsis
@@ -33,6 +34,11 @@ zel_wine_env() {
   export WINEPREFIX="$ZEL_BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
+# Ends every program of a prefix and waits until its server has gone: a server still going down
+# would serve the next program of a prefix made again at that path, or keep its first session.
 zel_stop_wine() {
-  WINEPREFIX="$1" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+  local prefix
+  prefix=$(realpath -m "$1")
+  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w </dev/null >/dev/null 2>&1 || true
 }

@@ -1,6 +1,7 @@
 # Helpers of installer-tests.sh: a prefix of one's own, running the installer and uninstaller, and
 # what an installed and a cleanly removed product look like. Expects root, build, prefix, installer
 # and older set by the caller.
+source "$root/scripts/lib.sh"
 
 version=$(basename "$installer" .exe); version=${version#ZEL-Setup-}
 older_version=$(basename "${older:-none}" .exe); older_version=${older_version#ZEL-Setup-}
@@ -24,11 +25,7 @@ registered_classes=(
 volatile_keys='^\[HKEY_LOCAL_MACHINE\\(Software\\ZelStandIns|Software\\(Wow6432Node\\)?Microsoft\\(SystemCertificates|Cryptography\\RNG)|Software\\Wine\\|System\\CurrentControlSet\\Control\\(ServiceCurrent\]|Video\\|Class\\))'
 
 fail() { { echo "installer test $case_name: $*"; report_context; } >&2; exit 1; }
-stop_wine() {
-  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
-  # A server still going down would serve the next program of a prefix made again at this path.
-  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w </dev/null >/dev/null 2>&1 || true
-}
+stop_wine() { zel_stop_wine "$prefix"; }
 
 # Runs a program in the prefix. Its output is kept in $work/run.out (both streams) for the report
 # of a failure, and passed on.

@@ -5,7 +5,8 @@
 set -euo pipefail
 root=$1 build=$2 prefix=$3
 shift 3
-stop_wine() { WINEPREFIX="$(realpath -m "$prefix")" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true; }
+source "$root/scripts/lib.sh"
+stop_wine() { zel_stop_wine "$prefix"; }
 stop_wine
 rm -rf "$prefix"
 ZEL_BUILD=$build "$root/scripts/prefix" "$prefix"

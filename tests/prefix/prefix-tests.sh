@@ -6,10 +6,8 @@
 set -euo pipefail
 case_name=$1 root=$2 build=$3 work=$(realpath -m "$4")
 prefix="$work/prefix"
-stop_wine() {
-  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
-  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w </dev/null >/dev/null 2>&1 || true
-}
+source "$root/scripts/lib.sh"
+stop_wine() { zel_stop_wine "$prefix"; }
 fail() { { echo "prefix test $case_name: $*"; echo "-- scripts/prefix printed:"; cat "$work/prefix.out"; } >&2; exit 1; }
 # Runs the fixture over the stand-ins of $1/bin and expects it to fail.
 expect_fixture_to_fail() {
